@@ -1,0 +1,37 @@
+# Shared by the test wrapper, the test command and the tools that start the host under Wine.
+# Source it, then call pelmora_wine_environment ROOT and pelmora_wine_prefix_ready.
+
+# Points every variable Wine reads at folders below ROOT, so nothing reaches ~/.wine, the real
+# home or the real trash.
+pelmora_wine_environment() {
+  local root=$1
+  export WINEPREFIX="$root/prefix"
+  export HOME="$root/home"
+  export XDG_DATA_HOME="$HOME/.local/share"
+  export XDG_CONFIG_HOME="$HOME/.config"
+  export XDG_CACHE_HOME="$HOME/.cache"
+  export WINEDEBUG=-all
+  # No Mono or Gecko install prompts when the prefix is made, and no menu entries in HOME.
+  export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
+  if [ -z "${PELMORA_KEEP_DISPLAY:-}" ]; then
+    unset DISPLAY WAYLAND_DISPLAY
+  fi
+  mkdir -p "$HOME" "$XDG_DATA_HOME" "$XDG_CONFIG_HOME" "$XDG_CACHE_HOME"
+}
+
+# Creates the prefix once. Several tests may start at the same moment, so the first one makes
+# it under a lock and the others wait for it.
+pelmora_wine_prefix_ready() {
+  local stamp="$WINEPREFIX/.pelmora-ready"
+  [ -e "$stamp" ] && return 0
+  mkdir -p "$(dirname "$WINEPREFIX")"
+  (
+    flock 9
+    if [ ! -e "$stamp" ]; then
+      wineboot --init >/dev/null 2>&1 || true
+      # The null graphics driver lets windows be created without a display.
+      wine reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f >/dev/null 2>&1
+      touch "$stamp"
+    fi
+  ) 9>"$(dirname "$WINEPREFIX")/.prefix.lock"
+}
