@@ -42,9 +42,17 @@ class CustomEncodableValue {
   std::any value_;
 };
 
+// The null alternative. Deliberately not std::monostate: a type without operator<=> at index 0
+// makes the standard variant's own three-way comparison drop out at its first alternative, which
+// keeps GCC's C++20 constraint check from recursing through lists and maps of this very type.
+struct EncodableNull {
+  friend constexpr bool operator==(EncodableNull, EncodableNull) { return true; }
+  friend constexpr bool operator<(EncodableNull, EncodableNull) { return false; }
+};
+
 // Index order: 0 null, 1 bool, 2 int32, 3 int64, 4 double, 5 string, 6 uint8 list, 7 int32 list,
 // 8 int64 list, 9 float64 list, 10 list, 11 map, 12 custom, 13 float32 list.
-using EncodableValueVariant = std::variant<std::monostate,
+using EncodableValueVariant = std::variant<EncodableNull,
                                            bool,
                                            int32_t,
                                            int64_t,
@@ -80,7 +88,7 @@ class EncodableValue : public EncodableValueVariant {
   EncodableValue& operator=(const EncodableValue&) = default;
   EncodableValue& operator=(EncodableValue&&) = default;
 
-  bool IsNull() const { return std::holds_alternative<std::monostate>(*this); }
+  bool IsNull() const { return std::holds_alternative<EncodableNull>(*this); }
 
   // The value of an int32 or int64 alternative widened to 64 bits; any other alternative
   // throws std::bad_variant_access. The interface's codec picks the width by magnitude, so
@@ -92,12 +100,9 @@ class EncodableValue : public EncodableValueVariant {
     return std::get<int64_t>(*this);
   }
 
-  friend bool operator<(const EncodableValue& left, const EncodableValue& right) {
-    return static_cast<const EncodableValueVariant&>(left) < static_cast<const EncodableValueVariant&>(right);
-  }
-  friend bool operator==(const EncodableValue& left, const EncodableValue& right) {
-    return static_cast<const EncodableValueVariant&>(left) == static_cast<const EncodableValueVariant&>(right);
-  }
+  // The map key order: alternatives by index, then by content (see encodable_value.cc).
+  friend bool operator<(const EncodableValue& left, const EncodableValue& right);
+  friend bool operator==(const EncodableValue& left, const EncodableValue& right);
   friend bool operator!=(const EncodableValue& left, const EncodableValue& right) { return !(left == right); }
 };
 
