@@ -56,8 +56,10 @@ bool RefuseOversizedRead(uint64_t declared_bytes, ByteStreamReader* stream) {
   if (declared_bytes <= stream->RemainingBytes()) {
     return false;
   }
+  // The length handed on must still exceed what remains, also where size_t is narrower.
+  const size_t failing_length = declared_bytes > SIZE_MAX ? SIZE_MAX : static_cast<size_t>(declared_bytes);
   uint8_t untouched = 0;
-  stream->ReadBytes(&untouched, static_cast<size_t>(declared_bytes));
+  stream->ReadBytes(&untouched, failing_length);
   return true;
 }
 
