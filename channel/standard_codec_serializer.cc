@@ -245,8 +245,10 @@ EncodableValue StandardCodecSerializer::ReadValueOfType(uint8_t type, ByteStream
       for (size_t index = 0; index < count; ++index) {
         EncodableValue key = ReadValue(stream);
         EncodableValue value = ReadValue(stream);
-        // emplace keeps the first entry when a key repeats.
-        map.emplace(std::move(key), std::move(value));
+        // Writers put the entries in key order, so the end is almost always the right place and
+        // the hint saves the walk down the tree. Like emplace, this keeps the first entry when a
+        // key repeats, and a key out of order still lands where it belongs.
+        map.emplace_hint(map.end(), std::move(key), std::move(value));
       }
       return EncodableValue(std::move(map));
     }

@@ -11,11 +11,13 @@ namespace {
 
 std::atomic<bool> g_probing{false};
 std::atomic<size_t> g_largest_request{0};
+std::atomic<size_t> g_total_requested{0};
 
 void NoteRequest(size_t size) {
   if (!g_probing.load(std::memory_order_relaxed)) {
     return;
   }
+  g_total_requested.fetch_add(size, std::memory_order_relaxed);
   size_t largest = g_largest_request.load(std::memory_order_relaxed);
   while (size > largest && !g_largest_request.compare_exchange_weak(largest, size, std::memory_order_relaxed)) {
   }
@@ -55,6 +57,7 @@ namespace pelmora_test {
 
 AllocationProbe::AllocationProbe() {
   g_largest_request.store(0);
+  g_total_requested.store(0);
   g_probing.store(true);
 }
 
@@ -64,6 +67,10 @@ AllocationProbe::~AllocationProbe() {
 
 size_t AllocationProbe::LargestRequest() const {
   return g_largest_request.load();
+}
+
+size_t AllocationProbe::TotalRequested() const {
+  return g_total_requested.load();
 }
 
 }  // namespace pelmora_test

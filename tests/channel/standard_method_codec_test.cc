@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <memory>
 #include <optional>
 #include <ostream>
@@ -11,6 +12,7 @@
 #include "channel/method_call.h"
 #include "channel/method_result.h"
 #include "channel/standard_method_codec.h"
+#include "tests/channel/allocation_probe.h"
 #include "tests/channel/codec_test_support.h"
 
 namespace {
@@ -239,6 +241,33 @@ TEST(EnvelopeRoundTripTest, EncodedEnvelopesDecodeToTheSameCompletion) {
     RecordingResult result;
     EXPECT_TRUE(Codec().DecodeResponseEnvelope(envelope.message->data(), envelope.message->size(), &result));
     EXPECT_EQ(result.completions, std::vector<std::string>{envelope.completion});
+  }
+}
+
+TEST(EnvelopeEncodingTest, WritesTheCallersValueWithoutCopyingIt) {
+  // A copy would double the memory of every large reply; all the encoder needs is the message.
+  const EncodableValue large(std::vector<uint8_t>(1 << 20, 0x5A));
+  const EncodableValue nested(EncodableList{large});
+  const MethodCall<EncodableValue> call("m", Arguments(nested));
+  struct Encoding {
+    std::string name;
+    std::function<std::unique_ptr<std::vector<uint8_t>>()> encode;
+  };
+  const Encoding encodings[] = {
+      {"success", [&] { return Codec().EncodeSuccessEnvelope(&nested); }},
+      {"error details", [&] { return Codec().EncodeErrorEnvelope("E", "m", &nested); }},
+      {"method call", [&] { return Codec().EncodeMethodCall(call); }},
+  };
+  for (const Encoding& encoding : encodings) {
+    SCOPED_TRACE(encoding.name);
+    std::unique_ptr<std::vector<uint8_t>> message;
+    size_t allocated = 0;
+    {
+      pelmora_test::AllocationProbe probe;
+      message = encoding.encode();
+      allocated = probe.TotalRequested();
+    }
+    EXPECT_LT(allocated, message->size() + 4096);
   }
 }
 
