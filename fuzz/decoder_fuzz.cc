@@ -365,6 +365,8 @@ bool CheckInput(const uint8_t* data, size_t size, DiagnosticsChecker& diagnostic
   return method_call;
 }
 
+#ifndef PELMORA_LIBFUZZER
+
 // SplitMix64: small, fast and the same on every platform, so a seed replays a run.
 class Random {
  public:
@@ -520,6 +522,8 @@ void Mutate(Bytes& input, const std::vector<Bytes>& corpus, Random& random) {
     }
   }
 }
+
+#endif  // PELMORA_LIBFUZZER
 
 // Sends std::cerr to the checker for the whole run; the decoder writes its diagnostics there.
 class DiagnosticsRedirect {
