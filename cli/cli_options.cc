@@ -130,7 +130,7 @@ Options:
   --host PATH   the pelmora.exe to start (default: build/windows/runner/pelmora.exe of the
                 build this client belongs to)
   --display     give the host the real display instead of Wine's null graphics driver
-  --raw         with call: also print the reply's bytes in hexadecimal
+  --raw         with call and drives: also print the reply's bytes in hexadecimal
 
 JSON numbers: integers that fit 32 bits are sent as int32, larger ones as int64, others as
 double. Quote the JSON for the shell: pelmora-cli call startScan '{"driveLetter": "C"}'

@@ -10,7 +10,11 @@ uint64_t Magnitude(int64_t value) {
 }
 
 std::string TwoDigits(int64_t value) {
-  return (value < 10 ? "0" : "") + std::to_string(value);
+  std::string text = std::to_string(value);
+  if (text.size() < 2) {
+    text.insert(text.begin(), '0');
+  }
+  return text;
 }
 
 }  // namespace
