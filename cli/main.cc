@@ -23,7 +23,8 @@ extern "C" void OnInterrupt(int signal_number) {
 }
 
 extern "C" void OnTerminate(int) {
-  // Asked to end: no cancelled scan to wait for, only the host to close.
+  // Asked to end (or the terminal went away): no cancelled scan to wait for, only the host to
+  // close.
   g_interrupt_count.fetch_add(2);
 }
 
@@ -33,6 +34,9 @@ int main(int argc, char** argv) {
   pel_mora::cli::PrepareConsoleOutput();
   std::signal(SIGINT, OnInterrupt);
   std::signal(SIGTERM, OnTerminate);
+#ifdef SIGHUP
+  std::signal(SIGHUP, OnTerminate);
+#endif
 
   const std::unique_ptr<pel_mora::cli::HostPlatform> platform = pel_mora::cli::CreateHostPlatform();
   pel_mora::cli::CliEnvironment environment;

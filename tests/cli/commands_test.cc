@@ -192,6 +192,10 @@ TEST_F(CommandsTest, ConnectionFailuresAreOneLineWithStatusTwo) {
   const Outcome dropped = Run({"call", "dropConnection"});
   EXPECT_EQ(dropped.status, kExitUsage);
   EXPECT_EQ(dropped.err, "pelmora-cli: the host closed the connection\n");
+
+  const Outcome garbled = Run({"call", "sendBadFrame"});
+  EXPECT_EQ(garbled.status, kExitUsage);
+  EXPECT_EQ(garbled.err, "pelmora-cli: malformed frame from the host: unknown frame kind 9\n");
 }
 
 TEST_F(CommandsTest, AHostThatServesAnotherInterfaceIsReported) {

@@ -246,6 +246,10 @@ bool FakeBridgeHost::HandleFrame(Connection& connection, uint8_t kind, uint32_t 
     }
   } else if (method == "dropConnection") {
     return false;
+  } else if (method == "sendBadFrame") {
+    // A frame of a kind the bridge does not have.
+    const uint8_t bad_frame[] = {7, 0, 0, 0, 9, 0, 0, 0, 0, 0, 0};
+    connection.SendAll(bad_frame, sizeof(bad_frame));
   } else {
     Respond(connection, id, {});
   }
