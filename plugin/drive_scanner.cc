@@ -137,6 +137,8 @@ class DriveScanner::Scan {
       prefix_utf8 += '\\';
     }
     uint64_t total = 0;
+    // Reused for every item of this folder.
+    std::string name_utf8;
     do {
       if (CancelRequested()) {
         break;
@@ -149,14 +151,14 @@ class DriveScanner::Scan {
         continue;
       }
       const std::wstring_view name(item.cFileName);
-      std::string name_utf8 = WideToUtf8(name);
+      WideToUtf8(name, name_utf8);
       const int64_t modified_time = FileTimeToUnixSeconds(FileTimeTicks(item.ftLastWriteTime));
       if ((item.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
         folders_scanned_.fetch_add(1, std::memory_order_relaxed);
         std::string full_utf8 = prefix_utf8 + name_utf8;
         const uint64_t child_total = ScanDirectory(prefix + item.cFileName, full_utf8, depth + 1, batch);
         total += child_total;
-        Append(MakeFolderEntry(std::move(full_utf8), std::move(name_utf8), child_total, modified_time), batch);
+        Append(MakeFolderEntry(std::move(full_utf8), name_utf8, child_total, modified_time), batch);
       } else {
         const uint64_t size = (static_cast<uint64_t>(item.nFileSizeHigh) << 32) + item.nFileSizeLow;
         total += size;

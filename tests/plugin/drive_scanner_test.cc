@@ -376,7 +376,7 @@ TEST(DriveScannerTest, ExtensionIsTheLowerCaseTextAfterTheLastDot) {
       {L"Report.PDF", "pdf"},       {L"README", ""},
       {L".bashrc", ""},             {L"archive.Tar.GZ", "gz"},
       {L"trailing.", ""},           {L"r\u00e9sum\u00e9.Txt", "txt"},
-      {L"x.\u00e9T\u00e9", "\xc3\xa9t\xc3\xa9"},
+      {L"x.\u00e9T\u00e9", "\xc3\xa9t\xc3\xa9"},  {L"\U0001F600 smile.PNG", "png"},
   };
   const FixtureDrive drive;
   for (const Case& test_case : cases) {
