@@ -5,10 +5,6 @@
 
 namespace pel_mora {
 
-WorkerReply GetDrivesOperation() {
-  return NotImplementedReply{};
-}
-
 WorkerReply ScanCleanableCategoriesOperation(const std::string& /*drive_letter*/) {
   return NotImplementedReply{};
 }

@@ -40,4 +40,18 @@ std::string WideToUtf8(std::wstring_view text) {
   return narrow;
 }
 
+void WideToUtf8(std::wstring_view text, std::string& output) {
+  output.clear();
+  // Each UTF-16 unit gives at most three bytes (a surrogate pair, two units, gives four), so one
+  // call into a buffer of that bound converts without measuring first.
+  if (text.empty() || text.size() > static_cast<size_t>(INT_MAX / 3)) {
+    return;
+  }
+  const int input_length = static_cast<int>(text.size());
+  output.resize(text.size() * 3);
+  const int length = WideCharToMultiByte(CP_UTF8, 0, text.data(), input_length, output.data(),
+                                         static_cast<int>(output.size()), nullptr, nullptr);
+  output.resize(length > 0 ? static_cast<size_t>(length) : 0);
+}
+
 }  // namespace pel_mora

@@ -15,4 +15,8 @@ std::wstring Utf8ToWide(std::string_view text);
 // unpaired surrogate becomes U+FFFD). An empty or unconvertible input gives an empty string.
 std::string WideToUtf8(std::wstring_view text);
 
+// The same conversion written into `output`, replacing its content, so that a caller converting
+// many strings (a directory walk, one name per file) reuses one buffer instead of allocating.
+void WideToUtf8(std::wstring_view text, std::string& output);
+
 }  // namespace pel_mora
