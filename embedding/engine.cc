@@ -84,10 +84,15 @@ bool Engine::Run(View* view) {
     WriteDiagnosticLine("Stand-in embedding: the engine's description does not fit in a hello frame");
     return false;
   }
-  bridge_ = InterfaceBridge::Start(this, InterfacePortFromEnvironment(), std::move(*hello));
-  if (!bridge_) {
+  std::unique_ptr<InterfaceBridge> bridge =
+      InterfaceBridge::Start(this, InterfacePortFromEnvironment(), std::move(*hello));
+  if (!bridge) {
     return false;
   }
+  // Other threads read bridge_ under the messenger lock, so it is set under that lock too.
+  messenger_->Lock();
+  bridge_ = std::move(bridge);
+  messenger_->Unlock();
   ScheduleFrame();
   return true;
 }

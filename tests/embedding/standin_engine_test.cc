@@ -404,6 +404,25 @@ TEST_F(StandInEngineTest, ResponseMayComeFromAnotherThreadAndOnlyTheFirstIsSent)
   EXPECT_EQ(second->id, 6u);
 }
 
+TEST_F(StandInEngineTest, ResponseToAMessageOfAnEndedConnectionNeverReachesTheNextOne) {
+  MessageLog log;
+  log.answer = MessageLog::Answer::kKeepHandle;
+  FlutterDesktopMessengerSetCallback(messenger_, "test/slow", LogMessage, &log);
+  std::unique_ptr<InterfaceClient> first = ConnectAndReadHello();
+  ASSERT_NE(first, nullptr);
+  ASSERT_TRUE(first->WriteFrame(FrameKind::kPlatformMessage, 41, "test/slow", {}));
+  ASSERT_TRUE(PumpMessagesUntil([&] { return log.count == 1; }));
+  first.reset();
+  ASSERT_TRUE(PumpMessagesUntil([&] { return !InterfaceConnected(); }));
+  std::unique_ptr<InterfaceClient> second = ConnectAndReadHello();
+  ASSERT_NE(second, nullptr);
+
+  const Bytes late = {4, 1};
+  FlutterDesktopMessengerSendResponse(messenger_, log.response_handle, late.data(), late.size());
+  // The next frame the new interface sees is its own round trip, not the stale response.
+  ExpectRoundTrip(second.get(), 42);
+}
+
 TEST_F(StandInEngineTest, MessageWithoutACallbackGetsAnEmptyResponse) {
   MessageLog log;
   FlutterDesktopMessengerSetCallback(messenger_, "test/removed", LogMessage, &log);
