@@ -631,11 +631,18 @@ TEST_F(StandInEngineTest, CloseRequestPostsWmCloseToTheTopLevelWindowHoldingTheV
   ASSERT_TRUE(client->WriteFrame(FrameKind::kCloseRequest, 0, "", {}));
   ASSERT_TRUE(PumpMessagesUntil([&] { return capture_->CountLinesContaining("ignoring a close request") == 1; }));
 
-  SetParent(view, top_level.get());
+  // The view sits one level down, inside a child pane: the close goes to the root window only.
+  CloseLog pane_log;
+  const HWND pane = CreateWindowExW(0, L"PELMORA_EMBEDDING_TEST_TOP_LEVEL", L"", WS_CHILD, 0, 0, 400, 300,
+                                    top_level.get(), nullptr, GetModuleHandleW(nullptr), nullptr);
+  ASSERT_NE(pane, nullptr);
+  SetWindowLongPtrW(pane, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(&pane_log));
+  SetParent(view, pane);
   EXPECT_EQ(GetAncestor(view, GA_ROOT), top_level.get());
   ASSERT_TRUE(client->WriteFrame(FrameKind::kCloseRequest, 0, "", {}));
   ASSERT_TRUE(PumpMessagesUntil([&] { return log.close_messages > 0; }));
   EXPECT_EQ(log.close_messages, 1);
+  EXPECT_EQ(pane_log.close_messages, 0);
   // The connection stays open: closing is the host window's business.
   ExpectRoundTrip(client.get(), 24);
 
@@ -695,9 +702,16 @@ TEST_F(StandInEngineTest, NextFrameCallbackRunsOnceOnThePlatformThread) {
   ASSERT_TRUE(PumpMessagesUntil([&] { return first.count > 0; }));
   EXPECT_EQ(first.thread_id, GetCurrentThreadId());
 
-  // Later frames go to a later callback only.
+  // Later frames do not call it again. A round trip through the bridge is posted to the
+  // platform thread after the redraws, so once it is back the frames have been drawn.
   FlutterDesktopViewControllerForceRedraw(controller_);
   FlutterDesktopViewControllerForceRedraw(controller_);
+  std::unique_ptr<InterfaceClient> client = ConnectAndReadHello();
+  ASSERT_NE(client, nullptr);
+  ExpectRoundTrip(client.get(), 51);
+  EXPECT_EQ(first.count, 1);
+
+  // A callback set later gets the next frame.
   CallLog second;
   FlutterDesktopEngineSetNextFrameCallback(engine_, LogCall, &second);
   FlutterDesktopViewControllerForceRedraw(controller_);
