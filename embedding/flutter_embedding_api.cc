@@ -29,7 +29,7 @@ FlutterDesktopEngineRef FlutterDesktopEngineCreate(const FlutterDesktopEnginePro
 
 bool FlutterDesktopEngineDestroy(FlutterDesktopEngineRef engine) {
   std::unique_ptr<Engine> owned(FromHandle(engine));
-  return true;
+  return owned != nullptr;
 }
 
 FlutterDesktopMessengerRef FlutterDesktopEngineGetMessenger(FlutterDesktopEngineRef engine) {
