@@ -69,6 +69,8 @@ void FlutterDesktopEngineReloadSystemFonts(FlutterDesktopEngineRef engine);
 // ---- View controller and view ----
 
 // Takes over `engine` and starts it; null on failure. Destroying the controller ends the engine.
+// The engine is taken over even when the call fails (it is then ended), so the caller never
+// destroys an engine it has passed here.
 FlutterDesktopViewControllerRef FlutterDesktopViewControllerCreate(int width, int height, FlutterDesktopEngineRef engine);
 void FlutterDesktopViewControllerDestroy(FlutterDesktopViewControllerRef controller);
 FlutterDesktopViewRef FlutterDesktopViewControllerGetView(FlutterDesktopViewControllerRef controller);
@@ -102,7 +104,9 @@ typedef void (*FlutterDesktopMessageCallback)(FlutterDesktopMessengerRef messeng
                                               void* user_data);
 typedef void (*FlutterDesktopBinaryReply)(const uint8_t* data, size_t data_size, void* user_data);
 
-// Any thread.
+// Any thread. Send and SendResponse are also called by threads that hold FlutterDesktopMessengerLock
+// (replies and event sinks send under it, after checking availability), so neither may wait for
+// that lock itself.
 bool FlutterDesktopMessengerSend(FlutterDesktopMessengerRef messenger, const char* channel, const uint8_t* message,
                                  size_t message_size);
 // True: `reply` will be called once with the response. False: it will never be called.

@@ -2,6 +2,7 @@
 # Installs what the project needs (only what is missing), then configures and builds every tree:
 #   build/windows  the Windows product and its tests (MinGW-w64; tests run under Wine)
 #   build/native   the platform-free layer with AddressSanitizer and UndefinedBehaviorSanitizer
+#   build/tsan     the platform-free layer with ThreadSanitizer, for the threaded channel tests
 #   build/release  the platform-free layer optimised, for the benchmarks
 # Runs as root on a fresh Debian 12 machine; safe to run again.
 set -euo pipefail
@@ -32,9 +33,10 @@ configure() {
 }
 configure windows -DCMAKE_TOOLCHAIN_FILE="$top/cmake/mingw-w64-x86_64.cmake" -DCMAKE_BUILD_TYPE=RelWithDebInfo
 configure native -DPELMORA_SANITIZERS=address,undefined -DCMAKE_BUILD_TYPE=Debug
+configure tsan -DPELMORA_SANITIZERS=thread -DCMAKE_BUILD_TYPE=Debug
 configure release -DPELMORA_BUILD_TESTS=OFF -DPELMORA_BUILD_BENCHMARKS=ON -DCMAKE_BUILD_TYPE=Release
 
-for tree in native windows release; do
+for tree in native tsan windows release; do
   echo "setup: building $tree"
   cmake --build "$top/build/$tree" -j "$jobs"
 done

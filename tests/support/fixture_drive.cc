@@ -1,0 +1,1 @@
+// Fixture drives for Windows tests: filled in separately.
