@@ -23,8 +23,12 @@ int APIENTRY wWinMain(_In_ HINSTANCE instance, _In_opt_ HINSTANCE previous_insta
   CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
 
   // Relative paths, handed to the embedding as they are; it resolves them beside the executable.
-  flutter::EngineProject project(L"data");
-  project.set_dart_entrypoint_arguments(CollectEntrypointArguments());
+  const std::wstring data_folder = L"data";
+  flutter::EngineProject project;
+  project.assets_path = data_folder + L"\\flutter_assets";
+  project.icu_data_path = data_folder + L"\\icudtl.dat";
+  project.aot_library_path = data_folder + L"\\app.so";
+  project.dart_entrypoint_arguments = CollectEntrypointArguments();
 
   FlutterWindow window(project);
   const Win32Window::Point origin(10, 10);
