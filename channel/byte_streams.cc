@@ -22,8 +22,9 @@ uint8_t ByteBufferStreamReader::ReadByte() {
 }
 
 void ByteBufferStreamReader::ReadBytes(uint8_t* destination, size_t length) {
-  // Written so that a huge length cannot wrap around: compare against what remains.
-  if (length > RemainingBytes()) {
+  // Written so that a huge length cannot wrap around: compare against what remains. A position
+  // that alignment has moved past the end fails every read, even one of zero bytes.
+  if (location_ > size_ || length > size_ - location_) {
     ReportInvalidRead();
     return;
   }

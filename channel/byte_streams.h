@@ -25,8 +25,10 @@ class ByteStreamReader {
   virtual void ReadAlignment(uint8_t alignment) = 0;
 
   // How many bytes are left to read (0 once the position is at or past the end). Lets the
-  // decoder refuse a declared size that the input cannot hold before it allocates for it.
-  virtual size_t RemainingBytes() const = 0;
+  // decoder refuse a declared size that the input cannot hold before it allocates for it. A
+  // stream that cannot tell keeps this default, which disables that check but nothing else, so
+  // a reader written against the three operations above still works.
+  virtual size_t RemainingBytes() const { return SIZE_MAX; }
 };
 
 class ByteStreamWriter {

@@ -56,8 +56,10 @@ bool RefuseOversizedRead(uint64_t declared_bytes, ByteStreamReader* stream) {
   if (declared_bytes <= stream->RemainingBytes()) {
     return false;
   }
+  // The length handed on must still exceed what remains, also where size_t is narrower.
+  const size_t failing_length = declared_bytes > SIZE_MAX ? SIZE_MAX : static_cast<size_t>(declared_bytes);
   uint8_t untouched = 0;
-  stream->ReadBytes(&untouched, static_cast<size_t>(declared_bytes));
+  stream->ReadBytes(&untouched, failing_length);
   return true;
 }
 
@@ -243,8 +245,10 @@ EncodableValue StandardCodecSerializer::ReadValueOfType(uint8_t type, ByteStream
       for (size_t index = 0; index < count; ++index) {
         EncodableValue key = ReadValue(stream);
         EncodableValue value = ReadValue(stream);
-        // emplace keeps the first entry when a key repeats.
-        map.emplace(std::move(key), std::move(value));
+        // Writers put the entries in key order, so the end is almost always the right place and
+        // the hint saves the walk down the tree. Like emplace, this keeps the first entry when a
+        // key repeats, and a key out of order still lands where it belongs.
+        map.emplace_hint(map.end(), std::move(key), std::move(value));
       }
       return EncodableValue(std::move(map));
     }

@@ -11,6 +11,14 @@ namespace {
 constexpr uint8_t kSuccessEnvelope = 0;
 constexpr uint8_t kErrorEnvelope = 1;
 
+// Written in place of an absent value. Being an lvalue, it keeps a conditional between it and a
+// caller's value an lvalue too: a conditional with a temporary EncodableValue in one branch
+// would copy the caller's whole value (a 1000-entry batch, a 16 MiB list) before writing it.
+const EncodableValue& NullValue() {
+  static const EncodableValue* const null_value = new EncodableValue();
+  return *null_value;
+}
+
 // Every encode gets a vector of its own, and a writer over it.
 template <typename Write>
 std::unique_ptr<std::vector<uint8_t>> Encode(Write write) {
@@ -67,7 +75,7 @@ std::unique_ptr<std::vector<uint8_t>> StandardMethodCodec::EncodeMethodCall(
 std::unique_ptr<std::vector<uint8_t>> StandardMethodCodec::EncodeSuccessEnvelope(const EncodableValue* result) const {
   return Encode([&](ByteBufferStreamWriter& stream) {
     stream.WriteByte(kSuccessEnvelope);
-    serializer_->WriteValue(result != nullptr ? *result : EncodableValue(), &stream);
+    serializer_->WriteValue(result != nullptr ? *result : NullValue(), &stream);
   });
 }
 
@@ -79,7 +87,7 @@ std::unique_ptr<std::vector<uint8_t>> StandardMethodCodec::EncodeErrorEnvelope(c
     serializer_->WriteValue(EncodableValue(error_code), &stream);
     // An empty message travels as null, never as an empty string.
     serializer_->WriteValue(error_message.empty() ? EncodableValue() : EncodableValue(error_message), &stream);
-    serializer_->WriteValue(error_details != nullptr ? *error_details : EncodableValue(), &stream);
+    serializer_->WriteValue(error_details != nullptr ? *error_details : NullValue(), &stream);
   });
 }
 

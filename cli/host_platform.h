@@ -1,0 +1,94 @@
+#pragma once
+
+// What the client needs from the machine it runs on: starting the Windows host and giving
+// folders drive letters in the host's settings. The POSIX implementation runs the host under
+// Wine (wine_platform.h); where there is none, the client needs --port and cannot map drives.
+
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <ostream>
+#include <stdexcept>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace pel_mora::cli {
+
+// Something the platform could not do (start the host, change a drive letter); the message is
+// meant for the person at the terminal. `details` are extra lines to show under it, such as
+// the host's last diagnostics.
+class PlatformError : public std::runtime_error {
+ public:
+  explicit PlatformError(const std::string& message, std::vector<std::string> details = {})
+      : std::runtime_error(message), details_(std::move(details)) {}
+
+  const std::vector<std::string>& details() const { return details_; }
+
+ private:
+  std::vector<std::string> details_;
+};
+
+// The person pressed Ctrl-C (or the process was asked to terminate) while the client waited.
+class InterruptedError : public std::runtime_error {
+ public:
+  InterruptedError() : std::runtime_error("interrupted") {}
+};
+
+// Polled while the client waits; true once the wait should end.
+using InterruptCheck = std::function<bool()>;
+
+enum class DisplayMode {
+  kNullDriver,   // Wine's null graphics driver: windows exist, nothing is shown, no display needed
+  kRealDisplay,  // the display of the session ($DISPLAY), so the host's window can be seen
+};
+
+struct HostLaunchOptions {
+  std::string host_path;  // empty: the platform's default
+  DisplayMode display = DisplayMode::kNullDriver;
+};
+
+// A host process this client started. Destroying it stops a process that is still running.
+class HostProcess {
+ public:
+  virtual ~HostProcess() = default;
+
+  // The port its bridge listens on.
+  virtual uint16_t port() const = 0;
+
+  // Waits for the process to end: its exit code, or nothing when it still runs after `timeout`.
+  virtual std::optional<int> WaitForExit(std::chrono::milliseconds timeout) = 0;
+
+  // Its last lines of output, oldest first.
+  virtual std::vector<std::string> RecentOutput() const = 0;
+};
+
+enum class DriveLetterStatus { kKnown, kUnknown };
+
+class HostPlatform {
+ public:
+  virtual ~HostPlatform() = default;
+
+  // Starts the host and waits until its bridge listens. Progress notes go to `status`. Throws
+  // PlatformError (with the host's last lines when it ran) or InterruptedError.
+  virtual std::unique_ptr<HostProcess> StartHost(const HostLaunchOptions& options, std::ostream& status,
+                                                 const InterruptCheck& interrupted) = 0;
+
+  // Whether a host started by StartHost would find drive `letter` ('A' to 'Z').
+  virtual DriveLetterStatus CheckDriveLetter(char letter) = 0;
+
+  // Gives `folder` the drive letter `letter` for hosts started from now on (and for new paths
+  // in a running one). Returns the letter's previous target, if it had one. Throws
+  // PlatformError.
+  virtual std::optional<std::string> MapDriveLetter(char letter, const std::string& folder, std::ostream& status) = 0;
+
+  // Every drive letter and what it points to, in letter order.
+  virtual std::vector<std::pair<char, std::string>> DriveLetterMappings() = 0;
+
+  // Where the settings that MapDriveLetter changes live, for messages.
+  virtual std::string SettingsLocation() const = 0;
+};
+
+}  // namespace pel_mora::cli

@@ -1,0 +1,98 @@
+#pragma once
+
+// A stand-in for the host's side of the interface bridge, for driving the client end to end:
+// a thread listening on 127.0.0.1 that sends the hello, answers "getDrives", echoes arguments,
+// answers errors, and streams scripted scan events after "listen" and "startScan".
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "channel/encodable_value.h"
+#include "cli/socket.h"
+
+namespace pel_mora::cli::testing {
+
+// What the fake sends once it has answered "startScan": the first events at once; then, when
+// `wait_for_cancel` is set, nothing until "cancelScan" arrives; then the rest.
+struct ScanScript {
+  std::vector<flutter::EncodableValue> events;
+  bool wait_for_cancel = false;
+  std::vector<flutter::EncodableValue> events_after_cancel;
+};
+
+enum class HelloBehaviour {
+  kSend,
+  kCloseAtOnce,  // a host that already serves another interface
+};
+
+class FakeBridgeHost {
+ public:
+  FakeBridgeHost();
+  ~FakeBridgeHost();
+
+  FakeBridgeHost(const FakeBridgeHost&) = delete;
+  FakeBridgeHost& operator=(const FakeBridgeHost&) = delete;
+
+  uint16_t port() const { return port_; }
+
+  // Configuration; set before the client connects.
+  void set_drives(flutter::EncodableList drives);
+  void set_scan_script(ScanScript script);
+  void set_hello_behaviour(HelloBehaviour behaviour);
+  // A file created when the close request arrives, for a fake Wine process that waits on it.
+  void set_close_flag_path(std::string path);
+
+  // True once the scripted scan waits for "cancelScan": the moment a person would press Ctrl-C.
+  bool awaiting_cancel() const { return awaiting_cancel_; }
+
+  // "channel method" for each call received, in order.
+  std::vector<std::string> calls() const;
+  // The arguments of the last call of `method`.
+  std::optional<flutter::EncodableValue> last_arguments(const std::string& method) const;
+  int connections() const { return connections_; }
+  bool close_requested() const { return close_requested_; }
+
+ private:
+  void Serve();
+  // Returns false when the connection is to be dropped.
+  bool HandleFrame(Connection& connection, uint8_t kind, uint32_t id, const std::string& channel,
+                   const std::vector<uint8_t>& payload);
+  void SendEvents(Connection& connection, const std::vector<flutter::EncodableValue>& events);
+
+  std::unique_ptr<LocalListener> listener_;
+  uint16_t port_ = 0;
+
+  // Guards the configuration and the records of calls, shared by the test and server threads.
+  mutable std::mutex mutex_;
+  flutter::EncodableList drives_;
+  ScanScript scan_script_;
+  HelloBehaviour hello_behaviour_ = HelloBehaviour::kSend;
+  std::string close_flag_path_;
+  std::vector<std::string> calls_;
+  std::vector<std::pair<std::string, flutter::EncodableValue>> arguments_;
+  std::atomic<int> connections_{0};
+  std::atomic<bool> close_requested_{false};
+  std::atomic<bool> awaiting_cancel_{false};
+  bool listening_ = false;  // server thread only
+  std::atomic<bool> stop_{false};
+  std::thread thread_;
+};
+
+// Event and entry records as the host sends them.
+flutter::EncodableValue StartedEvent(const std::string& root);
+flutter::EncodableValue BatchEvent(flutter::EncodableList entries, int64_t files, int64_t folders, int64_t bytes);
+flutter::EncodableValue CompletedEvent(int64_t files, int64_t folders, int64_t bytes, int64_t duration_ms);
+flutter::EncodableValue CancelledEvent();
+flutter::EncodableValue FileEntry(const std::string& path, int64_t size);
+flutter::EncodableValue FolderEntry(const std::string& path, int64_t size);
+flutter::EncodableValue InaccessibleEntry(const std::string& path);
+flutter::EncodableValue DriveRecord(const std::string& letter, int32_t type, bool ready, const std::string& label,
+                                    const std::string& file_system, int64_t total, int64_t free);
+
+}  // namespace pel_mora::cli::testing
