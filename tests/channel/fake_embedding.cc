@@ -463,7 +463,14 @@ FlutterDesktopViewControllerRef FlutterDesktopViewControllerCreate(int, int, Flu
   }
   auto* controller = new FlutterDesktopViewController();
   controller->engine = engine;
+#ifdef _WIN32
+  // A host window adopts the view as its child and moves, shows and focuses it, so on Windows the
+  // view is a real window; the host's teardown destroys it with its parent.
+  controller->view.window = CreateWindowExW(0, L"STATIC", L"fake view", WS_POPUP, 0, 0, 10, 10, nullptr, nullptr,
+                                            GetModuleHandleW(nullptr), nullptr);
+#else
   controller->view.window = fake_embedding::ViewWindow();
+#endif
   engine->controller = controller;
   return controller;
 }
@@ -475,6 +482,11 @@ void FlutterDesktopViewControllerDestroy(FlutterDesktopViewControllerRef control
   }
   controller->engine->controller = nullptr;
   fake_embedding::EndEngineObject(controller->engine);
+#ifdef _WIN32
+  if (IsWindow(controller->view.window)) {
+    DestroyWindow(controller->view.window);
+  }
+#endif
   delete controller;
 }
 
