@@ -60,6 +60,7 @@ struct World {
   bool send_with_reply_result = true;
   std::optional<std::vector<uint8_t>> answer_during_send;
   std::optional<std::pair<UINT, LRESULT>> consumed_window_message;
+  UINT monitor_dpi = 96;
 
   std::vector<Registration> registrations;
   std::map<std::pair<FlutterDesktopMessengerRef, std::string>, std::pair<FlutterDesktopMessageCallback, void*>>
@@ -142,6 +143,7 @@ void Reset() {
   world.send_with_reply_result = true;
   world.answer_during_send.reset();
   world.consumed_window_message.reset();
+  world.monitor_dpi = 96;
   world.registrations.clear();
   world.callbacks.clear();
   world.response_handles.clear();
@@ -190,6 +192,11 @@ void SetAnswerDuringSend(std::optional<std::vector<uint8_t>> answer) {
 void SetConsumedWindowMessage(UINT message, LRESULT result) {
   std::lock_guard guard(TheWorld().mutex);
   TheWorld().consumed_window_message = std::make_pair(message, result);
+}
+
+void SetMonitorDpi(UINT dpi) {
+  std::lock_guard guard(TheWorld().mutex);
+  TheWorld().monitor_dpi = dpi;
 }
 
 FlutterDesktopMessengerRef CreateMessenger() {
@@ -456,7 +463,14 @@ FlutterDesktopViewControllerRef FlutterDesktopViewControllerCreate(int, int, Flu
   }
   auto* controller = new FlutterDesktopViewController();
   controller->engine = engine;
+#ifdef _WIN32
+  // A host window adopts the view as its child and moves, shows and focuses it, so on Windows the
+  // view is a real window; the host's teardown destroys it with its parent.
+  controller->view.window = CreateWindowExW(0, L"STATIC", L"fake view", WS_POPUP, 0, 0, 10, 10, nullptr, nullptr,
+                                            GetModuleHandleW(nullptr), nullptr);
+#else
   controller->view.window = fake_embedding::ViewWindow();
+#endif
   engine->controller = controller;
   return controller;
 }
@@ -468,6 +482,11 @@ void FlutterDesktopViewControllerDestroy(FlutterDesktopViewControllerRef control
   }
   controller->engine->controller = nullptr;
   fake_embedding::EndEngineObject(controller->engine);
+#ifdef _WIN32
+  if (IsWindow(controller->view.window)) {
+    DestroyWindow(controller->view.window);
+  }
+#endif
   delete controller;
 }
 
@@ -496,7 +515,8 @@ HWND FlutterDesktopViewGetHWND(FlutterDesktopViewRef view) {
 }
 
 UINT FlutterDesktopGetDpiForMonitor(HMONITOR) {
-  return 96;
+  std::lock_guard guard(TheWorld().mutex);
+  return TheWorld().monitor_dpi;
 }
 
 void FlutterDesktopResyncOutputStreams(void) {

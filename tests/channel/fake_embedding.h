@@ -31,6 +31,8 @@ void SetSendWithReplyResult(bool result);
 void SetAnswerDuringSend(std::optional<std::vector<uint8_t>> answer);
 // The top-level window message the view controller consumes, and its answer.
 void SetConsumedWindowMessage(UINT message, LRESULT result);
+// What FlutterDesktopGetDpiForMonitor answers for every monitor (96 by default).
+void SetMonitorDpi(UINT dpi);
 
 // ---- Messenger ----
 
