@@ -28,9 +28,14 @@ pelmora_wine_prefix_ready() {
   (
     flock 9
     if [ ! -e "$stamp" ]; then
-      wineboot --init >/dev/null 2>&1 || true
+      # The lock's descriptor is closed for Wine's processes: services it starts would otherwise
+      # inherit it and hold the lock for as long as they live.
+      wineboot --init >/dev/null 2>&1 9>&- || true
       # The null graphics driver lets windows be created without a display.
-      wine reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f >/dev/null 2>&1
+      wine reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f >/dev/null 2>&1 9>&-
+      # A wineserver keeps the graphics setting it started with: stop the one wineboot started
+      # (it writes the registry out as it goes), so the next program gets the null driver.
+      wineserver -k 9>&- || true
       touch "$stamp"
     fi
   ) 9>"$(dirname "$WINEPREFIX")/.prefix.lock"
