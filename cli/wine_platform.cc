@@ -38,7 +38,9 @@ std::string GraphicsName(DisplayMode display) {
   return display == DisplayMode::kNullDriver ? "null" : "default";
 }
 
-// Holds an exclusive flock on a file for as long as it lives.
+// Holds an exclusive flock on a file for as long as it lives. The descriptor is closed on exec:
+// services that Wine starts while the lock is held outlive the client's own child, and an
+// inherited descriptor would keep the lock held for as long as they live.
 class FileLock {
  public:
   explicit FileLock(const std::string& path) : descriptor_(::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644)) {
@@ -308,17 +310,6 @@ void WinePlatform::PreparePrefix(DisplayMode display, std::ostream& status) {
     }
   }
   if (current_graphics != GraphicsName(display)) {
-    if (prefix_ready) {
-      // A running wineserver keeps the display it started with; it has to go first. It is the
-      // server of this client's own prefix only.
-      std::vector<std::string> stop = settings_.wineserver_command;
-      stop.push_back("-k");
-      try {
-        RunChildToEnd(stop, environment);
-      } catch (const std::runtime_error&) {
-        // No wineserver program means no server is running either.
-      }
-    }
     const int result = display == DisplayMode::kNullDriver
                            ? wine({"reg", "add", "HKCU\\Software\\Wine\\Drivers", "/v", "Graphics", "/d", "null", "/f"})
                            : wine({"reg", "delete", "HKCU\\Software\\Wine\\Drivers", "/v", "Graphics", "/f"});
@@ -326,6 +317,17 @@ void WinePlatform::PreparePrefix(DisplayMode display, std::ostream& status) {
     if (result != 0 && display == DisplayMode::kNullDriver) {
       throw PlatformError("cannot select Wine's null graphics driver in " + PrefixPath() + " (wine reg exited with " +
                           std::to_string(result) + ")");
+    }
+    // A wineserver keeps the graphics setting it started with, and the one that wineboot or
+    // "wine reg" started lingers for a while: stop it (it writes the registry out as it
+    // goes), so the host starts a server that reads the new setting. It is the server of this
+    // client's own prefix only.
+    std::vector<std::string> stop = settings_.wineserver_command;
+    stop.push_back("-k");
+    try {
+      RunChildToEnd(stop, environment);
+    } catch (const std::runtime_error&) {
+      // No wineserver program means no server is running either.
     }
     std::ofstream(graphics_file) << GraphicsName(display) << '\n';
   }

@@ -181,16 +181,31 @@ TEST_F(WinePlatformTest, ADisplayModeChangeReconfiguresThePrefixOnce) {
   EXPECT_EQ(Run({"--display", "drives"}).status, kExitSuccess);
   EXPECT_EQ(Run({"--display", "drives"}).status, kExitSuccess);
   EXPECT_EQ(Run({"drives"}).status, kExitSuccess);
-  // The wineserver goes first (it keeps the display it started with), then the driver value.
+  // The driver value, then the wineserver goes (it keeps the display it started with).
   const std::string host = host_path_.string();
   EXPECT_EQ(ReadFile(folder_ / "wine.log"),
-            "-k\n"
-            "reg delete HKCU\\Software\\Wine\\Drivers /v Graphics /f\n" +
+            "reg delete HKCU\\Software\\Wine\\Drivers /v Graphics /f\n"
+            "-k\n" +
                 host + "\n" + host +
                 "\n"
-                "-k\n"
-                "reg add HKCU\\Software\\Wine\\Drivers /v Graphics /d null /f\n" +
+                "reg add HKCU\\Software\\Wine\\Drivers /v Graphics /d null /f\n"
+                "-k\n" +
                 host + "\n");
+}
+
+TEST_F(WinePlatformTest, ANewPrefixGetsTheNullDriverFromAFreshWineserver) {
+  // No stamp: the prefix is made as scripts/wine-environment.sh makes it, in the same order.
+  fs::remove(wine_root_ / "prefix" / ".pelmora-ready");
+  WriteFakeWine(BridgeLine());
+  const Outcome outcome = Run({"drives"});
+  EXPECT_EQ(outcome.status, kExitSuccess) << outcome.err;
+  EXPECT_THAT(outcome.err, HasSubstr("creating the Wine settings in " + (wine_root_ / "prefix").string()));
+  EXPECT_EQ(ReadFile(folder_ / "wine.log"),
+            "wineboot --init\n"
+            "reg add HKCU\\Software\\Wine\\Drivers /v Graphics /d null /f\n"
+            "-k\n" +
+                host_path_.string() + "\n");
+  EXPECT_TRUE(fs::exists(wine_root_ / "prefix" / ".pelmora-ready"));
 }
 
 TEST_F(WinePlatformTest, AHostThatDoesNotStartIsReportedWithItsLastLines) {
