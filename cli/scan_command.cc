@@ -67,7 +67,9 @@ std::string ProgressText(const ScanSummary& summary, const std::string& root, bo
   const double seconds = std::chrono::duration<double>(Clock::now() - started_at).count();
   const auto rate = seconds > 0.001 ? static_cast<uint64_t>(static_cast<double>(summary.entries_received()) / seconds)
                                     : uint64_t{0};
-  return std::string(cancelling ? "Cancelling scan of " : "Scanning ") + root + "  " + FormatCount(counts.files) +
+  // "Cancelling" is kept short: the line has to fit an 80-column terminal even for millions of
+  // files, or every rewrite would start a new line.
+  return std::string(cancelling ? "Cancelling " : "Scanning ") + root + "  " + FormatCount(counts.files) +
          " files  " + FormatCount(counts.folders) + " folders  " + FormatSize(counts.bytes) + "  " +
          FormatCount(rate) + " entries/s";
 }
@@ -190,6 +192,7 @@ int RunScanCommand(HostSession& session, char letter, const ScanOutput& output) 
     ProgressLine progress(err, output.err_is_terminal);
     const auto refresh = output.err_is_terminal ? kTerminalRefresh : kLogRefresh;
     Clock::time_point next_refresh = Clock::now() + refresh;
+    bool counts_shown = false;
     while (true) {
       if (!start_reply) {
         start_reply = client.TakeReply(start_id);
@@ -218,6 +221,11 @@ int RunScanCommand(HostSession& session, char letter, const ScanOutput& output) 
       if (interrupts == 1 && !cancel_sent) {
         client.SendMethodCall(kNativeChannel, "cancelScan", nullptr);
         cancel_sent = true;
+        next_refresh = Clock::now();
+      }
+      if (!counts_shown && summary.entries_received() > 0) {
+        // The first batch is shown at once, so that even a log sees the scan under way early.
+        counts_shown = true;
         next_refresh = Clock::now();
       }
       if (Clock::now() >= next_refresh) {
