@@ -1,0 +1,418 @@
+// pelmora-cli against the real host: the client program runs as a subprocess, as a person runs
+// it, and starts the Windows tree's pelmora.exe under Wine with its own launcher, in Wine
+// settings below this build tree. Fixture folders of known content get drive letters through
+// the client's "map". Every host start costs a second or two, so each test starts few.
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <stdlib.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <optional>
+#include <regex>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+extern char** environ;
+
+namespace {
+
+namespace fs = std::filesystem;
+using ::testing::HasSubstr;
+using ::testing::IsEmpty;
+using ::testing::StartsWith;
+
+constexpr char kClientPath[] = PELMORA_CLI_PATH;
+constexpr char kHostPath[] = PELMORA_HOST_PATH;
+constexpr char kWineRoot[] = PELMORA_CLI_WINE_ROOT;
+constexpr char kLargeFixturePath[] = PELMORA_CLI_LARGE_FIXTURE;
+
+// The drive letters the fixtures get.
+constexpr char kKnownLetter[] = "T";
+constexpr char kLargeLetter[] = "U";
+// The large fixture: 30,000 files, each in a folder of its own. Opening a folder costs Wine far
+// more than listing a file, so the walk lasts seconds, and a cancel sent once the first progress
+// shows lands long before the walk ends.
+constexpr int kLargeGroups = 100;
+constexpr int kFoldersPerGroup = 300;
+constexpr long kLargeFileCount = long{kLargeGroups} * kFoldersPerGroup;
+
+std::string ReadFile(const fs::path& path) {
+  std::ifstream stream(path, std::ios::binary);
+  std::stringstream text;
+  text << stream.rdbuf();
+  return text.str();
+}
+
+void WriteFile(const fs::path& path, size_t size) {
+  std::ofstream stream(path, std::ios::binary);
+  const std::string bytes(size, 'x');
+  stream << bytes;
+}
+
+std::vector<char*> Pointers(std::vector<std::string>& strings) {
+  std::vector<char*> pointers;
+  for (std::string& text : strings) {
+    pointers.push_back(text.data());
+  }
+  pointers.push_back(nullptr);
+  return pointers;
+}
+
+// The test's own environment with `name` set to `value`.
+std::vector<std::string> EnvironmentWith(const std::string& name, const std::string& value) {
+  std::vector<std::string> environment;
+  for (char** entry = environ; *entry != nullptr; ++entry) {
+    if (std::string(*entry).rfind(name + "=", 0) != 0) {
+      environment.emplace_back(*entry);
+    }
+  }
+  environment.push_back(name + "=" + value);
+  return environment;
+}
+
+// Starts a program with standard input from /dev/null and its output into the two files;
+// returns its id, or -1 after a test failure naming the reason.
+pid_t Spawn(std::vector<std::string> arguments, std::vector<std::string> environment, const std::string& out_path,
+            const std::string& err_path) {
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+  posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  const std::vector<char*> argv = Pointers(arguments);
+  const std::vector<char*> envp = Pointers(environment);
+  pid_t pid = -1;
+  const int result = posix_spawnp(&pid, arguments.front().c_str(), &actions, nullptr, argv.data(), envp.data());
+  posix_spawn_file_actions_destroy(&actions);
+  if (result != 0) {
+    ADD_FAILURE() << "cannot start " << arguments.front() << ": " << std::strerror(result);
+    return -1;
+  }
+  return pid;
+}
+
+// The wait status of a child that has ended.
+int Reap(pid_t pid) {
+  int status = 0;
+  while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+  }
+  return status;
+}
+
+// Makes the large fixture at `root` unless an earlier run has: tens of thousands of new entries
+// cost this kind of disk many seconds, so the tree is kept in the build tree and reused, the
+// stamp beside it (not in it, where the scan would count it) saying it is complete. Plain system
+// calls, since std::filesystem in a sanitized debug build is slow at this count.
+void MakeLargeFixture(const fs::path& root) {
+  const fs::path stamp = root.string() + ".complete";
+  if (fs::exists(stamp)) {
+    return;
+  }
+  const fs::path partial = root.string() + ".partial";
+  fs::remove_all(partial);
+  fs::remove_all(root);
+  fs::create_directories(root.parent_path());
+  ASSERT_EQ(::mkdir(partial.c_str(), 0755), 0) << std::strerror(errno);
+  for (int group = 0; group < kLargeGroups; ++group) {
+    const std::string group_path = partial.string() + "/group " + std::to_string(group);
+    ASSERT_EQ(::mkdir(group_path.c_str(), 0755), 0) << std::strerror(errno);
+    for (int folder = 0; folder < kFoldersPerGroup; ++folder) {
+      const std::string folder_path = group_path + "/folder " + std::to_string(folder);
+      ASSERT_EQ(::mkdir(folder_path.c_str(), 0755), 0) << std::strerror(errno);
+      const int file = ::open((folder_path + "/file.dat").c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
+      ASSERT_GE(file, 0) << std::strerror(errno);
+      ::close(file);
+    }
+  }
+  fs::rename(partial, root);
+  std::ofstream(stamp).flush();
+}
+
+struct Outcome {
+  // The exit code; nothing when the client was ended by a signal (`signal` says which).
+  std::optional<int> exit_code;
+  int signal = 0;
+  std::string out;
+  std::string err;
+};
+
+// One run of pelmora-cli with its output in files, so that a test can watch the progress while
+// it runs. The environment is the test's own with the Wine root below the build tree.
+class ClientProcess {
+ public:
+  ClientProcess(const std::vector<std::string>& arguments, const fs::path& output_folder)
+      : out_path_(output_folder / "client.out"), err_path_(output_folder / "client.err") {
+    std::vector<std::string> command = {kClientPath};
+    command.insert(command.end(), arguments.begin(), arguments.end());
+    pid_ = Spawn(command, EnvironmentWith("PELMORA_WINE_ROOT", kWineRoot), out_path_.string(), err_path_.string());
+  }
+
+  // A client still running when the test gives up is killed; its host follows it (the
+  // launcher asks the kernel to end the host when the client dies).
+  ~ClientProcess() {
+    if (pid_ > 0) {
+      ::kill(pid_, SIGKILL);
+      Wait();
+    }
+  }
+
+  ClientProcess(const ClientProcess&) = delete;
+  ClientProcess& operator=(const ClientProcess&) = delete;
+
+  void Signal(int signal_number) const {
+    if (pid_ > 0) {
+      ::kill(pid_, signal_number);
+    }
+  }
+
+  std::string ErrorOutputSoFar() const { return ReadFile(err_path_); }
+
+  Outcome Wait() {
+    Outcome outcome;
+    if (pid_ > 0) {
+      const int status = Reap(pid_);
+      pid_ = -1;
+      if (WIFEXITED(status)) {
+        outcome.exit_code = WEXITSTATUS(status);
+      } else if (WIFSIGNALED(status)) {
+        outcome.signal = WTERMSIG(status);
+      }
+    }
+    outcome.out = ReadFile(out_path_);
+    outcome.err = ReadFile(err_path_);
+    return outcome;
+  }
+
+ private:
+  fs::path out_path_;
+  fs::path err_path_;
+  pid_t pid_ = -1;
+};
+
+std::ostream& operator<<(std::ostream& stream, const Outcome& outcome) {
+  if (outcome.exit_code) {
+    stream << "exit code " << *outcome.exit_code;
+  } else {
+    stream << "ended by signal " << outcome.signal;
+  }
+  return stream << "\n--- standard output:\n" << outcome.out << "--- standard error:\n" << outcome.err;
+}
+
+class RealHostTest : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    setup_error_.clear();
+    if (!fs::is_regular_file(kHostPath)) {
+      setup_error_ = std::string("the host ") + kHostPath +
+                      " does not exist: build the Windows tree first (scripts/setup.sh builds every tree), or "
+                      "configure this tree with -DPELMORA_HOST_EXECUTABLE=PATH";
+      return;
+    }
+    std::string pattern = (fs::temp_directory_path() / "pelmora-cli-real-host.XXXXXX").string();
+    if (::mkdtemp(pattern.data()) == nullptr) {
+      setup_error_ = std::string("mkdtemp failed: ") + std::strerror(errno);
+      return;
+    }
+    folder_ = fs::path(pattern);
+    MakeKnownFixture(*folder_ / "known");
+    // "map" also makes the Wine settings on their first use, so no later command reports that.
+    const Outcome mapped = Run({"map", kKnownLetter, (*folder_ / "known").string()});
+    if (mapped.exit_code != 0) {
+      std::ostringstream text;
+      text << "map failed: " << mapped;
+      setup_error_ = text.str();
+    }
+  }
+
+  static void TearDownTestSuite() {
+    if (folder_) {
+      // The letters pointed into the fixtures, which go now.
+      for (const char* letter : {"t:", "u:"}) {
+        std::error_code error;
+        fs::remove(fs::path(kWineRoot) / "prefix" / "dosdevices" / letter, error);
+      }
+      std::error_code error;
+      fs::remove_all(*folder_, error);
+      folder_.reset();
+    }
+    StopWineserver();
+  }
+
+  void SetUp() override { ASSERT_THAT(setup_error_, IsEmpty()); }
+
+  static Outcome Run(const std::vector<std::string>& arguments) {
+    return ClientProcess(WithHost(arguments), *folder_).Wait();
+  }
+
+  // Every command names the host explicitly: the configured one, not whatever the client's own
+  // location suggests.
+  static std::vector<std::string> WithHost(std::vector<std::string> arguments) {
+    arguments.insert(arguments.begin(), {"--host", kHostPath});
+    return arguments;
+  }
+
+  // Sizes all different, so the order of the largest entries is fixed; a hidden file, an empty
+  // one, an empty folder and a name beyond ASCII. The scan test spells out what it must print.
+  static void MakeKnownFixture(const fs::path& root) {
+    fs::create_directories(root / "photos" / "2023");
+    fs::create_directories(root / "empty");
+    WriteFile(root / "notes.txt", 1000);
+    WriteFile(root / "photos" / "beach.jpg", 150000);
+    WriteFile(root / "photos" / "F\xC3\xBC\xC3\x9F" "e.png", 20000);
+    WriteFile(root / "photos" / "2023" / "old.jpg", 5000);
+    WriteFile(root / ".hidden", 10);
+    WriteFile(root / "zero.bin", 0);
+    // A link to a folder is a reparse point to the host: neither followed nor counted.
+    fs::create_directory_symlink(root / "photos", root / "link-to-photos");
+  }
+
+  // Stops the wineserver of the client's test prefix, so nothing of this run lingers.
+  static void StopWineserver() {
+    const pid_t pid = Spawn({"wineserver", "-k"}, EnvironmentWith("WINEPREFIX", std::string(kWineRoot) + "/prefix"),
+                            "/dev/null", "/dev/null");
+    if (pid > 0) {
+      Reap(pid);
+    }
+  }
+
+  // Why the suite cannot run, for every test to report; empty when it can.
+  static inline std::string setup_error_;
+  // The temporary folder of this run: the known fixture and the client's output files.
+  static inline std::optional<fs::path> folder_;
+};
+
+TEST_F(RealHostTest, CallPrintsRepliesErrorsAndNotImplemented) {
+  struct Case {
+    std::vector<std::string> arguments;
+    int exit_code;
+    const char* out;  // a part of standard output
+    const char* err;  // all of standard error
+  };
+  const Case cases[] = {
+      {{"call", "getDrives"}, 0, "\"driveLetter\": \"T\"", ""},
+      {{"call", "startScan", R"({"driveLetter": "1"})"}, 1, "", "error INVALID_ARGS: Invalid drive letter.\n"},
+      {{"call", "nosuchMethod"}, 1, "", "pelmora-cli: the host does not implement \"nosuchMethod\" (empty response)\n"},
+  };
+  for (const Case& test_case : cases) {
+    const Outcome outcome = Run(test_case.arguments);
+    EXPECT_EQ(outcome.exit_code, test_case.exit_code) << outcome;
+    EXPECT_THAT(outcome.out, HasSubstr(test_case.out)) << outcome;
+    EXPECT_EQ(outcome.err, test_case.err) << outcome;
+  }
+}
+
+TEST_F(RealHostTest, DrivesListsTheMappedFixture) {
+  const Outcome outcome = Run({"drives"});
+  EXPECT_EQ(outcome.exit_code, 0) << outcome;
+  EXPECT_THAT(outcome.out, StartsWith("Drive  Type   Label  File system"));
+  EXPECT_THAT(outcome.out, HasSubstr("\nC:     Fixed"));
+  EXPECT_THAT(outcome.out, HasSubstr("\nT:     "));
+  EXPECT_THAT(outcome.err, IsEmpty());
+}
+
+TEST_F(RealHostTest, ScanOfTheFixturePrintsItsTotalsAndLargestEntries) {
+  const Outcome outcome = Run({"scan", kKnownLetter});
+  ASSERT_EQ(outcome.exit_code, 0) << outcome;
+  const std::string first_line = outcome.out.substr(0, outcome.out.find('\n') + 1);
+  EXPECT_THAT(first_line, StartsWith("Scan of T:\\ completed in "));
+  // Six files (the hidden and the empty one too), three folders; the link is not followed.
+  EXPECT_EQ(outcome.out.substr(first_line.size()),
+            "  Files:    6\n"
+            "  Folders:  3\n"
+            "  Size:     171.9 KiB (176,010 bytes)\n"
+            "\n"
+            "Largest folders:\n"
+            "  170.9 KiB  T:\\photos\n"
+            "    4.9 KiB  T:\\photos\\2023\n"
+            "        0 B  T:\\empty\n"
+            "\n"
+            "Largest files:\n"
+            "  146.5 KiB  T:\\photos\\beach.jpg\n"
+            "   19.5 KiB  T:\\photos\\F\xC3\xBC\xC3\x9F" "e.png\n"
+            "    4.9 KiB  T:\\photos\\2023\\old.jpg\n"
+            "     1000 B  T:\\notes.txt\n"
+            "       10 B  T:\\.hidden\n"
+            "        0 B  T:\\zero.bin\n")
+      << outcome;
+}
+
+TEST_F(RealHostTest, InterruptDuringAScanCancelsItAndShowsThePartialResult) {
+  const fs::path large = kLargeFixturePath;
+  MakeLargeFixture(large);
+  if (HasFatalFailure()) {
+    return;
+  }
+  const Outcome mapped = Run({"map", kLargeLetter, large.string()});
+  ASSERT_EQ(mapped.exit_code, 0) << mapped;
+
+  ClientProcess client(WithHost({"scan", kLargeLetter}), *folder_);
+  // Standard error is a file, so progress comes as plain lines; the first one shows as soon as
+  // the first entries arrive. That is the moment a person would press Ctrl-C.
+  const std::regex progress(R"(Scanning U:\\  [1-9][0-9,]* files)");
+  const auto give_up = std::chrono::steady_clock::now() + std::chrono::minutes(2);
+  bool progress_seen = false;
+  while (!progress_seen && std::chrono::steady_clock::now() < give_up) {
+    progress_seen = std::regex_search(client.ErrorOutputSoFar(), progress);
+    if (!progress_seen) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+  }
+  ASSERT_TRUE(progress_seen) << "no progress line; standard error so far:\n" << client.ErrorOutputSoFar();
+  client.Signal(SIGINT);
+  const Outcome outcome = client.Wait();
+
+  EXPECT_EQ(outcome.exit_code, 130) << outcome;
+  EXPECT_THAT(outcome.err, HasSubstr("Cancelling U:\\  ")) << outcome;
+  EXPECT_THAT(outcome.out, StartsWith("Scan of U:\\ cancelled after ")) << outcome;
+  EXPECT_THAT(outcome.out, HasSubstr("; partial result\n")) << outcome;
+  // Some of the files, not all of them.
+  std::smatch files;
+  ASSERT_TRUE(std::regex_search(outcome.out, files, std::regex(R"(\n  Files:    ([0-9,]+)\n)"))) << outcome;
+  const std::string digits = std::regex_replace(files[1].str(), std::regex(","), "");
+  const long counted = std::stol(digits);
+  EXPECT_GT(counted, 0) << outcome;
+  EXPECT_LT(counted, kLargeFileCount) << outcome;
+}
+
+TEST_F(RealHostTest, BadCommandLinesAndAMissingHostFailWithStatusTwo) {
+  const fs::path missing_host = *folder_ / "nowhere" / "pelmora.exe";
+  struct Case {
+    std::vector<std::string> arguments;
+    std::string err;
+  };
+  const Case cases[] = {
+      {{"call", "getDrives", R"({"a":)"},
+       "pelmora-cli: bad JSON argument: expected a value, found end of input at line 1, column 6\n"},
+      {{"frobnicate"}, "pelmora-cli: unknown command \"frobnicate\" (commands: call, drives, scan, map, help)\n"},
+      {{"scan", "Q"},
+       std::string("pelmora-cli: unknown drive Q: (the Wine settings in ") + kWineRoot +
+           "/prefix have no drive Q:; give a folder that letter with: pelmora-cli map Q FOLDER)\n"},
+      // The later --host wins over the one every run is given.
+      {{"--host", missing_host.string(), "drives"},
+       "pelmora-cli: the host " + missing_host.string() +
+           " was not found; build it with scripts/setup.sh, name it with --host PATH, or use a running host with "
+           "--port N\n"},
+  };
+  for (const Case& test_case : cases) {
+    const Outcome outcome = Run(test_case.arguments);
+    EXPECT_EQ(outcome.exit_code, 2) << outcome;
+    EXPECT_EQ(outcome.err, test_case.err) << outcome;
+    EXPECT_THAT(outcome.out, IsEmpty()) << outcome;
+  }
+}
+
+}  // namespace
