@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# The run command: installs and builds everything (scripts/setup.sh), gives a folder a drive
-# letter in pelmora-cli's Wine settings and scans it through the host, with live progress and
-# the summary at the end.
+# The run command: installs what is missing and builds the host and the client
+# (scripts/setup.sh --run), gives a folder a drive letter in pelmora-cli's Wine settings and
+# scans that drive through the host, with live progress and the largest folders and files at
+# the end. Ctrl-C cancels the scan and shows the partial result.
 #   scripts/run.sh [FOLDER]      FOLDER defaults to this repository
 # PELMORA_RUN_DRIVE picks the drive letter (default P).
 set -euo pipefail
@@ -15,18 +16,10 @@ if [ ! -d "$folder" ]; then
 fi
 folder=$(cd "$folder" && pwd)
 
-"$top/scripts/setup.sh"
-
-host="$top/build/windows/runner/pelmora.exe"
-if [ ! -f "$host" ]; then
-  echo "run: the host $host has not been built; scripts/setup.sh builds it once the runner exists" >&2
-  exit 1
-fi
-if [ ! -d "$(dirname "$host")/data/flutter_assets" ]; then
-  echo "run: $(dirname "$host")/data/flutter_assets is missing; the host cannot start without it" >&2
-  exit 1
-fi
+"$top/scripts/setup.sh" --run
 
 cli="$top/build/release/cli/pelmora-cli"
+host="$top/build/windows/runner/pelmora.exe"
+echo "run: scanning $folder as drive $letter: through $host"
 "$cli" map "$letter" "$folder"
 exec "$cli" --host "$host" scan "$letter"
