@@ -355,6 +355,11 @@ std::unique_ptr<HostProcess> WinePlatform::StartHost(const HostLaunchOptions& op
                         "cannot start");
   }
   PreparePrefix(options.display, status);
+  // Making a new prefix takes seconds and is not cut short (a half-made prefix would be worse);
+  // a Ctrl-C meanwhile is honoured here, before there is a host to stop.
+  if (interrupted()) {
+    throw InterruptedError();
+  }
 
   std::vector<std::string> command = settings_.wine_command;
   command.push_back(host.string());

@@ -10,6 +10,7 @@
 #include <stdlib.h>
 
 #include <filesystem>
+#include <functional>
 #include <fstream>
 #include <optional>
 #include <sstream>
@@ -131,7 +132,7 @@ class WinePlatformTest : public ::testing::Test {
     std::string err;
   };
 
-  Outcome Run(const std::vector<std::string>& arguments) {
+  Outcome Run(const std::vector<std::string>& arguments, std::function<unsigned()> interrupt_count = nullptr) {
     // Each run's fake host waits for a close request of its own.
     fs::remove(folder_ / "closed");
     WinePlatform platform(Settings());
@@ -140,6 +141,7 @@ class WinePlatformTest : public ::testing::Test {
     CliEnvironment environment;
     environment.out = &out;
     environment.err = &err;
+    environment.interrupt_count = std::move(interrupt_count);
     environment.platform = &platform;
     environment.session.exit_timeout = std::chrono::seconds(30);
     const int status = RunCli(arguments, environment);
@@ -206,6 +208,19 @@ TEST_F(WinePlatformTest, ANewPrefixGetsTheNullDriverFromAFreshWineserver) {
             "-k\n" +
                 host_path_.string() + "\n");
   EXPECT_TRUE(fs::exists(wine_root_ / "prefix" / ".pelmora-ready"));
+}
+
+TEST_F(WinePlatformTest, ACtrlCWhileThePrefixIsMadeFinishesItButStartsNoHost) {
+  fs::remove(wine_root_ / "prefix" / ".pelmora-ready");
+  WriteFakeWine(BridgeLine());
+  const Outcome outcome = Run({"drives"}, [] { return 1u; });
+  EXPECT_EQ(outcome.status, kExitInterrupted) << outcome.err;
+  EXPECT_EQ(ReadFile(folder_ / "wine.log"),
+            "wineboot --init\n"
+            "reg add HKCU\\Software\\Wine\\Drivers /v Graphics /d null /f\n"
+            "-k\n");
+  EXPECT_TRUE(fs::exists(wine_root_ / "prefix" / ".pelmora-ready"));
+  EXPECT_EQ(host_.connections(), 0);
 }
 
 TEST_F(WinePlatformTest, AHostThatDoesNotStartIsReportedWithItsLastLines) {
