@@ -325,7 +325,8 @@ TEST_F(RunningHostTest, ScanOfAFixtureDriveStreamsStartedBatchesAndTheFixtureTot
     entry_count += entries->size();
     for (const EncodableValue& entry : *entries) {
       const auto& record = std::get<EncodableMap>(entry);
-      if (*FindAs<std::string>(record, "path") == Utf8(drive.PathOf(L"media"))) {
+      const auto* path = FindAs<std::string>(record, "path");
+      if (path != nullptr && *path == Utf8(drive.PathOf(L"media"))) {
         media = &record;
       }
     }
