@@ -70,10 +70,7 @@ std::optional<EncodableValue> BridgeClient::WaitForHello(std::chrono::millisecon
   return hello_;
 }
 
-uint32_t BridgeClient::SendMethodCall(const std::string& channel, const std::string& method,
-                                      const EncodableValue* arguments) {
-  const flutter::MethodCall<EncodableValue> call(
-      method, arguments != nullptr ? std::make_unique<EncodableValue>(*arguments) : nullptr);
+uint32_t BridgeClient::SendMessage(const std::string& channel, std::vector<uint8_t> payload) {
   Frame frame;
   frame.kind = FrameKind::kMessage;
   // Ids stay clear of 0, which the bridge reserves for "no reply wanted".
@@ -82,9 +79,16 @@ uint32_t BridgeClient::SendMethodCall(const std::string& channel, const std::str
     next_id_ = 1;
   }
   frame.channel = channel;
-  frame.payload = *flutter::StandardMethodCodec::GetInstance().EncodeMethodCall(call);
+  frame.payload = std::move(payload);
   Send(frame);
   return frame.id;
+}
+
+uint32_t BridgeClient::SendMethodCall(const std::string& channel, const std::string& method,
+                                      const EncodableValue* arguments) {
+  const flutter::MethodCall<EncodableValue> call(
+      method, arguments != nullptr ? std::make_unique<EncodableValue>(*arguments) : nullptr);
+  return SendMessage(channel, *flutter::StandardMethodCodec::GetInstance().EncodeMethodCall(call));
 }
 
 void BridgeClient::SendCloseRequest() {

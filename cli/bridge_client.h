@@ -69,6 +69,12 @@ class BridgeClient {
   // nothing on timeout. Throws ConnectionClosedError if the host hangs up first.
   std::optional<flutter::EncodableValue> WaitForHello(std::chrono::milliseconds timeout);
 
+  // Sends raw message bytes on `channel` (a kind-1 frame under a fresh id); returns the id its
+  // response will carry. The payload may be anything, even empty, which is how a test sends a
+  // message no codec would produce. (Where <windows.h> is included, its SendMessage macro renames
+  // this member; call it from files that do not include that header.)
+  uint32_t SendMessage(const std::string& channel, std::vector<uint8_t> payload);
+
   // Sends a method call with the standard method codec; returns the message id that its
   // response will carry. `arguments` null sends a call without arguments.
   uint32_t SendMethodCall(const std::string& channel, const std::string& method,

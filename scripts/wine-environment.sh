@@ -33,6 +33,12 @@ pelmora_wine_prefix_ready() {
       wineboot --init >/dev/null 2>&1 9>&- || true
       # The null graphics driver lets windows be created without a display.
       wine reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f >/dev/null 2>&1 9>&-
+      # No debugger on a crash: the crashed program ends at once with a failure code, where Wine's
+      # default would start winedbg and leave a test hanging until its timeout. The "debugger" is
+      # a command that exits straight away, which lets the crashed process go on to terminate.
+      wine reg add 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\AeDebug' /v Debugger /d 'cmd.exe /c exit' /f \
+        >/dev/null 2>&1 9>&-
+      wine reg add 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\AeDebug' /v Auto /d 1 /f >/dev/null 2>&1 9>&-
       # A wineserver keeps the graphics setting it started with: stop the one wineboot started
       # (it writes the registry out as it goes), so the next program gets the null driver.
       wineserver -k 9>&- || true

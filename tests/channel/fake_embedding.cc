@@ -61,6 +61,7 @@ struct World {
   std::optional<std::vector<uint8_t>> answer_during_send;
   std::optional<std::pair<UINT, LRESULT>> consumed_window_message;
   UINT monitor_dpi = 96;
+  HWND last_view_window = nullptr;
 
   std::vector<Registration> registrations;
   std::map<std::pair<FlutterDesktopMessengerRef, std::string>, std::pair<FlutterDesktopMessageCallback, void*>>
@@ -351,8 +352,13 @@ void DrawFrame(FlutterDesktopEngineRef engine) {
 }
 
 HWND ViewWindow() {
+#ifdef _WIN32
+  std::lock_guard guard(TheWorld().mutex);
+  return TheWorld().last_view_window;
+#else
   static int window_object;
   return reinterpret_cast<HWND>(&window_object);
+#endif
 }
 
 std::vector<TextureRegistration> TextureRegistrations() {
@@ -468,6 +474,10 @@ FlutterDesktopViewControllerRef FlutterDesktopViewControllerCreate(int, int, Flu
   // view is a real window; the host's teardown destroys it with its parent.
   controller->view.window = CreateWindowExW(0, L"STATIC", L"fake view", WS_POPUP, 0, 0, 10, 10, nullptr, nullptr,
                                             GetModuleHandleW(nullptr), nullptr);
+  {
+    std::lock_guard guard(TheWorld().mutex);
+    TheWorld().last_view_window = controller->view.window;
+  }
 #else
   controller->view.window = fake_embedding::ViewWindow();
 #endif

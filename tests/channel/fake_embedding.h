@@ -122,7 +122,7 @@ std::vector<std::string> UrlLauncherRegistrations();
 // Calls the engine's pending next-frame callback, if any, once (as the embedding does after a frame).
 void DrawFrame(FlutterDesktopEngineRef engine);
 
-// The fake window of every view.
+// The window of the view created last (on Windows a real window, elsewhere one fake handle).
 HWND ViewWindow();
 
 // ---- Textures ----

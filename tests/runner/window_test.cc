@@ -150,8 +150,9 @@ TEST_F(WindowTest, FlutterWindowShowsItselfWithTheFirstFrameAndRegistersThePlugi
   fake_embedding::DrawFrame(fake_embedding::LastEngine());
   EXPECT_TRUE(IsWindowVisible(window.GetHandle()));
 
-  const auto& creation = fake_embedding::EngineCreations().back();
-  EXPECT_EQ(creation.arguments, (std::vector<std::string>{"one", "two words"}));
+  const auto creations = fake_embedding::EngineCreations();
+  ASSERT_FALSE(creations.empty());
+  EXPECT_EQ(creations.back().arguments, (std::vector<std::string>{"one", "two words"}));
 }
 
 TEST_F(WindowTest, FlutterWindowFailsWhenTheViewCannotBeCreated) {

@@ -1,0 +1,368 @@
+// host_process.h comes first on purpose: it declares BridgeClient::SendMessage before
+// <windows.h> turns that name into a macro, so this file sees the same class as every other.
+#include "tests/host/host_process.h"
+
+#include <windows.h>
+
+#include <algorithm>
+#include <atomic>
+#include <stdexcept>
+#include <utility>
+
+#include "cli/socket.h"
+
+#ifndef PELMORA_HOST_EXECUTABLE
+#error "PELMORA_HOST_EXECUTABLE must name the built pelmora.exe (a Unix path)"
+#endif
+
+namespace pel_mora::host_test {
+
+namespace {
+
+constexpr wchar_t kPortVariable[] = L"PELMORA_INTERFACE_PORT";
+constexpr char kListeningPrefix[] = "Interface bridge listening on 127.0.0.1:";
+constexpr DWORD kPipeBufferSize = 64 * 1024;
+// How long the output reader sleeps when the pipe is empty. Wine's services inherit the host's
+// output handles and outlive it, so the pipe may never report its end; the reader therefore
+// polls, and stops once the host has exited and the pipe is drained.
+constexpr auto kOutputPollInterval = std::chrono::milliseconds(10);
+constexpr auto kCloseTimeout = std::chrono::seconds(30);
+constexpr auto kTerminateTimeout = std::chrono::seconds(10);
+
+[[noreturn]] void ThrowLastError(const std::string& call) {
+  const DWORD error = GetLastError();
+  throw std::runtime_error(call + " failed (error " + std::to_string(error) + ")");
+}
+
+std::wstring Widen(std::string_view text) {
+  if (text.empty()) {
+    return {};
+  }
+  const int length = MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
+  std::wstring wide(static_cast<size_t>(length), L'\0');
+  MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), wide.data(), length);
+  return wide;
+}
+
+std::string Narrow(std::wstring_view text) {
+  if (text.empty()) {
+    return {};
+  }
+  const int length =
+      WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
+  std::string narrow(static_cast<size_t>(length), '\0');
+  WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), narrow.data(), length, nullptr,
+                      nullptr);
+  return narrow;
+}
+
+DWORD Milliseconds(std::chrono::milliseconds timeout) {
+  return static_cast<DWORD>(std::clamp<int64_t>(timeout.count(), 0, INFINITE - 1));
+}
+
+bool StartsWithIgnoringCase(std::wstring_view text, std::wstring_view prefix) {
+  if (text.size() < prefix.size()) {
+    return false;
+  }
+  for (size_t index = 0; index < prefix.size(); ++index) {
+    if (towupper(text[index]) != towupper(prefix[index])) {
+      return false;
+    }
+  }
+  return true;
+}
+
+// Frees the block GetEnvironmentStringsW returns.
+class EnvironmentStrings {
+ public:
+  EnvironmentStrings() : block_(GetEnvironmentStringsW()) {}
+  ~EnvironmentStrings() {
+    if (block_ != nullptr) {
+      FreeEnvironmentStringsW(block_);
+    }
+  }
+  EnvironmentStrings(const EnvironmentStrings&) = delete;
+  EnvironmentStrings& operator=(const EnvironmentStrings&) = delete;
+
+  const wchar_t* Get() const { return block_; }
+
+ private:
+  wchar_t* block_;
+};
+
+// This process's environment block without the bridge's port variable, so the host listens on
+// an ephemeral port whatever the test's own environment says.
+std::vector<wchar_t> EnvironmentWithoutPortVariable() {
+  const EnvironmentStrings strings;
+  if (strings.Get() == nullptr) {
+    ThrowLastError("GetEnvironmentStringsW");
+  }
+  const std::wstring removed = std::wstring(kPortVariable) + L'=';
+  std::vector<wchar_t> block;
+  for (const wchar_t* entry = strings.Get(); *entry != L'\0';) {
+    const std::wstring_view text(entry);
+    if (!StartsWithIgnoringCase(text, removed)) {
+      block.insert(block.end(), text.begin(), text.end());
+      block.push_back(L'\0');
+    }
+    entry += text.size() + 1;
+  }
+  // The block ends with an empty entry; an empty block is two terminators.
+  if (block.empty()) {
+    block.push_back(L'\0');
+  }
+  block.push_back(L'\0');
+  return block;
+}
+
+std::wstring EnvironmentVariable(const wchar_t* name) {
+  const DWORD length = GetEnvironmentVariableW(name, nullptr, 0);
+  if (length == 0) {
+    throw std::runtime_error("environment variable " + Narrow(name) + " is not set");
+  }
+  std::wstring value(length, L'\0');
+  value.resize(GetEnvironmentVariableW(name, value.data(), length));
+  return value;
+}
+
+}  // namespace
+
+std::wstring WindowsPathOfUnixPath(std::wstring_view unix_path) {
+  std::wstring path = L"Z:";
+  for (const wchar_t character : unix_path) {
+    path += character == L'/' ? L'\\' : character;
+  }
+  return path;
+}
+
+std::wstring HostExecutablePath() { return WindowsPathOfUnixPath(Widen(PELMORA_HOST_EXECUTABLE)); }
+
+std::wstring CreateTemporaryFolder() {
+  static std::atomic<unsigned> counter{0};
+  const std::wstring folder = WindowsPathOfUnixPath(EnvironmentVariable(L"PELMORA_TEST_TMP")) + L"\\host-" +
+                              std::to_wstring(GetCurrentProcessId()) + L"-" + std::to_wstring(counter++);
+  if (!CreateDirectoryW(folder.c_str(), nullptr)) {
+    ThrowLastError("CreateDirectoryW(" + Narrow(folder) + ")");
+  }
+  return folder;
+}
+
+void CopyFileTo(const std::wstring& source, const std::wstring& destination) {
+  if (!CopyFileW(source.c_str(), destination.c_str(), TRUE)) {
+    ThrowLastError("CopyFileW(" + Narrow(source) + ", " + Narrow(destination) + ")");
+  }
+}
+
+KernelHandle::~KernelHandle() {
+  if (handle_ != nullptr && handle_ != INVALID_HANDLE_VALUE) {
+    CloseHandle(handle_);
+  }
+}
+
+KernelHandle& KernelHandle::operator=(KernelHandle&& other) noexcept {
+  if (this != &other) {
+    KernelHandle old(Release());
+    handle_ = other.Release();
+  }
+  return *this;
+}
+
+void* KernelHandle::Release() {
+  void* handle = handle_;
+  handle_ = nullptr;
+  return handle;
+}
+
+HostProcess::HostProcess(const HostLaunch& launch) {
+  SECURITY_ATTRIBUTES inheritable{};
+  inheritable.nLength = sizeof(inheritable);
+  inheritable.bInheritHandle = TRUE;
+
+  HANDLE read_end = nullptr;
+  HANDLE write_end = nullptr;
+  if (!CreatePipe(&read_end, &write_end, &inheritable, kPipeBufferSize)) {
+    ThrowLastError("CreatePipe");
+  }
+  output_read_ = KernelHandle(read_end);
+  // Only the host gets the write end; this process keeps its own copy of it only until the host
+  // has started (below), so the host's copy is the one that counts.
+  const KernelHandle output_write(write_end);
+  if (!SetHandleInformation(read_end, HANDLE_FLAG_INHERIT, 0)) {
+    ThrowLastError("SetHandleInformation");
+  }
+  const KernelHandle input(CreateFileW(L"NUL", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, &inheritable,
+                                       OPEN_EXISTING, 0, nullptr));
+  if (input.Get() == INVALID_HANDLE_VALUE) {
+    ThrowLastError("CreateFileW(NUL)");
+  }
+
+  STARTUPINFOW startup{};
+  startup.cb = sizeof(startup);
+  startup.dwFlags = STARTF_USESTDHANDLES;
+  startup.hStdInput = input.Get();
+  startup.hStdOutput = write_end;
+  startup.hStdError = write_end;
+
+  std::wstring command_line = L"\"" + launch.executable + L"\"";
+  if (!launch.arguments.empty()) {
+    command_line += L" " + launch.arguments;
+  }
+  std::vector<wchar_t> environment = EnvironmentWithoutPortVariable();
+  PROCESS_INFORMATION started{};
+  if (!CreateProcessW(launch.executable.c_str(), command_line.data(), nullptr, nullptr, TRUE,
+                      CREATE_UNICODE_ENVIRONMENT, environment.data(),
+                      launch.working_folder.empty() ? nullptr : launch.working_folder.c_str(), &startup, &started)) {
+    ThrowLastError("CreateProcessW(" + Narrow(command_line) + ")");
+  }
+  process_ = KernelHandle(started.hProcess);
+  const KernelHandle thread(started.hThread);
+
+  try {
+    reader_ = std::thread(&HostProcess::ReadOutput, this);
+  } catch (...) {
+    // Without a reader nobody would drain the pipe; a host must not outlive this failure.
+    TerminateProcess(process_.Get(), 1);
+    WaitForSingleObject(process_.Get(), Milliseconds(kTerminateTimeout));
+    throw;
+  }
+}
+
+HostProcess::~HostProcess() {
+  RequestCloseOrTerminate();
+  {
+    std::lock_guard lock(output_mutex_);
+    stop_reading_ = true;
+  }
+  output_changed_.notify_all();
+  reader_.join();
+}
+
+void HostProcess::RequestCloseOrTerminate() {
+  if (WaitForExit(std::chrono::milliseconds(0))) {
+    return;
+  }
+  try {
+    // The close request goes over a connection of its own; a connection a test still holds
+    // would make the bridge refuse this one, and then the termination below is what remains.
+    const auto client = std::make_unique<cli::BridgeClient>(cli::ConnectToLocalPort(WaitForPort(kCloseTimeout)));
+    client->SendCloseRequest();
+  } catch (const std::exception&) {
+    // No port or no connection: the host is stopped below.
+  }
+  if (WaitForExit(kCloseTimeout)) {
+    return;
+  }
+  TerminateProcess(process_.Get(), 1);
+  WaitForSingleObject(process_.Get(), Milliseconds(kTerminateTimeout));
+}
+
+uint16_t HostProcess::WaitForPort(std::chrono::milliseconds timeout) {
+  std::unique_lock lock(output_mutex_);
+  output_changed_.wait_for(lock, timeout, [this] { return port_.has_value() || output_ended_; });
+  if (!port_) {
+    throw std::runtime_error(output_ended_ ? "the host ended without listening on its interface bridge"
+                                           : "the host's interface bridge did not start listening in time");
+  }
+  return *port_;
+}
+
+std::unique_ptr<cli::BridgeClient> HostProcess::Connect(std::chrono::milliseconds timeout) {
+  auto client = std::make_unique<cli::BridgeClient>(cli::ConnectToLocalPort(WaitForPort(timeout)));
+  if (!client->WaitForHello(timeout)) {
+    throw std::runtime_error("no hello from the host's interface bridge");
+  }
+  return client;
+}
+
+std::optional<uint32_t> HostProcess::WaitForExit(std::chrono::milliseconds timeout) {
+  if (WaitForSingleObject(process_.Get(), Milliseconds(timeout)) != WAIT_OBJECT_0) {
+    return std::nullopt;
+  }
+  DWORD exit_code = 0;
+  if (!GetExitCodeProcess(process_.Get(), &exit_code)) {
+    ThrowLastError("GetExitCodeProcess");
+  }
+  return exit_code;
+}
+
+bool HostProcess::WaitForLine(const std::string& line, std::chrono::milliseconds timeout) {
+  std::unique_lock lock(output_mutex_);
+  return output_changed_.wait_for(lock, timeout, [&] {
+    return std::find(lines_.begin(), lines_.end(), line) != lines_.end() || output_ended_;
+  }) && std::find(lines_.begin(), lines_.end(), line) != lines_.end();
+}
+
+std::vector<std::string> HostProcess::OutputLines() const {
+  std::lock_guard lock(output_mutex_);
+  return lines_;
+}
+
+void HostProcess::ReadOutput() {
+  char buffer[4096];
+  for (;;) {
+    // The exit is looked at before the pipe: whatever the host wrote before it ended is in the
+    // pipe by the time its handle is signalled, so an empty pipe after an exit means the end.
+    const bool exited = WaitForSingleObject(process_.Get(), 0) == WAIT_OBJECT_0;
+    DWORD available = 0;
+    if (!PeekNamedPipe(output_read_.Get(), nullptr, 0, nullptr, &available, nullptr)) {
+      break;  // Every writer has closed its end.
+    }
+    if (available > 0) {
+      DWORD read = 0;
+      if (!ReadFile(output_read_.Get(), buffer, std::min<DWORD>(available, sizeof(buffer)), &read, nullptr) ||
+          read == 0) {
+        break;
+      }
+      AppendOutput(buffer, read);
+      continue;
+    }
+    if (exited) {
+      break;
+    }
+    std::unique_lock lock(output_mutex_);
+    if (output_changed_.wait_for(lock, kOutputPollInterval, [this] { return stop_reading_; })) {
+      break;
+    }
+  }
+  {
+    std::lock_guard lock(output_mutex_);
+    if (!partial_line_.empty()) {
+      lines_.push_back(std::move(partial_line_));
+      partial_line_.clear();
+    }
+    output_ended_ = true;
+  }
+  output_changed_.notify_all();
+}
+
+void HostProcess::AppendOutput(const char* bytes, size_t size) {
+  {
+    std::lock_guard lock(output_mutex_);
+    for (size_t index = 0; index < size; ++index) {
+      const char character = bytes[index];
+      if (character == '\r') {
+        continue;  // The C runtime's text mode writes "\r\n".
+      }
+      if (character != '\n') {
+        partial_line_ += character;
+        continue;
+      }
+      if (!port_ && partial_line_.rfind(kListeningPrefix, 0) == 0) {
+        const std::string digits = partial_line_.substr(sizeof(kListeningPrefix) - 1);
+        try {
+          const unsigned long port = std::stoul(digits);
+          if (port > 0 && port <= 65535) {
+            port_ = static_cast<uint16_t>(port);
+          }
+        } catch (const std::exception&) {
+          // Not a port: the line stays an ordinary output line.
+        }
+      }
+      lines_.push_back(std::move(partial_line_));
+      partial_line_.clear();
+    }
+  }
+  output_changed_.notify_all();
+}
+
+}  // namespace pel_mora::host_test

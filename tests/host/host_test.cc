@@ -1,0 +1,411 @@
+// The built pelmora.exe end to end: started as a separate process in the test's Wine prefix and
+// driven over its interface bridge as the user interface would drive it. Every host start costs
+// about a second under Wine, so the checks that can share one host run against one.
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <filesystem>
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "channel/encodable_value.h"
+#include "cli/bridge_client.h"
+#include "cli/socket.h"
+#include "tests/host/host_process.h"
+#include "tests/support/fixture_drive.h"
+
+namespace pel_mora::host_test {
+namespace {
+
+using cli::BridgeClient;
+using cli::Reply;
+using cli::ReplyKind;
+using flutter::EncodableList;
+using flutter::EncodableMap;
+using flutter::EncodableValue;
+using test_support::FixtureDrive;
+
+// Bounds on waiting, so a broken host fails a test instead of hanging it; never expectations.
+constexpr auto kReplyTimeout = std::chrono::seconds(60);
+constexpr auto kExitTimeout = std::chrono::seconds(60);
+constexpr auto kPumpSlice = std::chrono::milliseconds(100);
+
+std::string Utf8(std::wstring_view text) {
+  std::string narrow;
+  for (const wchar_t character : text) {
+    // Fixture roots are ASCII ("T:\").
+    narrow += static_cast<char>(character);
+  }
+  return narrow;
+}
+
+Reply WaitForReply(BridgeClient& client, uint32_t id) {
+  const auto deadline = std::chrono::steady_clock::now() + kReplyTimeout;
+  for (;;) {
+    if (std::optional<Reply> reply = client.TakeReply(id)) {
+      return std::move(*reply);
+    }
+    if (std::chrono::steady_clock::now() >= deadline) {
+      throw std::runtime_error("no response to message " + std::to_string(id));
+    }
+    client.Pump(kPumpSlice);
+  }
+}
+
+Reply Call(BridgeClient& client, const std::string& channel, const std::string& method,
+           const EncodableValue* arguments = nullptr) {
+  return WaitForReply(client, client.SendMethodCall(channel, method, arguments));
+}
+
+const EncodableValue* Find(const EncodableMap& map, const char* key) {
+  const auto found = map.find(EncodableValue(key));
+  return found == map.end() ? nullptr : &found->second;
+}
+
+template <typename T>
+const T* FindAs(const EncodableMap& map, const char* key) {
+  const EncodableValue* value = Find(map, key);
+  return value == nullptr ? nullptr : std::get_if<T>(value);
+}
+
+// Decodes the events arriving on the scan channel, in order.
+class ScanEvents {
+ public:
+  explicit ScanEvents(BridgeClient& client) : client_(client) {
+    client_.set_message_handler([this](const std::string& channel, const std::vector<uint8_t>& payload) {
+      if (channel != cli::kScanChannel) {
+        return;
+      }
+      Reply event = cli::DecodeReply(payload);
+      const auto* map = std::get_if<EncodableMap>(&event.value);
+      if (event.kind != ReplyKind::kSuccess || map == nullptr) {
+        ADD_FAILURE() << "scan event that is not a success envelope holding a map";
+        return;
+      }
+      events_.push_back(*map);
+    });
+  }
+  ~ScanEvents() { client_.set_message_handler(nullptr); }
+
+  ScanEvents(const ScanEvents&) = delete;
+  ScanEvents& operator=(const ScanEvents&) = delete;
+
+  // Pumps until an event of `type` has arrived.
+  void PumpUntil(const std::string& type) {
+    const auto deadline = std::chrono::steady_clock::now() + kReplyTimeout;
+    while (!Has(type)) {
+      if (std::chrono::steady_clock::now() >= deadline) {
+        throw std::runtime_error("no \"" + type + "\" scan event");
+      }
+      client_.Pump(kPumpSlice);
+    }
+  }
+
+  bool Has(const std::string& type) const {
+    return std::any_of(events_.begin(), events_.end(), [&](const EncodableMap& event) { return TypeOf(event) == type; });
+  }
+
+  static std::string TypeOf(const EncodableMap& event) {
+    const auto* type = FindAs<std::string>(event, "type");
+    return type != nullptr ? *type : std::string();
+  }
+
+  const std::vector<EncodableMap>& events() const { return events_; }
+
+ private:
+  BridgeClient& client_;
+  std::vector<EncodableMap> events_;
+};
+
+EncodableValue ScanArguments(wchar_t letter) {
+  return EncodableValue(EncodableMap{{EncodableValue("driveLetter"), EncodableValue(Utf8({&letter, 1}))}});
+}
+
+void ExpectEmptyResponse(const Reply& reply) {
+  EXPECT_EQ(reply.kind, ReplyKind::kNotImplemented);
+  EXPECT_TRUE(reply.bytes.empty());
+}
+
+void ExpectErrorReply(const Reply& reply, const std::string& code, const std::string& message) {
+  EXPECT_EQ(reply.kind, ReplyKind::kError);
+  EXPECT_EQ(reply.error_code, code);
+  EXPECT_EQ(reply.error_message, message);
+  EXPECT_TRUE(reply.error_details.IsNull());
+}
+
+// One host, started with two arguments (the second quoted around a blank), shared by the tests
+// of this suite. Each test connects on its own; the host accepts the next connection once the
+// previous one has gone, which every test after the first also relies on.
+class RunningHostTest : public testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    host_ = std::make_unique<HostProcess>(HostLaunch{.arguments = LR"(one "two words")"});
+  }
+  // The close request, with no scan running, ends the shared host with exit code 0.
+  static void TearDownTestSuite() {
+    if (host_ == nullptr) {
+      return;
+    }
+    try {
+      host_->Connect()->SendCloseRequest();
+    } catch (const std::exception& exception) {
+      ADD_FAILURE() << "close request not sent: " << exception.what();
+    }
+    EXPECT_EQ(host_->WaitForExit(kExitTimeout), std::optional<uint32_t>(0));
+    host_.reset();
+  }
+
+  void SetUp() override {
+    ASSERT_NE(host_, nullptr);
+    client_ = host_->Connect();
+  }
+
+  static std::unique_ptr<HostProcess> host_;
+  std::unique_ptr<BridgeClient> client_;
+};
+
+std::unique_ptr<HostProcess> RunningHostTest::host_;
+
+TEST_F(RunningHostTest, HelloCarriesTheArgumentsAndTheRelativeDataPaths) {
+  const std::optional<EncodableValue> hello = client_->WaitForHello(std::chrono::milliseconds(0));
+  ASSERT_TRUE(hello.has_value());
+  const EncodableValue expected(EncodableMap{
+      {EncodableValue("dartEntrypoint"), EncodableValue("")},
+      {EncodableValue("dartEntrypointArguments"),
+       EncodableValue(EncodableList{EncodableValue("one"), EncodableValue("two words")})},
+      {EncodableValue("assetsPath"), EncodableValue("data\\flutter_assets")},
+      {EncodableValue("icuDataPath"), EncodableValue("data\\icudtl.dat")},
+      {EncodableValue("aotLibraryPath"), EncodableValue("data\\app.so")},
+  });
+  EXPECT_EQ(*hello, expected);
+}
+
+TEST_F(RunningHostTest, GetDrivesAnswersOneRecordPerDriveWithTypedFields) {
+  const Reply reply = Call(*client_, cli::kNativeChannel, "getDrives");
+  ASSERT_EQ(reply.kind, ReplyKind::kSuccess);
+  const auto* drives = std::get_if<EncodableList>(&reply.value);
+  ASSERT_NE(drives, nullptr);
+  ASSERT_FALSE(drives->empty());
+
+  const EncodableMap* drive_c = nullptr;
+  for (const EncodableValue& drive : *drives) {
+    const auto* record = std::get_if<EncodableMap>(&drive);
+    ASSERT_NE(record, nullptr);
+    const auto* letter = FindAs<std::string>(*record, "driveLetter");
+    ASSERT_NE(letter, nullptr);
+    if (*letter == "C") {
+      drive_c = record;
+    }
+  }
+  ASSERT_NE(drive_c, nullptr) << "drive C missing from the list";
+
+  std::vector<std::string> keys;
+  for (const auto& [key, value] : *drive_c) {
+    keys.push_back(std::get<std::string>(key));
+  }
+  EXPECT_EQ(keys, (std::vector<std::string>{"driveLetter", "driveType", "fileSystem", "freeBytes", "isReady",
+                                            "totalBytes", "usedBytes", "volumeName"}));
+  // Drive C of a Wine prefix is a fixed disk (type 3) that is ready and has a size.
+  ASSERT_NE(FindAs<int32_t>(*drive_c, "driveType"), nullptr);
+  EXPECT_EQ(*FindAs<int32_t>(*drive_c, "driveType"), 3);
+  ASSERT_NE(FindAs<bool>(*drive_c, "isReady"), nullptr);
+  EXPECT_TRUE(*FindAs<bool>(*drive_c, "isReady"));
+  EXPECT_NE(FindAs<std::string>(*drive_c, "volumeName"), nullptr);
+  EXPECT_NE(FindAs<std::string>(*drive_c, "fileSystem"), nullptr);
+  const auto* total = FindAs<int64_t>(*drive_c, "totalBytes");
+  const auto* free = FindAs<int64_t>(*drive_c, "freeBytes");
+  const auto* used = FindAs<int64_t>(*drive_c, "usedBytes");
+  ASSERT_NE(total, nullptr);
+  ASSERT_NE(free, nullptr);
+  ASSERT_NE(used, nullptr);
+  EXPECT_GT(*total, 0);
+  EXPECT_EQ(*used, *total - *free);
+}
+
+TEST_F(RunningHostTest, UnknownMethodsGetAnEmptyResponseOnBothChannels) {
+  for (const char* channel : {cli::kNativeChannel, cli::kScanChannel}) {
+    SCOPED_TRACE(channel);
+    ExpectEmptyResponse(Call(*client_, channel, "noSuchMethod"));
+  }
+}
+
+TEST_F(RunningHostTest, ZeroByteMessageGetsAnEmptyResponseAfterThreeDiagnostics) {
+  ExpectEmptyResponse(WaitForReply(*client_, client_->SendMessage(cli::kNativeChannel, {})));
+
+  const std::vector<std::string> expected_lines = {
+      "Invalid read in StandardCodecByteStreamReader",
+      "Invalid method call; method name is not a string.",
+      "Unable to construct method call from message on channel com.pelmora.app/native",
+  };
+  // The lines were written before the response was sent, but they reach this process through
+  // another pipe, so they may still be on their way.
+  ASSERT_TRUE(host_->WaitForLine(expected_lines.back())) << "missing: " << expected_lines.back();
+  const std::vector<std::string> lines = host_->OutputLines();
+  auto position = lines.begin();
+  for (const std::string& expected : expected_lines) {
+    position = std::find(position, lines.end(), expected);
+    ASSERT_NE(position, lines.end()) << "missing, or out of order: " << expected;
+  }
+  // The host carries on.
+  EXPECT_EQ(Call(*client_, cli::kNativeChannel, "getDrives").kind, ReplyKind::kSuccess);
+}
+
+TEST_F(RunningHostTest, ScanChannelCancelAnswersAnErrorUnlessSomebodyListens) {
+  ExpectErrorReply(Call(*client_, cli::kScanChannel, "cancel"), "error", "No active stream to cancel");
+
+  const Reply listen = Call(*client_, cli::kScanChannel, "listen");
+  EXPECT_EQ(listen.bytes, (std::vector<uint8_t>{0x00, 0x00}));
+  const Reply cancel = Call(*client_, cli::kScanChannel, "cancel");
+  EXPECT_EQ(cancel.bytes, (std::vector<uint8_t>{0x00, 0x00}));
+
+  ExpectErrorReply(Call(*client_, cli::kScanChannel, "cancel"), "error", "No active stream to cancel");
+}
+
+TEST_F(RunningHostTest, SecondConnectionIsClosedAtOnceWhileTheFirstKeepsWorking) {
+  const std::unique_ptr<cli::Connection> second = cli::ConnectToLocalPort(host_->WaitForPort());
+  uint8_t buffer[64];
+  size_t received = 0;
+  // No hello, no bytes at all: the bridge closes the second connection as it accepts it.
+  EXPECT_EQ(second->Receive(buffer, sizeof(buffer), kReplyTimeout, &received), cli::ReceiveOutcome::kClosed);
+
+  EXPECT_EQ(Call(*client_, cli::kNativeChannel, "getDrives").kind, ReplyKind::kSuccess);
+}
+
+TEST_F(RunningHostTest, ScanOfAFixtureDriveStreamsStartedBatchesAndTheFixtureTotals) {
+  // 1,234 files in three folders and the root, with sizes that add up to known totals.
+  const FixtureDrive drive;
+  drive.AddFolder(L"docs");
+  drive.AddFolder(L"media");
+  drive.AddFolder(L"media\\photos");
+  for (int index = 0; index < 400; ++index) {
+    drive.AddFile(L"docs\\note" + std::to_wstring(index) + L".txt", 10);
+  }
+  for (int index = 0; index < 600; ++index) {
+    drive.AddFile(L"media\\photos\\photo" + std::to_wstring(index) + L".jpg", 1000);
+  }
+  for (int index = 0; index < 4; ++index) {
+    drive.AddFile(L"media\\clip" + std::to_wstring(index) + L".mp4", 1 << 20);
+  }
+  for (int index = 0; index < 230; ++index) {
+    drive.AddFile(L"empty" + std::to_wstring(index));
+  }
+  constexpr int64_t kMediaBytes = 600 * 1000 + 4 * (1 << 20);
+  constexpr int64_t kTotalBytes = 400 * 10 + kMediaBytes;
+
+  ScanEvents scan(*client_);
+  ASSERT_EQ(Call(*client_, cli::kScanChannel, "listen").kind, ReplyKind::kSuccess);
+  const EncodableValue arguments = ScanArguments(drive.Letter());
+  const Reply start = Call(*client_, cli::kNativeChannel, "startScan", &arguments);
+  ASSERT_EQ(start.kind, ReplyKind::kSuccess);
+  EXPECT_EQ(start.value, EncodableValue(true));
+  scan.PumpUntil("completed");
+  EXPECT_EQ(Call(*client_, cli::kScanChannel, "cancel").kind, ReplyKind::kSuccess);
+
+  std::vector<std::string> types;
+  for (const EncodableMap& event : scan.events()) {
+    types.push_back(ScanEvents::TypeOf(event));
+  }
+  // 1,237 entries: a full batch of 1,000 during the walk and the remaining 237 at the end.
+  ASSERT_EQ(types, (std::vector<std::string>{"started", "batch", "batch", "completed"}));
+
+  const EncodableMap& started = scan.events().front();
+  ASSERT_NE(FindAs<std::string>(started, "root"), nullptr);
+  EXPECT_EQ(*FindAs<std::string>(started, "root"), Utf8(drive.Root()));
+
+  size_t entry_count = 0;
+  const EncodableMap* media = nullptr;
+  for (size_t index = 1; index <= 2; ++index) {
+    const auto* entries = FindAs<EncodableList>(scan.events()[index], "entries");
+    ASSERT_NE(entries, nullptr);
+    entry_count += entries->size();
+    for (const EncodableValue& entry : *entries) {
+      const auto& record = std::get<EncodableMap>(entry);
+      const auto* path = FindAs<std::string>(record, "path");
+      if (path != nullptr && *path == Utf8(drive.PathOf(L"media"))) {
+        media = &record;
+      }
+    }
+  }
+  EXPECT_EQ(entry_count, 1237u);
+  ASSERT_NE(media, nullptr) << "no entry for the folder media";
+  EXPECT_EQ(*FindAs<int64_t>(*media, "sizeBytes"), kMediaBytes);
+  EXPECT_EQ(*FindAs<bool>(*media, "isDirectory"), true);
+  const EncodableMap& last_batch = scan.events()[2];
+  EXPECT_EQ(*FindAs<int64_t>(last_batch, "filesScanned"), 1234);
+  EXPECT_EQ(*FindAs<int64_t>(last_batch, "foldersScanned"), 3);
+
+  const EncodableMap& completed = scan.events().back();
+  ASSERT_NE(FindAs<int64_t>(completed, "totalFiles"), nullptr);
+  EXPECT_EQ(*FindAs<int64_t>(completed, "totalFiles"), 1234);
+  EXPECT_EQ(*FindAs<int64_t>(completed, "totalFolders"), 3);
+  EXPECT_EQ(*FindAs<int64_t>(completed, "totalBytes"), kTotalBytes);
+  EXPECT_NE(FindAs<int64_t>(completed, "durationMs"), nullptr);
+}
+
+// Without arguments, and closed by the interface in the middle of a scan: the scan thread is
+// still walking when the plugin, the engine and the process go away.
+TEST(HostProcessTest, HostWithoutArgumentsClosesWithExitCodeZeroWhileAScanRuns) {
+  // 20,000 files, enough that the walk is still going when the close request arrives (it sends
+  // 20 batches; the close goes out after the first). One shell command makes them, far faster
+  // than creating them one by one through Wine.
+  const FixtureDrive drive;
+  const std::wstring done_marker = WindowsPathOfUnixPath(drive.UnixFolder()) + L".made";
+  test_support::StartUnixProgram(
+      L"/bin/bash",
+      {L"-c", L"cd \"$0\" && mkdir f{1..50} && touch f{1..50}/{1..400} && touch \"$0.made\"", drive.UnixFolder()});
+  const auto deadline = std::chrono::steady_clock::now() + kReplyTimeout;
+  while (!std::filesystem::exists(done_marker)) {
+    ASSERT_LT(std::chrono::steady_clock::now(), deadline) << "the fixture files were not made";
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+
+  HostProcess host(HostLaunch{});
+  std::unique_ptr<BridgeClient> client = host.Connect();
+  const std::optional<EncodableValue> hello = client->WaitForHello(std::chrono::milliseconds(0));
+  ASSERT_TRUE(hello.has_value());
+  const auto& hello_map = std::get<EncodableMap>(*hello);
+  ASSERT_NE(FindAs<EncodableList>(hello_map, "dartEntrypointArguments"), nullptr);
+  EXPECT_TRUE(FindAs<EncodableList>(hello_map, "dartEntrypointArguments")->empty());
+
+  ScanEvents scan(*client);
+  ASSERT_EQ(Call(*client, cli::kScanChannel, "listen").kind, ReplyKind::kSuccess);
+  const EncodableValue arguments = ScanArguments(drive.Letter());
+  ASSERT_EQ(Call(*client, cli::kNativeChannel, "startScan", &arguments).kind, ReplyKind::kSuccess);
+  scan.PumpUntil("batch");
+  ASSERT_FALSE(scan.Has("completed")) << "the scan ended before the close request; the fixture is too small";
+  client->SendCloseRequest();
+
+  // The host drops the connection as it goes; events may arrive until then.
+  const auto close_deadline = std::chrono::steady_clock::now() + kExitTimeout;
+  try {
+    while (std::chrono::steady_clock::now() < close_deadline) {
+      client->Pump(kPumpSlice);
+    }
+  } catch (const cli::ConnectionError&) {
+  }
+  const std::optional<uint32_t> exit_code = host.WaitForExit(kExitTimeout);
+  ASSERT_TRUE(exit_code.has_value()) << "the host did not end after the close request";
+  EXPECT_EQ(*exit_code, 0u);
+}
+
+TEST(HostProcessTest, MissingAssetsFolderEndsTheHostWithExitCodeOne) {
+  // A copy of the executable in a folder without "data". The current folder is the built one,
+  // which has "data": the engine must look beside the executable, not in the current folder.
+  const std::wstring folder = CreateTemporaryFolder();
+  const std::wstring executable = folder + L"\\pelmora.exe";
+  CopyFileTo(HostExecutablePath(), executable);
+  const std::wstring built_folder = HostExecutablePath().substr(0, HostExecutablePath().find_last_of(L'\\'));
+
+  HostProcess host(HostLaunch{.executable = executable, .working_folder = built_folder});
+  const std::optional<uint32_t> exit_code = host.WaitForExit(kExitTimeout);
+  ASSERT_TRUE(exit_code.has_value()) << "the host did not end";
+  EXPECT_EQ(*exit_code, 1u);
+}
+
+}  // namespace
+}  // namespace pel_mora::host_test
