@@ -302,6 +302,12 @@ void WinePlatform::PreparePrefix(DisplayMode display, std::ostream& status) {
     if (!fs::is_directory(DosDevicesPath(), error)) {
       throw PlatformError("Wine did not create the prefix " + PrefixPath());
     }
+    // No debugger on a crash: a crashed host ends at once, so its connection closes and the
+    // client reports it, where Wine's default would start winedbg and keep the host (and the
+    // client waiting for it) alive. The "debugger" is a command that exits straight away.
+    const std::string debugger_key = "HKLM\\Software\\Microsoft\\Windows NT\\CurrentVersion\\AeDebug";
+    wine({"reg", "add", debugger_key, "/v", "Debugger", "/d", "cmd.exe /c exit", "/f"});
+    wine({"reg", "add", debugger_key, "/v", "Auto", "/d", "1", "/f"});
   } else {
     // A prefix made by scripts/wine-environment.sh has no record and uses the null driver.
     std::ifstream recorded(graphics_file);

@@ -195,7 +195,7 @@ TEST_F(WinePlatformTest, ADisplayModeChangeReconfiguresThePrefixOnce) {
                 host + "\n");
 }
 
-TEST_F(WinePlatformTest, ANewPrefixGetsTheNullDriverFromAFreshWineserver) {
+TEST_F(WinePlatformTest, ANewPrefixIsMadeLikeTheTestPrefixWithAFreshWineserverAtTheEnd) {
   // No stamp: the prefix is made as scripts/wine-environment.sh makes it, in the same order.
   fs::remove(wine_root_ / "prefix" / ".pelmora-ready");
   WriteFakeWine(BridgeLine());
@@ -204,6 +204,8 @@ TEST_F(WinePlatformTest, ANewPrefixGetsTheNullDriverFromAFreshWineserver) {
   EXPECT_THAT(outcome.err, HasSubstr("creating the Wine settings in " + (wine_root_ / "prefix").string()));
   EXPECT_EQ(ReadFile(folder_ / "wine.log"),
             "wineboot --init\n"
+            "reg add HKLM\\Software\\Microsoft\\Windows NT\\CurrentVersion\\AeDebug /v Debugger /d cmd.exe /c exit /f\n"
+            "reg add HKLM\\Software\\Microsoft\\Windows NT\\CurrentVersion\\AeDebug /v Auto /d 1 /f\n"
             "reg add HKCU\\Software\\Wine\\Drivers /v Graphics /d null /f\n"
             "-k\n" +
                 host_path_.string() + "\n");
@@ -215,10 +217,8 @@ TEST_F(WinePlatformTest, ACtrlCWhileThePrefixIsMadeFinishesItButStartsNoHost) {
   WriteFakeWine(BridgeLine());
   const Outcome outcome = Run({"drives"}, [] { return 1u; });
   EXPECT_EQ(outcome.status, kExitInterrupted) << outcome.err;
-  EXPECT_EQ(ReadFile(folder_ / "wine.log"),
-            "wineboot --init\n"
-            "reg add HKCU\\Software\\Wine\\Drivers /v Graphics /d null /f\n"
-            "-k\n");
+  EXPECT_THAT(ReadFile(folder_ / "wine.log"), AllOf(::testing::StartsWith("wineboot --init\n"),
+                                                    ::testing::EndsWith("/v Graphics /d null /f\n-k\n")));
   EXPECT_TRUE(fs::exists(wine_root_ / "prefix" / ".pelmora-ready"));
   EXPECT_EQ(host_.connections(), 0);
 }
