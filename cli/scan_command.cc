@@ -223,8 +223,11 @@ int RunScanCommand(HostSession& session, char letter, const ScanOutput& output) 
         cancel_sent = true;
         next_refresh = Clock::now();
       }
-      if (!counts_shown && summary.entries_received() > 0) {
-        // The first batch is shown at once, so that even a log sees the scan under way early.
+      const ScanCounts& counted = summary.reported_counts();
+      if (!counts_shown && counted.files + counted.folders > 0) {
+        // The first batch that counts something is shown at once, so that even a log sees the
+        // scan under way early. (A drive that cannot be read sends one batch that counts
+        // nothing; it gets no progress line before its error.)
         counts_shown = true;
         next_refresh = Clock::now();
       }
