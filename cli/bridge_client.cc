@@ -6,10 +6,16 @@
 #include "channel/standard_codec_serializer.h"
 #include "channel/standard_method_codec.h"
 
+#include <optional>
+#include <stdexcept>
+
 namespace pel_mora::cli {
 
 namespace {
 
+using embedding::Frame;
+using embedding::FrameKind;
+using embedding::FrameReader;
 using flutter::EncodableValue;
 
 // Receives the outcome of DecodeResponseEnvelope into a Reply.
@@ -72,7 +78,7 @@ std::optional<EncodableValue> BridgeClient::WaitForHello(std::chrono::millisecon
 
 uint32_t BridgeClient::SendMessage(const std::string& channel, std::vector<uint8_t> payload) {
   Frame frame;
-  frame.kind = FrameKind::kMessage;
+  frame.kind = FrameKind::kPlatformMessage;
   // Ids stay clear of 0, which the bridge reserves for "no reply wanted".
   frame.id = next_id_++;
   if (next_id_ == 0) {
@@ -98,8 +104,12 @@ void BridgeClient::SendCloseRequest() {
 }
 
 void BridgeClient::Send(const Frame& frame) {
-  const std::vector<uint8_t> bytes = EncodeFrame(frame);
-  connection_->SendAll(bytes.data(), bytes.size());
+  const std::optional<std::vector<uint8_t>> bytes =
+      embedding::BuildFrame(frame.kind, frame.id, frame.channel, frame.payload.data(), frame.payload.size());
+  if (!bytes) {
+    throw std::length_error("a frame for channel '" + frame.channel + "' is over the bridge's size limit");
+  }
+  connection_->SendAll(bytes->data(), bytes->size());
 }
 
 void BridgeClient::Pump(std::chrono::milliseconds timeout) {
@@ -119,8 +129,8 @@ void BridgeClient::Pump(std::chrono::milliseconds timeout) {
     switch (reader_.Next(&frame)) {
       case FrameReader::Status::kNeedMoreBytes:
         return;
-      case FrameReader::Status::kMalformed:
-        throw ProtocolError("malformed frame from the host: " + reader_.error());
+      case FrameReader::Status::kFailed:
+        throw ProtocolError("malformed frame from the host: " + reader_.failure());
       case FrameReader::Status::kFrame:
         Handle(std::move(frame));
         frame = Frame();
@@ -136,7 +146,7 @@ void BridgeClient::Handle(Frame frame) {
       hello_ = flutter::StandardCodecSerializer::GetInstance().ReadValue(&stream);
       return;
     }
-    case FrameKind::kResponse:
+    case FrameKind::kPlatformResponse:
       responses_[frame.id] = std::move(frame.payload);
       return;
     case FrameKind::kHostMessage:
@@ -147,13 +157,13 @@ void BridgeClient::Handle(Frame frame) {
         // The client registers no handlers of its own; an empty response is the bridge's
         // "no handler", and it keeps the host from waiting for an answer forever.
         Frame response;
-        response.kind = FrameKind::kHostResponse;
+        response.kind = FrameKind::kHostMessageResponse;
         response.id = frame.id;
         Send(response);
       }
       return;
-    case FrameKind::kMessage:
-    case FrameKind::kHostResponse:
+    case FrameKind::kPlatformMessage:
+    case FrameKind::kHostMessageResponse:
     case FrameKind::kCloseRequest:
       break;
   }

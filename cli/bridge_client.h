@@ -15,7 +15,7 @@
 #include <vector>
 
 #include "channel/encodable_value.h"
-#include "cli/bridge_frame.h"
+#include "embedding/interface_frame.h"
 #include "cli/socket.h"
 
 namespace pel_mora::cli {
@@ -91,11 +91,12 @@ class BridgeClient {
   std::optional<Reply> TakeReply(uint32_t id);
 
  private:
-  void Send(const Frame& frame);
-  void Handle(Frame frame);
+  void Send(const embedding::Frame& frame);
+  void Handle(embedding::Frame frame);
 
   std::unique_ptr<Connection> connection_;
-  FrameReader reader_;
+  // The host only ever sends responses, host messages and the hello; anything else is a fault.
+  embedding::FrameReader reader_{embedding::FrameSender::kHost};
   MessageHandler message_handler_;
   std::optional<flutter::EncodableValue> hello_;
   std::map<uint32_t, std::vector<uint8_t>> responses_;

@@ -6,12 +6,15 @@
 #include "channel/standard_codec_serializer.h"
 #include "channel/standard_method_codec.h"
 #include "cli/bridge_client.h"
-#include "cli/bridge_frame.h"
+#include "embedding/interface_frame.h"
 
 namespace pel_mora::cli::testing {
 
 namespace {
 
+using embedding::Frame;
+using embedding::FrameKind;
+using embedding::FrameReader;
 using flutter::EncodableList;
 using flutter::EncodableMap;
 using flutter::EncodableValue;
@@ -22,17 +25,16 @@ const flutter::StandardMethodCodec& Codec() {
 
 void SendFrame(Connection& connection, FrameKind kind, uint32_t id, const std::string& channel,
                const std::vector<uint8_t>& payload) {
-  Frame frame;
-  frame.kind = kind;
-  frame.id = id;
-  frame.channel = channel;
-  frame.payload = payload;
-  const std::vector<uint8_t> bytes = EncodeFrame(frame);
-  connection.SendAll(bytes.data(), bytes.size());
+  const std::optional<std::vector<uint8_t>> bytes =
+      embedding::BuildFrame(kind, id, channel, payload.data(), payload.size());
+  if (!bytes) {
+    throw std::length_error("fake bridge host: frame over the size limit");
+  }
+  connection.SendAll(bytes->data(), bytes->size());
 }
 
 void Respond(Connection& connection, uint32_t id, const std::vector<uint8_t>& payload) {
-  SendFrame(connection, FrameKind::kResponse, id, "", payload);
+  SendFrame(connection, FrameKind::kPlatformResponse, id, "", payload);
 }
 
 void RespondSuccess(Connection& connection, uint32_t id, const EncodableValue* value) {
@@ -128,7 +130,7 @@ void FakeBridgeHost::Serve() {
     flutter::StandardCodecSerializer::GetInstance().WriteValue(hello, &writer);
     try {
       SendFrame(*connection, FrameKind::kHello, 0, "", hello_bytes);
-      FrameReader reader;
+      FrameReader reader(embedding::FrameSender::kInterface);
       bool open = true;
       while (open && !stop_) {
         uint8_t buffer[4096];
@@ -146,7 +148,7 @@ void FakeBridgeHost::Serve() {
         while (open && (status = reader.Next(&frame)) == FrameReader::Status::kFrame) {
           open = HandleFrame(*connection, static_cast<uint8_t>(frame.kind), frame.id, frame.channel, frame.payload);
         }
-        if (status == FrameReader::Status::kMalformed) {
+        if (status == FrameReader::Status::kFailed) {
           break;
         }
       }
@@ -171,7 +173,7 @@ bool FakeBridgeHost::HandleFrame(Connection& connection, uint8_t kind, uint32_t 
     }
     return false;
   }
-  if (kind != static_cast<uint8_t>(FrameKind::kMessage)) {
+  if (kind != static_cast<uint8_t>(FrameKind::kPlatformMessage)) {
     return true;
   }
   const std::unique_ptr<flutter::MethodCall<EncodableValue>> call = Codec().DecodeMethodCall(payload.data(), payload.size());
