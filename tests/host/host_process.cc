@@ -17,6 +17,8 @@
 
 namespace pel_mora::host_test {
 
+using test_support::EnvironmentVariable;
+
 namespace {
 
 constexpr wchar_t kPortVariable[] = L"PELMORA_INTERFACE_PORT";
@@ -115,25 +117,7 @@ std::vector<wchar_t> EnvironmentWithoutPortVariable() {
   return block;
 }
 
-std::wstring EnvironmentVariable(const wchar_t* name) {
-  const DWORD length = GetEnvironmentVariableW(name, nullptr, 0);
-  if (length == 0) {
-    throw std::runtime_error("environment variable " + Narrow(name) + " is not set");
-  }
-  std::wstring value(length, L'\0');
-  value.resize(GetEnvironmentVariableW(name, value.data(), length));
-  return value;
-}
-
 }  // namespace
-
-std::wstring WindowsPathOfUnixPath(std::wstring_view unix_path) {
-  std::wstring path = L"Z:";
-  for (const wchar_t character : unix_path) {
-    path += character == L'/' ? L'\\' : character;
-  }
-  return path;
-}
 
 std::wstring HostExecutablePath() { return WindowsPathOfUnixPath(Widen(PELMORA_HOST_EXECUTABLE)); }
 

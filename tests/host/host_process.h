@@ -19,14 +19,14 @@
 #include <vector>
 
 #include "cli/bridge_client.h"
+#include "tests/support/fixture_drive.h"
 
 namespace pel_mora::host_test {
 
 // The built pelmora.exe, as a Windows path ("Z:\...\runner\pelmora.exe").
 std::wstring HostExecutablePath();
 
-// The Windows path of a path of the Unix host; Wine maps the Unix root to drive Z.
-std::wstring WindowsPathOfUnixPath(std::wstring_view unix_path);
+using test_support::WindowsPathOfUnixPath;
 
 // A fresh folder below the test run's temporary folder ($PELMORA_TEST_TMP), as a Windows path.
 // Throws std::runtime_error naming the failing call.

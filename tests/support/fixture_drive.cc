@@ -56,25 +56,6 @@ bool PollUntil(const std::function<bool()>& condition) {
   return true;
 }
 
-std::wstring EnvironmentVariable(const wchar_t* name) {
-  const DWORD length = GetEnvironmentVariableW(name, nullptr, 0);
-  if (length == 0) {
-    throw std::runtime_error("environment variable " + WideToUtf8(name) + " is not set");
-  }
-  std::wstring value(length, L'\0');
-  value.resize(GetEnvironmentVariableW(name, value.data(), length));
-  return value;
-}
-
-// Wine maps the Unix root to drive Z.
-std::wstring WindowsPathOfUnixPath(std::wstring_view unix_path) {
-  std::wstring path = L"Z:";
-  for (const wchar_t character : unix_path) {
-    path += character == L'/' ? L'\\' : character;
-  }
-  return path;
-}
-
 // Quotes one argument so the command-line splitting Wine applies (the usual Windows rules) gives
 // it back unchanged: backslashes are literal except before a quote.
 void AppendQuotedArgument(std::wstring& command_line, std::wstring_view argument) {
@@ -129,6 +110,25 @@ std::wstring CreateFreshFolder() {
 }
 
 }  // namespace
+
+std::wstring EnvironmentVariable(const wchar_t* name) {
+  const DWORD length = GetEnvironmentVariableW(name, nullptr, 0);
+  if (length == 0) {
+    throw std::runtime_error("environment variable " + WideToUtf8(name) + " is not set");
+  }
+  std::wstring value(length, L'\0');
+  value.resize(GetEnvironmentVariableW(name, value.data(), length));
+  return value;
+}
+
+// Wine maps the Unix root to drive Z.
+std::wstring WindowsPathOfUnixPath(std::wstring_view unix_path) {
+  std::wstring path = L"Z:";
+  for (const wchar_t character : unix_path) {
+    path += character == L'/' ? L'\\' : character;
+  }
+  return path;
+}
 
 void StartUnixProgram(std::wstring_view program, std::initializer_list<std::wstring_view> arguments) {
   const std::wstring application = WindowsPathOfUnixPath(program);

@@ -10,6 +10,13 @@
 
 namespace pel_mora::test_support {
 
+// An environment variable of the test run (the wrapper sets PELMORA_TEST_TMP and WINEPREFIX).
+// Throws std::runtime_error when it is not set.
+std::wstring EnvironmentVariable(const wchar_t* name);
+
+// The Windows path under which Wine shows a Unix path: Wine maps the Unix root to drive Z.
+std::wstring WindowsPathOfUnixPath(std::wstring_view unix_path);
+
 // Starts a program of the Unix host (for example "/bin/ln") from inside Wine, with `arguments`
 // quoted for it. Wine gives no usable process handle or exit code for such a program, so this
 // does not wait: callers poll for the program's effect. Throws std::runtime_error when the
