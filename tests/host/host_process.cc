@@ -10,6 +10,7 @@
 #include <utility>
 
 #include "cli/socket.h"
+#include "plugin/string_conversion.h"
 
 #ifndef PELMORA_HOST_EXECUTABLE
 #error "PELMORA_HOST_EXECUTABLE must name the built pelmora.exe (a Unix path)"
@@ -34,28 +35,6 @@ constexpr auto kTerminateTimeout = std::chrono::seconds(10);
 [[noreturn]] void ThrowLastError(const std::string& call) {
   const DWORD error = GetLastError();
   throw std::runtime_error(call + " failed (error " + std::to_string(error) + ")");
-}
-
-std::wstring Widen(std::string_view text) {
-  if (text.empty()) {
-    return {};
-  }
-  const int length = MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
-  std::wstring wide(static_cast<size_t>(length), L'\0');
-  MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), wide.data(), length);
-  return wide;
-}
-
-std::string Narrow(std::wstring_view text) {
-  if (text.empty()) {
-    return {};
-  }
-  const int length =
-      WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
-  std::string narrow(static_cast<size_t>(length), '\0');
-  WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), narrow.data(), length, nullptr,
-                      nullptr);
-  return narrow;
 }
 
 DWORD Milliseconds(std::chrono::milliseconds timeout) {
@@ -119,21 +98,21 @@ std::vector<wchar_t> EnvironmentWithoutPortVariable() {
 
 }  // namespace
 
-std::wstring HostExecutablePath() { return WindowsPathOfUnixPath(Widen(PELMORA_HOST_EXECUTABLE)); }
+std::wstring HostExecutablePath() { return WindowsPathOfUnixPath(Utf8ToWide(PELMORA_HOST_EXECUTABLE)); }
 
 std::wstring CreateTemporaryFolder() {
   static std::atomic<unsigned> counter{0};
   const std::wstring folder = WindowsPathOfUnixPath(EnvironmentVariable(L"PELMORA_TEST_TMP")) + L"\\host-" +
                               std::to_wstring(GetCurrentProcessId()) + L"-" + std::to_wstring(counter++);
   if (!CreateDirectoryW(folder.c_str(), nullptr)) {
-    ThrowLastError("CreateDirectoryW(" + Narrow(folder) + ")");
+    ThrowLastError("CreateDirectoryW(" + WideToUtf8(folder) + ")");
   }
   return folder;
 }
 
 void CopyFileTo(const std::wstring& source, const std::wstring& destination) {
   if (!CopyFileW(source.c_str(), destination.c_str(), TRUE)) {
-    ThrowLastError("CopyFileW(" + Narrow(source) + ", " + Narrow(destination) + ")");
+    ThrowLastError("CopyFileW(" + WideToUtf8(source) + ", " + WideToUtf8(destination) + ")");
   }
 }
 
@@ -196,7 +175,7 @@ HostProcess::HostProcess(const HostLaunch& launch) {
   if (!CreateProcessW(launch.executable.c_str(), command_line.data(), nullptr, nullptr, TRUE,
                       CREATE_UNICODE_ENVIRONMENT, environment.data(),
                       launch.working_folder.empty() ? nullptr : launch.working_folder.c_str(), &startup, &started)) {
-    ThrowLastError("CreateProcessW(" + Narrow(command_line) + ")");
+    ThrowLastError("CreateProcessW(" + WideToUtf8(command_line) + ")");
   }
   process_ = KernelHandle(started.hProcess);
   const KernelHandle thread(started.hThread);
