@@ -18,7 +18,7 @@
 #include <string>
 #include <vector>
 
-#include "plugin/drive_scanner.h"
+#include "plugin/drives/drive_scanner.h"
 #include "plugin/find_handle.h"
 #include "plugin/string_conversion.h"
 #include "tests/support/fixture_drive.h"

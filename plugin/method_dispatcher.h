@@ -12,7 +12,7 @@
 #include "channel/method_call.h"
 #include "channel/method_result.h"
 #include "plugin/operations.h"
-#include "plugin/scan_control.h"
+#include "plugin/drives/scan_control.h"
 #include "plugin/worker_reply.h"
 #include "plugin/worker_thread.h"
 

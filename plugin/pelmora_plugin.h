@@ -10,7 +10,7 @@
 #include "channel/method_channel.h"
 #include "channel/method_result.h"
 #include "channel/plugin_registrar.h"
-#include "plugin/drive_scanner.h"
+#include "plugin/drives/drive_scanner.h"
 
 namespace pel_mora {
 

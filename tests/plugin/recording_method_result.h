@@ -15,7 +15,7 @@
 
 #include "channel/encodable_value.h"
 #include "channel/method_result.h"
-#include "plugin/scan_control.h"
+#include "plugin/drives/scan_control.h"
 
 namespace flutter {
 

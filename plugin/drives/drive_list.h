@@ -3,7 +3,7 @@
 // The drive list of "getDrives": one record per drive letter, in letter order.
 
 #include "channel/encodable_value.h"
-#include "plugin/volume_queries.h"
+#include "plugin/drives/volume_queries.h"
 
 namespace pel_mora {
 

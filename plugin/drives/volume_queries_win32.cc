@@ -2,7 +2,7 @@
 
 #include <cwchar>
 
-#include "plugin/volume_queries.h"
+#include "plugin/drives/volume_queries.h"
 
 namespace pel_mora {
 namespace {

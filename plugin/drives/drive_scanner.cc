@@ -1,4 +1,4 @@
-#include "plugin/drive_scanner.h"
+#include "plugin/drives/drive_scanner.h"
 
 #include <windows.h>
 
@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "plugin/find_handle.h"
-#include "plugin/scan_records.h"
+#include "plugin/drives/scan_records.h"
 #include "plugin/string_conversion.h"
 
 namespace pel_mora {

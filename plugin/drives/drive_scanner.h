@@ -11,7 +11,7 @@
 #include <thread>
 
 #include "channel/encodable_value.h"
-#include "plugin/scan_control.h"
+#include "plugin/drives/scan_control.h"
 
 namespace pel_mora {
 

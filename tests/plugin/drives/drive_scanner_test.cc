@@ -1,4 +1,4 @@
-#include "plugin/drive_scanner.h"
+#include "plugin/drives/drive_scanner.h"
 
 #include <gtest/gtest.h>
 

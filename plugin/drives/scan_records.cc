@@ -1,4 +1,4 @@
-#include "plugin/scan_records.h"
+#include "plugin/drives/scan_records.h"
 
 #include <cwctype>
 #include <utility>

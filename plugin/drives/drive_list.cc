@@ -1,4 +1,4 @@
-#include "plugin/drive_list.h"
+#include "plugin/drives/drive_list.h"
 
 #include <cstdint>
 #include <string>

@@ -1,0 +1,16 @@
+#include "plugin/operations.h"
+
+// Not built yet: these answer with the channel's not-implemented reply until this family's
+// operations replace them.
+
+namespace pel_mora {
+
+WorkerReply GetInstalledAppsOperation() {
+  return NotImplementedReply{};
+}
+
+WorkerReply LaunchUninstallerOperation(const std::string& /*command*/) {
+  return NotImplementedReply{};
+}
+
+}  // namespace pel_mora
