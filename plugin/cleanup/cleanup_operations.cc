@@ -18,12 +18,4 @@ WorkerReply RecyclePathsOperation(const std::vector<std::string>& /*paths*/) {
   return NotImplementedReply{};
 }
 
-WorkerReply GetRecycleBinInfoOperation() {
-  return NotImplementedReply{};
-}
-
-WorkerReply EmptyRecycleBinOperation() {
-  return NotImplementedReply{};
-}
-
 }  // namespace pel_mora
