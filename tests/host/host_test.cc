@@ -282,6 +282,83 @@ TEST_F(RunningHostTest, SecondConnectionIsClosedAtOnceWhileTheFirstKeepsWorking)
   }
 }
 
+// Reads until the host closes the connection; false when it stays open past the bound.
+bool ClosedByTheHost(cli::Connection& connection) {
+  const auto deadline = std::chrono::steady_clock::now() + kReplyTimeout;
+  uint8_t buffer[4096];
+  while (std::chrono::steady_clock::now() < deadline) {
+    size_t received = 0;
+    const cli::ReceiveOutcome outcome = connection.Receive(buffer, sizeof(buffer), kPumpSlice, &received);
+    if (outcome == cli::ReceiveOutcome::kClosed) {
+      return true;
+    }
+  }
+  return false;
+}
+
+TEST_F(RunningHostTest, AMalformedFrameEndsOnlyItsOwnConnection) {
+  struct Case {
+    const char* name;
+    std::string bytes;
+  };
+  const Case cases[] = {
+      {"zero length", std::string("\x00\x00\x00\x00", 4)},
+      {"absurd length", std::string("\xFF\xFF\xFF\xFF\x01", 5)},
+      {"shorter than a header", std::string("\x03\x00\x00\x00\x01\x01\x00", 7)},
+      {"unknown kind", std::string("\x07\x00\x00\x00\x09\x01\x00\x00\x00\x00\x00", 11)},
+      {"a kind only the host sends", std::string("\x07\x00\x00\x00\x02\x01\x00\x00\x00\x00\x00", 11)},
+      {"channel longer than the frame", std::string("\x07\x00\x00\x00\x01\x01\x00\x00\x00\x05\x00", 11)},
+      {"platform message with id 0", std::string("\x07\x00\x00\x00\x01\x00\x00\x00\x00\x00\x00", 11)},
+      // Somebody else's protocol: its first four bytes read as a length far over the limit.
+      {"a stray web request", "GET / HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n"},
+  };
+  client_.reset();
+  for (const Case& test_case : cases) {
+    const std::unique_ptr<cli::Connection> connection = cli::ConnectToLocalPort(host_->WaitForPort());
+    connection->SendAll(reinterpret_cast<const uint8_t*>(test_case.bytes.data()), test_case.bytes.size());
+    EXPECT_TRUE(ClosedByTheHost(*connection)) << test_case.name << ": still open after the bound";
+  }
+  // The host carries on, and the next interface is served.
+  client_ = host_->Connect();
+  EXPECT_EQ(Call(*client_, cli::kNativeChannel, "getDrives").kind, ReplyKind::kSuccess);
+}
+
+// Reads until `expected` has arrived somewhere in the stream; false when the host closes the
+// connection first or nothing matching comes within the bound.
+bool Receives(cli::Connection& connection, const std::string& expected) {
+  const auto deadline = std::chrono::steady_clock::now() + kReplyTimeout;
+  std::string stream;
+  uint8_t buffer[4096];
+  while (std::chrono::steady_clock::now() < deadline) {
+    size_t received = 0;
+    switch (connection.Receive(buffer, sizeof(buffer), kPumpSlice, &received)) {
+      case cli::ReceiveOutcome::kClosed:
+        return false;
+      case cli::ReceiveOutcome::kTimedOut:
+        break;
+      case cli::ReceiveOutcome::kData:
+        stream.append(reinterpret_cast<const char*>(buffer), received);
+        if (stream.find(expected) != std::string::npos) {
+          return true;
+        }
+        break;
+    }
+  }
+  return false;
+}
+
+TEST_F(RunningHostTest, AResponseToNothingIsDroppedAndTheConnectionCarriesOn) {
+  client_.reset();
+  const std::unique_ptr<cli::Connection> connection = cli::ConnectToLocalPort(host_->WaitForPort());
+  // Kind 4 for host message 77, which the host never sent; then message 5 on a channel nobody
+  // handles, which the host answers with an empty response (kind 2, id 5).
+  const std::string frames = std::string("\x08\x00\x00\x00\x04\x4D\x00\x00\x00\x00\x00\x00", 12) +
+                             std::string("\x0A\x00\x00\x00\x01\x05\x00\x00\x00\x03\x00who", 14);
+  connection->SendAll(reinterpret_cast<const uint8_t*>(frames.data()), frames.size());
+  EXPECT_TRUE(Receives(*connection, std::string("\x07\x00\x00\x00\x02\x05\x00\x00\x00\x00\x00", 11)))
+      << "no empty response to message 5";
+}
+
 TEST_F(RunningHostTest, ScanOfAFixtureDriveStreamsStartedBatchesAndTheFixtureTotals) {
   // 1,234 files in three folders and the root, with sizes that add up to known totals.
   const FixtureDrive drive;
