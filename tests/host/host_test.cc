@@ -359,6 +359,34 @@ TEST_F(RunningHostTest, AResponseToNothingIsDroppedAndTheConnectionCarriesOn) {
       << "no empty response to message 5";
 }
 
+TEST_F(RunningHostTest, PipelinedCallsAreEachAnsweredExactlyOnce) {
+  // A thousand calls sent without waiting, alternating a method of the worker threads and one
+  // the platform thread answers inline.
+  constexpr int kCalls = 1000;
+  std::vector<uint32_t> ids;
+  for (int index = 0; index < kCalls; ++index) {
+    ids.push_back(client_->SendMethodCall(cli::kNativeChannel, index % 2 == 0 ? "getDrives" : "cancelScan", nullptr));
+  }
+  std::vector<bool> answered(ids.size(), false);
+  size_t remaining = ids.size();
+  const auto deadline = std::chrono::steady_clock::now() + kReplyTimeout;
+  while (remaining > 0 && std::chrono::steady_clock::now() < deadline) {
+    client_->Pump(kPumpSlice);
+    for (size_t index = 0; index < ids.size(); ++index) {
+      if (!answered[index] && client_->TakeReply(ids[index]).has_value()) {
+        answered[index] = true;
+        --remaining;
+      }
+    }
+  }
+  ASSERT_EQ(remaining, 0u) << "calls still unanswered when the wait ended";
+  // One more round trip: a second answer to any of them, sent before this one, is here by now.
+  EXPECT_EQ(Call(*client_, cli::kNativeChannel, "getDrives").kind, ReplyKind::kSuccess);
+  for (const uint32_t id : ids) {
+    EXPECT_FALSE(client_->TakeReply(id).has_value()) << "message " << id << " answered twice";
+  }
+}
+
 TEST_F(RunningHostTest, ScanOfAFixtureDriveStreamsStartedBatchesAndTheFixtureTotals) {
   // 1,234 files in three folders and the root, with sizes that add up to known totals.
   const FixtureDrive drive;
