@@ -405,6 +405,74 @@ TEST_F(RunningHostTest, TenThousandWorkerCallsLeaveTheHostRunning) {
   EXPECT_EQ(Call(*client_, cli::kNativeChannel, "getDrives").kind, ReplyKind::kSuccess);
 }
 
+// 20,000 files in 50 folders below `drive`, made by one shell command: far faster than creating
+// them one by one through Wine.
+void MakeTwentyThousandFiles(const FixtureDrive& drive) {
+  const std::wstring done_marker = WindowsPathOfUnixPath(drive.UnixFolder()) + L".made";
+  test_support::StartUnixProgram(
+      L"/bin/bash",
+      {L"-c", L"cd \"$0\" && mkdir f{1..50} && touch f{1..50}/{1..400} && touch \"$0.made\"", drive.UnixFolder()});
+  const auto deadline = std::chrono::steady_clock::now() + kReplyTimeout;
+  while (!std::filesystem::exists(done_marker)) {
+    ASSERT_LT(std::chrono::steady_clock::now(), deadline) << "the fixture files were not made";
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+}
+
+TEST_F(RunningHostTest, AfterStartCancelRoundsAndALeavingInterfaceANewScanStreamsAloneToTheEnd) {
+  const FixtureDrive large;
+  ASSERT_NO_FATAL_FAILURE(MakeTwentyThousandFiles(large));
+  const EncodableValue large_arguments = ScanArguments(large.Letter());
+  {
+    ScanEvents scan(*client_);
+    ASSERT_EQ(Call(*client_, cli::kScanChannel, "listen").kind, ReplyKind::kSuccess);
+    for (int round = 0; round < 50; ++round) {
+      ASSERT_EQ(Call(*client_, cli::kNativeChannel, "startScan", &large_arguments).kind, ReplyKind::kSuccess)
+          << "round " << round;
+      ASSERT_EQ(Call(*client_, cli::kNativeChannel, "cancelScan").kind, ReplyKind::kSuccess) << "round " << round;
+    }
+    // One more, left running: the interface goes away in the middle of its walk.
+    ASSERT_EQ(Call(*client_, cli::kNativeChannel, "startScan", &large_arguments).kind, ReplyKind::kSuccess);
+    scan.PumpUntil("batch");
+  }
+  client_.reset();
+
+  client_ = host_->Connect();
+  const FixtureDrive small;
+  small.AddFile(L"a.txt", 10);
+  small.AddFile(L"b.txt", 20);
+  ScanEvents scan(*client_);
+  ASSERT_EQ(Call(*client_, cli::kScanChannel, "listen").kind, ReplyKind::kSuccess);
+  const EncodableValue small_arguments = ScanArguments(small.Letter());
+  ASSERT_EQ(Call(*client_, cli::kNativeChannel, "startScan", &small_arguments).kind, ReplyKind::kSuccess);
+  scan.PumpUntil("completed");
+  EXPECT_EQ(Call(*client_, cli::kScanChannel, "cancel").kind, ReplyKind::kSuccess);
+
+  // From the small scan's "started" on, every event is the small scan's.
+  const std::string small_root = Utf8(small.Root());
+  const auto& events = scan.events();
+  const auto started = std::find_if(events.begin(), events.end(), [&](const EncodableMap& event) {
+    const auto* root = FindAs<std::string>(event, "root");
+    return ScanEvents::TypeOf(event) == "started" && root != nullptr && *root == small_root;
+  });
+  ASSERT_NE(started, events.end()) << "no \"started\" of the small scan";
+  for (auto event = started + 1; event != events.end(); ++event) {
+    const std::string type = ScanEvents::TypeOf(*event);
+    ASSERT_TRUE(type == "batch" || type == "completed") << "unexpected \"" << type << "\" in the small scan's stream";
+    if (const auto* entries = FindAs<EncodableList>(*event, "entries")) {
+      for (const EncodableValue& entry : *entries) {
+        const auto* path = FindAs<std::string>(std::get<EncodableMap>(entry), "path");
+        ASSERT_NE(path, nullptr);
+        EXPECT_EQ(path->rfind(small_root, 0), 0u) << *path << " is not on the small drive";
+      }
+    }
+  }
+  const EncodableMap& completed = events.back();
+  ASSERT_EQ(ScanEvents::TypeOf(completed), "completed");
+  EXPECT_EQ(*FindAs<int64_t>(completed, "totalFiles"), 2);
+  EXPECT_EQ(*FindAs<int64_t>(completed, "totalBytes"), 30);
+}
+
 TEST_F(RunningHostTest, ScanOfAFixtureDriveStreamsStartedBatchesAndTheFixtureTotals) {
   // 1,234 files in three folders and the root, with sizes that add up to known totals.
   const FixtureDrive drive;
@@ -483,15 +551,7 @@ TEST(HostProcessTest, HostWithoutArgumentsClosesWithExitCodeZeroWhileAScanRuns) 
   // 20 batches; the close goes out after the first). One shell command makes them, far faster
   // than creating them one by one through Wine.
   const FixtureDrive drive;
-  const std::wstring done_marker = WindowsPathOfUnixPath(drive.UnixFolder()) + L".made";
-  test_support::StartUnixProgram(
-      L"/bin/bash",
-      {L"-c", L"cd \"$0\" && mkdir f{1..50} && touch f{1..50}/{1..400} && touch \"$0.made\"", drive.UnixFolder()});
-  const auto deadline = std::chrono::steady_clock::now() + kReplyTimeout;
-  while (!std::filesystem::exists(done_marker)) {
-    ASSERT_LT(std::chrono::steady_clock::now(), deadline) << "the fixture files were not made";
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  }
+  ASSERT_NO_FATAL_FAILURE(MakeTwentyThousandFiles(drive));
 
   HostProcess host(HostLaunch{});
   std::unique_ptr<BridgeClient> client = host.Connect();
