@@ -582,6 +582,41 @@ TEST(HostProcessTest, HostWithoutArgumentsClosesWithExitCodeZeroWhileAScanRuns) 
   EXPECT_EQ(*exit_code, 0u);
 }
 
+TEST(HostProcessTest, CloseRequestWhileTwoHundredWorkersAndAScanRunEndsCleanly) {
+  const FixtureDrive drive;
+  ASSERT_NO_FATAL_FAILURE(MakeTwentyThousandFiles(drive));
+  HostProcess host(HostLaunch{});
+  std::unique_ptr<BridgeClient> client = host.Connect();
+  ScanEvents scan(*client);
+  ASSERT_EQ(Call(*client, cli::kScanChannel, "listen").kind, ReplyKind::kSuccess);
+  const EncodableValue arguments = ScanArguments(drive.Letter());
+  ASSERT_EQ(Call(*client, cli::kNativeChannel, "startScan", &arguments).kind, ReplyKind::kSuccess);
+  scan.PumpUntil("batch");
+  for (int index = 0; index < 200; ++index) {
+    client->SendMethodCall(cli::kNativeChannel, "getSystemMetrics", nullptr);
+  }
+  client->SendCloseRequest();
+
+  // Replies and events may arrive until the host drops the connection as it goes.
+  const auto close_deadline = std::chrono::steady_clock::now() + kExitTimeout;
+  bool closed = false;
+  try {
+    while (std::chrono::steady_clock::now() < close_deadline) {
+      client->Pump(kPumpSlice);
+    }
+  } catch (const cli::ConnectionError&) {
+    closed = true;
+  }
+  EXPECT_TRUE(closed) << "the connection stayed open after the close request";
+  const std::optional<uint32_t> exit_code = host.WaitForExit(kExitTimeout);
+  ASSERT_TRUE(exit_code.has_value()) << "the host did not end after the close request";
+  EXPECT_EQ(*exit_code, 0u);
+  for (const std::string& line : host.OutputLines()) {
+    EXPECT_EQ(line.find("nhandled"), std::string::npos) << "crash output: " << line;
+    EXPECT_EQ(line.find("terminate called"), std::string::npos) << "crash output: " << line;
+  }
+}
+
 TEST(HostProcessTest, MissingAssetsFolderEndsTheHostWithExitCodeOne) {
   // A copy of the executable in a folder without "data". The current folder is the built one,
   // which has "data": the engine must look beside the executable, not in the current folder.
