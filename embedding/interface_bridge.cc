@@ -164,7 +164,12 @@ void InterfaceBridge::Run() {
           EndConnection();
         }
       }
-      AcceptConnections();
+      WSANETWORKEVENTS listen_events{};
+      // Also resets the listening socket's event object.
+      WSAEnumNetworkEvents(listen_socket_.get(), listen_event_.get(), &listen_events);
+      if ((listen_events.lNetworkEvents & FD_ACCEPT) != 0) {
+        AcceptConnection();
+      }
       WriteQueued();
     }
   } catch (const std::exception& exception) {
@@ -176,23 +181,40 @@ void InterfaceBridge::Run() {
   queue_.clear();
 }
 
-void InterfaceBridge::AcceptConnections() {
-  WSANETWORKEVENTS events{};
-  WSAEnumNetworkEvents(listen_socket_.get(), listen_event_.get(), &events);
-  for (;;) {
-    SocketHandle accepted(accept(listen_socket_.get(), nullptr, nullptr));
-    if (!accepted) {
-      // WSAEWOULDBLOCK: no more waiting connections. Any other failure concerns that one
-      // connection attempt only; the next FD_ACCEPT brings the next.
-      return;
-    }
-    if (connection_socket_) {
-      // One interface at a time: a second connection is closed at once (by `accepted` going
-      // out of scope) and the first carries on untouched.
-      continue;
-    }
-    AdoptConnection(std::move(accepted));
+// Exactly one accept per reported FD_ACCEPT, never one on speculation. Winsock re-enables
+// FD_ACCEPT with each accept and reports it again while connections wait, so none is left
+// behind. Under Wine, an accept that is not answering a report can take a connection whose
+// arrival the wineserver has seen but not yet handled; it then reports that arrival afterwards,
+// the accept made for it finds nothing, and since only a successful accept re-enables FD_ACCEPT
+// there, the listening socket is never reported again: the next connection would wait in the
+// backlog, neither accepted nor refused.
+void InterfaceBridge::AcceptConnection() {
+  SocketHandle accepted(accept(listen_socket_.get(), nullptr, nullptr));
+  if (!accepted) {
+    // The attempt failed (the peer gave up before it was taken); that concerns this one
+    // connection attempt only.
+    return;
   }
+  if (connection_socket_ && CurrentConnectionStaysOpen()) {
+    // One interface at a time: a second connection is closed at once (by `accepted` going
+    // out of scope) and the first carries on untouched.
+    return;
+  }
+  AdoptConnection(std::move(accepted));
+}
+
+bool InterfaceBridge::CurrentConnectionStaysOpen() {
+  // An interface that closed and at once reconnected can have its close still unreported
+  // when the new connection is taken (the wineserver reports the two separately). A poll asks
+  // the socket itself; if it shows anything to read or a hang-up, reading it now ends a
+  // connection that is gone before the new one is judged.
+  WSAPOLLFD entry{};
+  entry.fd = connection_socket_.get();
+  entry.events = POLLRDNORM;
+  if (WSAPoll(&entry, 1, 0) > 0 && (entry.revents & (POLLRDNORM | POLLHUP | POLLERR)) != 0) {
+    return ReadAvailable();
+  }
+  return true;
 }
 
 void InterfaceBridge::AdoptConnection(SocketHandle socket) {

@@ -71,7 +71,9 @@ class InterfaceBridge {
 
   // Everything below runs on the bridge's thread.
   void Run();
-  void AcceptConnections();
+  void AcceptConnection();
+  // Whether the current connection is still open once what it has already sent is read.
+  bool CurrentConnectionStaysOpen();
   void AdoptConnection(SocketHandle socket);
   void TakeQueuedFrames();
   // False once the connection has ended.

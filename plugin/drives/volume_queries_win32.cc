@@ -12,7 +12,26 @@ constexpr DWORD kNameBufferLength = MAX_PATH + 1;
 
 class SystemQueries final : public VolumeQueries {
  public:
-  uint32_t LogicalDriveMask() const override { return GetLogicalDrives(); }
+  // GetLogicalDrives reports the drive letters the system announced, and under Wine that is the
+  // list its mount manager built when the wineserver started: a letter linked into the prefix's
+  // dosdevices later (by `pelmora-cli map`, while a wineserver from an earlier command still
+  // runs) is missing from the mask although every path on it already works. So each letter the
+  // mask leaves out is also asked for its root's type, which resolves the path itself; on
+  // Windows the two agree and the extra question finds nothing.
+  uint32_t LogicalDriveMask() const override {
+    uint32_t mask = GetLogicalDrives();
+    for (int index = 0; index < 26; ++index) {
+      const uint32_t bit = uint32_t{1} << index;
+      if ((mask & bit) != 0) {
+        continue;
+      }
+      const wchar_t root[] = {static_cast<wchar_t>(L'A' + index), L':', L'\\', L'\0'};
+      if (GetDriveTypeW(root) != DRIVE_NO_ROOT_DIR) {
+        mask |= bit;
+      }
+    }
+    return mask;
+  }
 
   uint32_t DriveType(const std::wstring& root) const override { return GetDriveTypeW(root.c_str()); }
 

@@ -43,6 +43,8 @@ constexpr char kLargeFixturePath[] = PELMORA_CLI_LARGE_FIXTURE;
 // The drive letters the fixtures get.
 constexpr char kKnownLetter[] = "T";
 constexpr char kLargeLetter[] = "U";
+// Mapped only after a command has run, while that command's wineserver still runs.
+constexpr char kLateLetter[] = "V";
 // The large fixture: 30,000 files, each in a folder of its own. Opening a folder costs Wine far
 // more than listing a file, so the walk lasts seconds, and a cancel sent once the first progress
 // shows lands long before the walk ends.
@@ -241,7 +243,7 @@ class RealHostTest : public ::testing::Test {
   static void TearDownTestSuite() {
     if (folder_) {
       // The letters pointed into the fixtures, which go now.
-      for (const char* letter : {"t:", "u:"}) {
+      for (const char* letter : {"t:", "u:", "v:"}) {
         std::error_code error;
         fs::remove(fs::path(kWineRoot) / "prefix" / "dosdevices" / letter, error);
       }
@@ -322,6 +324,22 @@ TEST_F(RealHostTest, DrivesListsTheMappedFixture) {
   EXPECT_THAT(outcome.out, HasSubstr("\nC:     Fixed"));
   EXPECT_THAT(outcome.out, HasSubstr("\nT:     "));
   EXPECT_THAT(outcome.err, IsEmpty());
+}
+
+TEST_F(RealHostTest, DrivesListsALetterMappedWhileTheWineserverOfAnEarlierCommandRuns) {
+  // The wineserver, and with it Wine's list of drive letters, outlives this command.
+  const Outcome earlier = Run({"call", "cancelScan"});
+  ASSERT_EQ(earlier.exit_code, 0) << earlier;
+  const Outcome mapped = Run({"map", kLateLetter, (*folder_ / "known").string()});
+  ASSERT_EQ(mapped.exit_code, 0) << mapped;
+
+  const Outcome scan = Run({"scan", kLateLetter});
+  EXPECT_EQ(scan.exit_code, 0) << scan;
+  const Outcome drives = Run({"drives"});
+  EXPECT_EQ(drives.exit_code, 0) << drives;
+  EXPECT_THAT(drives.out, HasSubstr(std::string("\n") + kLateLetter + ":     ")) << drives;
+  const Outcome listed = Run({"call", "getDrives"});
+  EXPECT_THAT(listed.out, HasSubstr(std::string("\"driveLetter\": \"") + kLateLetter + "\"")) << listed;
 }
 
 TEST_F(RealHostTest, ScanOfTheFixturePrintsItsTotalsAndLargestEntries) {
