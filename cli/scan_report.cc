@@ -444,7 +444,8 @@ void RenderTile(std::string* out, const Tile& tile, const LayoutRect& parent, bo
   } else {
     AppendEscaped(out, tile.path);
   }
-  AppendEscaped(out, "\n" + FormatSize(tile.bytes));
+  out->append("&#10;");
+  AppendEscaped(out, FormatSize(tile.bytes));
   if (tile.kind == TileKind::kFolder || tile.kind == TileKind::kClosedFolder) {
     AppendEscaped(out, " in " + FormatCount(tile.item_count) + (tile.item_count == 1 ? " item" : " items"));
   }
