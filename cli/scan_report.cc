@@ -25,6 +25,8 @@ struct ScanReport::Node {
 
 namespace {
 
+constexpr std::ptrdiff_t kMaximumDepth = 256;
+
 using flutter::EncodableMap;
 using flutter::EncodableValue;
 
@@ -268,10 +270,13 @@ ScanReport::Node* ScanReport::FolderNode(const std::string& path) {
   if (found != folders_.end()) {
     return found->second;
   }
-  // Only paths below the root are taken; anything else would have no place in the tree.
+  // Only paths below the root are taken; anything else would have no place in the tree. The
+  // depth is bounded too (the host walks 64 levels), since the tree is built, laid out and freed
+  // by recursion.
   const size_t separator = path.rfind('\\');
   if (path.size() <= root_path_.size() || path.compare(0, root_path_.size(), root_path_) != 0 ||
-      separator == std::string::npos || separator + 1 == path.size()) {
+      separator == std::string::npos || separator + 1 == path.size() ||
+      std::count(path.begin(), path.end(), '\\') > kMaximumDepth) {
     return nullptr;
   }
   const std::string parent_path = separator + 1 == root_path_.size() ? root_path_ : path.substr(0, separator);

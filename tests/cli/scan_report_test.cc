@@ -177,6 +177,38 @@ TEST(ScanReportTest, CancelledScanGivesAPartialReportOfWhatArrived) {
   EXPECT_THAT(html, Not(HasSubstr("took")));
 }
 
+// The host walks 64 levels; a path far deeper than that (a broken or hostile stream) is left out
+// instead of exhausting the stack of the recursive tree.
+TEST(ScanReportTest, PathsFarDeeperThanTheHostWalksAreLeftOut) {
+  std::string deep = "P:\\";
+  for (int level = 0; level < 100000; ++level) {
+    deep += "d\\";
+  }
+  std::string within = "P:\\";
+  for (int level = 0; level < 64; ++level) {
+    within += "d\\";
+  }
+  const auto file = [](const std::string& path) {
+    return flutter::EncodableValue(flutter::EncodableMap{{flutter::EncodableValue("path"), flutter::EncodableValue(path)},
+                                                         {flutter::EncodableValue("sizeBytes"), flutter::EncodableValue(int64_t{4096})},
+                                                         {flutter::EncodableValue("isDirectory"), flutter::EncodableValue(false)},
+                                                         {flutter::EncodableValue("isAccessible"), flutter::EncodableValue(true)}});
+  };
+  ScanReport report;
+  report.Add(flutter::EncodableValue(flutter::EncodableMap{{flutter::EncodableValue("type"), flutter::EncodableValue("started")},
+                                                           {flutter::EncodableValue("root"), flutter::EncodableValue("P:\\")}}),
+             kScanTime);
+  report.Add(flutter::EncodableValue(flutter::EncodableMap{
+                 {flutter::EncodableValue("type"), flutter::EncodableValue("batch")},
+                 {flutter::EncodableValue("entries"), flutter::EncodableValue(flutter::EncodableList{
+                                                          file(deep + "lost.bin"), file(within + "kept.bin")})}}),
+             kScanTime);
+  const std::string html = report.RenderHtml(ReportOptions{});
+  EXPECT_THAT(html, HasSubstr("kept.bin"));
+  EXPECT_THAT(html, Not(HasSubstr("lost.bin")));
+  EXPECT_THAT(html, HasSubstr("in <b>1</b> files"));
+}
+
 TEST(ScanReportTest, ExtensionGroups) {
   struct Case {
     const char* extension;
