@@ -89,6 +89,14 @@ CliOptionsResult ParseCliOptions(const std::vector<std::string>& arguments) {
         return result;
       }
       options.raw = true;
+    } else if (name == "--report") {
+      if (!take_value(&options.report_path)) {
+        return result;
+      }
+      if (options.report_path.empty()) {
+        result.error = "--report needs the path of the HTML file to write";
+        return result;
+      }
     } else if (name == "--help") {
       if (!no_value()) {
         return result;
@@ -131,6 +139,8 @@ Options:
                 build this client belongs to)
   --display     give the host the real display instead of Wine's null graphics driver
   --raw         with call and drives: also print the reply's bytes in hexadecimal
+  --report FILE with scan: also write FILE, an HTML page with a treemap of the drive, the
+                largest folders and files and a table of extensions
 
 JSON numbers: integers that fit 32 bits are sent as int32, larger ones as int64, others as
 double. Quote the JSON for the shell: pelmora-cli call startScan '{"driveLetter": "C"}'

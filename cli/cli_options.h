@@ -17,6 +17,7 @@ struct CliOptions {
   std::string host_path;         // --host PATH
   DisplayMode display = DisplayMode::kNullDriver;  // --display
   bool raw = false;              // --raw
+  std::string report_path;       // --report FILE: with scan, also write an HTML report
   bool help = false;             // --help, -h, or the command "help"
   std::string command;
   std::vector<std::string> operands;

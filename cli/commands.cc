@@ -209,8 +209,9 @@ SessionCommand PrepareSessionCommand(const CliOptions& options, const CliEnviron
                        environment.platform->SettingsLocation() + " have no drive " + letter +
                        ":; give a folder that letter with: pelmora-cli map " + letter + " FOLDER)");
     }
-    return [letter, &environment](HostSession& session) {
+    return [letter, &options, &environment](HostSession& session) {
       ScanOutput output;
+      output.report_path = options.report_path;
       output.out = environment.out;
       output.err = environment.err;
       output.err_is_terminal = environment.err_is_terminal;
@@ -246,6 +247,9 @@ int RunCli(const std::vector<std::string>& arguments, const CliEnvironment& envi
   // its destructor closes that host on every path.
   std::unique_ptr<HostSession> session;
   try {
+    if (!options.report_path.empty() && options.command != "scan") {
+      throw UsageError("--report goes with the scan command only");
+    }
     if (options.command == "map") {
       return RunMap(options, environment);
     }

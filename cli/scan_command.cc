@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <chrono>
+#include <fstream>
+#include <memory>
 #include <optional>
 #include <string>
 #include <variant>
@@ -9,6 +11,7 @@
 #include "cli/bridge_client.h"
 #include "cli/commands.h"
 #include "cli/human_readable.h"
+#include "cli/scan_report.h"
 #include "cli/scan_summary.h"
 
 namespace pel_mora::cli {
@@ -132,6 +135,20 @@ void PrintErrorReply(std::ostream& err, const std::string& what, const Reply& re
   }
 }
 
+// Writes the report, also of a cancelled scan (it says it is partial).
+bool WriteReport(std::ostream& err, const ScanReport& report, const std::string& path) {
+  const std::string html = report.RenderHtml(ReportOptions{});
+  std::ofstream file(path, std::ios::binary | std::ios::trunc);
+  file.write(html.data(), static_cast<std::streamsize>(html.size()));
+  file.close();
+  if (!file) {
+    err << "pelmora-cli: cannot write the report to " << path << '\n';
+    return false;
+  }
+  err << "Report written to " << path << " (" << FormatSize(static_cast<uint64_t>(html.size())) << ")\n";
+  return true;
+}
+
 }  // namespace
 
 int RunScanCommand(HostSession& session, char letter, const ScanOutput& output) {
@@ -141,6 +158,8 @@ int RunScanCommand(HostSession& session, char letter, const ScanOutput& output) 
   const std::string root = std::string(1, letter) + ":\\";
 
   ScanSummary summary;
+  // The report keeps the whole tree, so it is built only when asked for.
+  std::unique_ptr<ScanReport> report = output.report_path.empty() ? nullptr : std::make_unique<ScanReport>();
   bool start_sent = false;
   std::optional<std::string> stream_failure;
   Clock::time_point started_at = Clock::now();
@@ -171,6 +190,9 @@ int RunScanCommand(HostSession& session, char letter, const ScanOutput& output) 
     }
     if (summary.Add(event.value) == ScanEventType::kStarted) {
       started_at = Clock::now();
+    }
+    if (report) {
+      report->Add(event.value, std::chrono::system_clock::now());
     }
   });
 
@@ -263,6 +285,9 @@ int RunScanCommand(HostSession& session, char letter, const ScanOutput& output) 
       std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - requested_at).count();
   PrintSummary(out, summary, root, elapsed_ms);
   out << std::flush;
+  if (report && !WriteReport(err, *report, output.report_path)) {
+    return kExitFailure;
+  }
   if (summary.state() == ScanState::kCancelled) {
     // Cancelled by this person's Ctrl-C, or by someone else (another scan started on the host).
     if (!cancel_sent) {

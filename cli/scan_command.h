@@ -6,6 +6,7 @@
 
 #include <functional>
 #include <ostream>
+#include <string>
 
 #include "cli/host_session.h"
 
@@ -16,6 +17,8 @@ struct ScanOutput {
   std::ostream* err = nullptr;
   bool err_is_terminal = false;
   std::function<unsigned()> interrupt_count;
+  // Where to write the HTML report of the scan; empty for none.
+  std::string report_path;
 };
 
 // Scans drive `letter` ('A' to 'Z') and returns the exit status.

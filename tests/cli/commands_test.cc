@@ -5,6 +5,9 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <fstream>
+#include <iterator>
 #include <sstream>
 
 #include "cli/json.h"
@@ -149,6 +152,8 @@ TEST_F(CommandsTest, BadCommandLinesFailBeforeAnyConnection) {
       {{"--port", "0", "drives"}, "--port needs a port number from 1 to 65535, not \"0\""},
       {{"--port", "65536", "drives"}, "--port needs a port number from 1 to 65535"},
       {{"--raw=yes", "drives"}, "option --raw takes no value"},
+      {{"--report", "drives.html", "drives"}, "pelmora-cli: --report goes with the scan command only\n"},
+      {{"--report=", "scan", "T"}, "--report needs the path of the HTML file to write"},
   };
   for (const Case& test_case : cases) {
     const Outcome outcome = Run(test_case.arguments);
@@ -254,6 +259,32 @@ TEST_F(CommandsTest, ScanPrintsTotalsAndLargestEntries) {
                                          "com.pelmora.app/scan cancel"));
   EXPECT_EQ(host_.last_arguments("startScan"),
             EncodableValue(EncodableMap{{EncodableValue("driveLetter"), EncodableValue("T")}}));
+}
+
+TEST_F(CommandsTest, ScanWithReportWritesThePage) {
+  host_.set_scan_script(CompletedScan());
+  const std::string path = ::testing::TempDir() + "pelmora-commands-report.html";
+  std::remove(path.c_str());
+  const Outcome outcome = Run({"scan", "--report", path, "T"});
+  EXPECT_EQ(outcome.status, kExitSuccess) << outcome.err;
+  EXPECT_THAT(outcome.out, HasSubstr("Scan of T:\\ completed in 1.2 s\n"));
+  EXPECT_THAT(outcome.err, HasSubstr("Report written to " + path + " ("));
+  std::ifstream file(path, std::ios::binary);
+  const std::string html((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+  EXPECT_THAT(html, HasSubstr("title=\"T:\\big.iso&#10;3.0 GiB\""));
+  // Next to 3 GiB, the folder of 5.2 KiB is too small to draw: it joins the smaller items.
+  EXPECT_THAT(html, HasSubstr("title=\"2 smaller items in T:\\&#10;5.2 KiB\""));
+  std::remove(path.c_str());
+}
+
+TEST_F(CommandsTest, ScanWithAReportThatCannotBeWrittenFails) {
+  host_.set_scan_script(CompletedScan());
+  const std::string path = ::testing::TempDir() + "no-such-folder/report.html";
+  const Outcome outcome = Run({"scan", "--report", path, "T"});
+  EXPECT_EQ(outcome.status, kExitFailure);
+  // The summary is still printed: the scan itself went well.
+  EXPECT_THAT(outcome.out, HasSubstr("Scan of T:\\ completed"));
+  EXPECT_THAT(outcome.err, HasSubstr("pelmora-cli: cannot write the report to " + path + "\n"));
 }
 
 TEST_F(CommandsTest, InterruptCancelsTheScanAndReportsThePartialResult) {

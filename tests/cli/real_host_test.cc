@@ -19,6 +19,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <optional>
 #include <regex>
 #include <sstream>
@@ -33,6 +34,7 @@ namespace {
 namespace fs = std::filesystem;
 using ::testing::HasSubstr;
 using ::testing::IsEmpty;
+using ::testing::Not;
 using ::testing::StartsWith;
 
 constexpr char kClientPath[] = PELMORA_CLI_PATH;
@@ -366,6 +368,20 @@ TEST_F(RealHostTest, ScanOfTheFixturePrintsItsTotalsAndLargestEntries) {
             "       10 B  T:\\.hidden\n"
             "        0 B  T:\\zero.bin\n")
       << outcome;
+}
+
+TEST_F(RealHostTest, ScanWithReportWritesAPageOfTheFixture) {
+  const fs::path report = *folder_ / "report.html";
+  const Outcome outcome = Run({"scan", "--report", report.string(), kKnownLetter});
+  ASSERT_EQ(outcome.exit_code, 0) << outcome;
+  EXPECT_THAT(outcome.err, HasSubstr("Report written to " + report.string())) << outcome;
+  std::ifstream file(report, std::ios::binary);
+  const std::string html((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+  EXPECT_THAT(html, HasSubstr("in <b>6</b> files and <b>3</b> folders"));
+  EXPECT_THAT(html, HasSubstr("title=\"T:\\photos\\beach.jpg&#10;146.5 KiB\""));
+  EXPECT_THAT(html, HasSubstr("title=\"T:\\photos\\F\xC3\xBC\xC3\x9F" "e.png&#10;19.5 KiB\""));
+  EXPECT_THAT(html, HasSubstr("<td class=\"path\">.jpg</td><td class=\"path\">images</td><td class=\"num\">2</td>"));
+  EXPECT_THAT(html, Not(HasSubstr("link-to-photos")));
 }
 
 TEST_F(RealHostTest, InterruptDuringAScanCancelsItAndShowsThePartialResult) {
