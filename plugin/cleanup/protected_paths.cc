@@ -1,0 +1,80 @@
+#include "plugin/cleanup/protected_paths.h"
+
+#include <array>
+#include <cwctype>
+
+#include "plugin/path_normalization.h"
+
+namespace pel_mora {
+namespace {
+
+// The operating system's own locations, without their drive letter, upper case.
+constexpr std::array<std::wstring_view, 12> kProtectedLocations = {
+    L"\\WINDOWS\\SYSTEM32",
+    L"\\WINDOWS\\SYSWOW64",
+    L"\\WINDOWS\\WINSXS",
+    L"\\WINDOWS\\BOOT",
+    L"\\BOOT",
+    L"\\BOOTMGR",
+    L"\\EFI",
+    L"\\RECOVERY",
+    L"\\SYSTEM VOLUME INFORMATION",
+    L"\\PAGEFILE.SYS",
+    L"\\HIBERFIL.SYS",
+    L"\\SWAPFILE.SYS",
+};
+
+bool StartsWith(std::wstring_view text, std::wstring_view prefix) {
+  return text.size() >= prefix.size() && text.substr(0, prefix.size()) == prefix;
+}
+
+wchar_t ToUpper(wchar_t unit) {
+  return static_cast<wchar_t>(std::towupper(static_cast<std::wint_t>(unit)));
+}
+
+bool IsUnderProtectedLocation(std::wstring_view upper_path, wchar_t drive_letter) {
+  if (upper_path.size() < 2 || upper_path[0] != drive_letter || upper_path[1] != L':') {
+    return false;
+  }
+  const std::wstring_view rest = upper_path.substr(2);
+  for (const std::wstring_view location : kProtectedLocations) {
+    if (StartsWith(rest, location)) return true;
+  }
+  return false;
+}
+
+}  // namespace
+
+std::wstring WithoutDevicePrefix(std::wstring_view path) {
+  std::wstring tidied = NormalizePath(path);
+  const std::wstring_view view = tidied;
+  constexpr std::wstring_view kUncPrefix = L"\\\\?\\UNC\\";
+  std::wstring upper_head;
+  for (size_t index = 0; index < view.size() && index < kUncPrefix.size(); ++index) {
+    upper_head.push_back(ToUpper(view[index]));
+  }
+  if (StartsWith(upper_head, kUncPrefix)) {
+    return L"\\\\" + std::wstring(view.substr(kUncPrefix.size()));
+  }
+  if (StartsWith(view, L"\\\\?\\") || StartsWith(view, L"\\\\.\\")) {
+    return std::wstring(view.substr(4));
+  }
+  return tidied;
+}
+
+RecycleVerdict CheckRecyclablePath(std::wstring_view full_path, wchar_t windows_drive_letter) {
+  const std::wstring plain = WithoutDevicePrefix(full_path);
+  if (plain.size() < 3) return RecycleVerdict::kRefused;
+  std::wstring upper;
+  upper.reserve(plain.size());
+  for (const wchar_t unit : plain) upper.push_back(ToUpper(unit));
+  if (upper.size() == 3 && upper[1] == L':' && upper[2] == L'\\') return RecycleVerdict::kRefused;
+  if (IsUnderProtectedLocation(upper, L'C')) return RecycleVerdict::kRefused;
+  const wchar_t windows_drive = ToUpper(windows_drive_letter);
+  if (windows_drive != L'C' && IsUnderProtectedLocation(upper, windows_drive)) {
+    return RecycleVerdict::kRefused;
+  }
+  return RecycleVerdict::kAllowed;
+}
+
+}  // namespace pel_mora
