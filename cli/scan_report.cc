@@ -8,6 +8,7 @@
 #include <utility>
 #include <variant>
 
+#include "cli/event_fields.h"
 #include "cli/human_readable.h"
 
 namespace pel_mora::cli {
@@ -29,43 +30,6 @@ constexpr std::ptrdiff_t kMaximumDepth = 256;
 
 using flutter::EncodableMap;
 using flutter::EncodableValue;
-
-const EncodableValue* Find(const EncodableMap& map, const char* key) {
-  const auto found = map.find(EncodableValue(key));
-  return found == map.end() ? nullptr : &found->second;
-}
-
-// Malformed fields read as their defaults: a report of what did arrive is worth more than none.
-int64_t IntegerOr(const EncodableMap& map, const char* key, int64_t fallback) {
-  const EncodableValue* value = Find(map, key);
-  if (value == nullptr) {
-    return fallback;
-  }
-  if (const auto* narrow = std::get_if<int32_t>(value)) {
-    return *narrow;
-  }
-  if (const auto* wide = std::get_if<int64_t>(value)) {
-    return *wide;
-  }
-  return fallback;
-}
-
-uint64_t CountOr0(const EncodableMap& map, const char* key) {
-  const int64_t value = IntegerOr(map, key, 0);
-  return value < 0 ? 0 : static_cast<uint64_t>(value);
-}
-
-std::string StringOr(const EncodableMap& map, const char* key, const std::string& fallback) {
-  const EncodableValue* value = Find(map, key);
-  const auto* text = value != nullptr ? std::get_if<std::string>(value) : nullptr;
-  return text != nullptr ? *text : fallback;
-}
-
-bool BoolOr(const EncodableMap& map, const char* key, bool fallback) {
-  const EncodableValue* value = Find(map, key);
-  const auto* flag = value != nullptr ? std::get_if<bool>(value) : nullptr;
-  return flag != nullptr ? *flag : fallback;
-}
 
 std::string JoinPath(const std::string& folder, const std::string& name) {
   if (!folder.empty() && folder.back() == '\\') {
@@ -245,7 +209,7 @@ void ScanReport::Add(const EncodableValue& event, std::chrono::system_clock::tim
     reported_files_ = CountOr0(*map, "filesScanned");
     reported_folders_ = CountOr0(*map, "foldersScanned");
     reported_bytes_ = CountOr0(*map, "totalBytes");
-    const EncodableValue* entries = Find(*map, "entries");
+    const EncodableValue* entries = FindField(*map, "entries");
     const auto* list = entries != nullptr ? std::get_if<flutter::EncodableList>(entries) : nullptr;
     if (list != nullptr) {
       for (const EncodableValue& entry : *list) {

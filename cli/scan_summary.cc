@@ -3,49 +3,14 @@
 #include <algorithm>
 #include <variant>
 
+#include "cli/event_fields.h"
+
 namespace pel_mora::cli {
 
 namespace {
 
 using flutter::EncodableMap;
 using flutter::EncodableValue;
-
-const EncodableValue* Find(const EncodableMap& map, const char* key) {
-  const auto found = map.find(EncodableValue(key));
-  return found == map.end() ? nullptr : &found->second;
-}
-
-// Malformed fields read as their defaults: a progress display has no use for an exception.
-int64_t IntegerOr(const EncodableMap& map, const char* key, int64_t fallback) {
-  const EncodableValue* value = Find(map, key);
-  if (value == nullptr) {
-    return fallback;
-  }
-  if (const auto* narrow = std::get_if<int32_t>(value)) {
-    return *narrow;
-  }
-  if (const auto* wide = std::get_if<int64_t>(value)) {
-    return *wide;
-  }
-  return fallback;
-}
-
-uint64_t CountOr0(const EncodableMap& map, const char* key) {
-  const int64_t value = IntegerOr(map, key, 0);
-  return value < 0 ? 0 : static_cast<uint64_t>(value);
-}
-
-std::string StringOr(const EncodableMap& map, const char* key, const std::string& fallback) {
-  const EncodableValue* value = Find(map, key);
-  const auto* text = value != nullptr ? std::get_if<std::string>(value) : nullptr;
-  return text != nullptr ? *text : fallback;
-}
-
-bool BoolOr(const EncodableMap& map, const char* key, bool fallback) {
-  const EncodableValue* value = Find(map, key);
-  const auto* flag = value != nullptr ? std::get_if<bool>(value) : nullptr;
-  return flag != nullptr ? *flag : fallback;
-}
 
 // The order of the top lists: larger first, then by path.
 bool Precedes(const ScanEntry& left, const ScanEntry& right) {
@@ -78,7 +43,7 @@ ScanEventType ScanSummary::Add(const EncodableValue& event) {
     reported_counts_.files = CountOr0(*map, "filesScanned");
     reported_counts_.folders = CountOr0(*map, "foldersScanned");
     reported_counts_.bytes = CountOr0(*map, "totalBytes");
-    const EncodableValue* entries = Find(*map, "entries");
+    const EncodableValue* entries = FindField(*map, "entries");
     const auto* list = entries != nullptr ? std::get_if<flutter::EncodableList>(entries) : nullptr;
     if (list != nullptr) {
       for (const EncodableValue& entry : *list) {

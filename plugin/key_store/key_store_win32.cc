@@ -11,6 +11,7 @@
 #include <string>
 #include <utility>
 
+#include "plugin/file_handle.h"
 #include "plugin/key_store/key_file_name.h"
 #include "plugin/operations.h"
 #include "plugin/string_conversion.h"
@@ -18,25 +19,6 @@
 namespace pel_mora {
 
 namespace {
-
-// A file handle from CreateFileW; a failed open gives INVALID_HANDLE_VALUE, the empty state.
-class FileHandle {
- public:
-  explicit FileHandle(HANDLE handle) : handle_(handle) {}
-  ~FileHandle() {
-    if (IsValid()) {
-      CloseHandle(handle_);
-    }
-  }
-  FileHandle(const FileHandle&) = delete;
-  FileHandle& operator=(const FileHandle&) = delete;
-
-  bool IsValid() const { return handle_ != INVALID_HANDLE_VALUE; }
-  HANDLE Get() const { return handle_; }
-
- private:
-  HANDLE handle_;
-};
 
 // The output of CryptProtectData and CryptUnprotectData, which the caller frees with LocalFree.
 class ProtectedBlob {

@@ -11,6 +11,7 @@
 #include <thread>
 #include <utility>
 
+#include "plugin/file_handle.h"
 #include "plugin/string_conversion.h"
 
 namespace pel_mora::test_support {
@@ -18,25 +19,6 @@ namespace {
 
 constexpr auto kPollTimeout = std::chrono::seconds(20);
 constexpr auto kPollInterval = std::chrono::milliseconds(5);
-
-// Owns a kernel handle from CreateFileW.
-class FileHandle {
- public:
-  explicit FileHandle(HANDLE handle) : handle_(handle) {}
-  ~FileHandle() {
-    if (IsValid()) {
-      CloseHandle(handle_);
-    }
-  }
-  FileHandle(const FileHandle&) = delete;
-  FileHandle& operator=(const FileHandle&) = delete;
-
-  bool IsValid() const { return handle_ != INVALID_HANDLE_VALUE; }
-  HANDLE Get() const { return handle_; }
-
- private:
-  HANDLE handle_;
-};
 
 [[noreturn]] void ThrowLastError(std::string_view call, std::wstring_view subject) {
   const DWORD error = GetLastError();

@@ -1,0 +1,21 @@
+#pragma once
+
+// Reading the fields of a scan event's maps. Malformed fields read as their defaults: a progress
+// display or a report of what did arrive is worth more than an exception.
+
+#include <cstdint>
+#include <string>
+
+#include "channel/encodable_value.h"
+
+namespace pel_mora::cli {
+
+const flutter::EncodableValue* FindField(const flutter::EncodableMap& map, const char* key);
+// An int32 or int64 field; anything else gives `fallback`.
+int64_t IntegerOr(const flutter::EncodableMap& map, const char* key, int64_t fallback);
+// A count: missing, malformed or negative gives 0.
+uint64_t CountOr0(const flutter::EncodableMap& map, const char* key);
+std::string StringOr(const flutter::EncodableMap& map, const char* key, const std::string& fallback);
+bool BoolOr(const flutter::EncodableMap& map, const char* key, bool fallback);
+
+}  // namespace pel_mora::cli
