@@ -17,7 +17,34 @@ std::optional<uint16_t> ParsePort(const std::string& text) {
   return static_cast<uint16_t>(value);
 }
 
+enum class OptionValue { kNone, kRequired };
+
+// Options that only some commands take. Their values are checked by the commands themselves.
+struct CommandOptionSpec {
+  std::string_view name;
+  OptionValue value;
+};
+constexpr CommandOptionSpec kCommandOptions[] = {
+    {"json", OptionValue::kNone},      // print the reply as JSON, for scripts
+    {"yes", OptionValue::kNone},       // delete without asking
+    {"drive", OptionValue::kRequired},  // clean: the drive whose categories are cleaned
+    {"empty", OptionValue::kNone},     // bin: empty the Recycle Bin
+    {"ext", OptionValue::kRequired},   // search: extension list
+    {"min", OptionValue::kRequired},   // search: smallest size
+    {"max", OptionValue::kRequired},   // search: largest size
+    {"limit", OptionValue::kRequired},  // search: most results
+    {"watch", OptionValue::kNone},     // metrics: redraw every second
+};
+
 }  // namespace
+
+std::optional<std::string> CliOptions::CommandOptionValue(const std::string& name) const {
+  const auto found = command_options.find(name);
+  if (found == command_options.end()) {
+    return std::nullopt;
+  }
+  return found->second;
+}
 
 CliOptionsResult ParseCliOptions(const std::vector<std::string>& arguments) {
   CliOptionsResult result;
@@ -103,8 +130,22 @@ CliOptionsResult ParseCliOptions(const std::vector<std::string>& arguments) {
       }
       options.help = true;
     } else {
-      result.error = "unknown option " + name;
-      return result;
+      const std::string bare_name = name.substr(2);
+      const CommandOptionSpec* spec = nullptr;
+      for (const CommandOptionSpec& candidate : kCommandOptions) {
+        if (candidate.name == bare_name) {
+          spec = &candidate;
+        }
+      }
+      if (spec == nullptr) {
+        result.error = "unknown option " + name;
+        return result;
+      }
+      std::string value;
+      if (spec->value == OptionValue::kRequired ? !take_value(&value) : !no_value()) {
+        return result;
+      }
+      options.command_options[bare_name] = value;
     }
   }
   if (!positional.empty()) {
@@ -117,8 +158,8 @@ CliOptionsResult ParseCliOptions(const std::vector<std::string>& arguments) {
   return result;
 }
 
-std::string UsageText() {
-  return R"(Usage: pelmora-cli [OPTIONS] COMMAND [ARGUMENTS]
+std::string UsageText(std::string_view family_commands) {
+  std::string text = R"(Usage: pelmora-cli [OPTIONS] COMMAND [ARGUMENTS]
 
 Talks to the Pelmora host (pelmora.exe) over its interface bridge. By default it starts the
 host under Wine, with Wine settings of its own, and closes it when the command is done.
@@ -131,7 +172,9 @@ Commands:
                        20 largest folders and files; Ctrl-C cancels and shows the partial result
   map LETTER FOLDER    give a Linux folder a drive letter in the client's Wine settings
   map                  list the drive letters of the client's Wine settings
-  help                 show this text
+)";
+  text.append(family_commands);
+  text.append(R"(  help                 show this text
 
 Options:
   --port N      use the host already listening on 127.0.0.1:N instead of starting one
@@ -141,6 +184,9 @@ Options:
   --raw         with call and drives: also print the reply's bytes in hexadecimal
   --report FILE with scan: also write FILE, an HTML page with a treemap of the drive, the
                 largest folders and files and a table of extensions
+  --json        with the commands that mention it: print the reply as JSON, for scripts
+  --yes         with the commands that delete: do not ask first (required when standard
+                input is not a terminal)
 
 JSON numbers: integers that fit 32 bits are sent as int32, larger ones as int64, others as
 double. Quote the JSON for the shell: pelmora-cli call startScan '{"driveLetter": "C"}'
@@ -148,7 +194,8 @@ double. Quote the JSON for the shell: pelmora-cli call startScan '{"driveLetter"
 Exit status: 0 success; 1 an error reply, a method the host does not implement, or a drive
 that cannot be read; 2 a usage or connection error, or a host that did not start;
 130 interrupted (a scan cancelled with Ctrl-C).
-)";
+)");
+  return text;
 }
 
 }  // namespace pel_mora::cli

@@ -4,6 +4,8 @@
 // operands.
 
 #include <cstdint>
+#include <map>
+#include <string_view>
 #include <optional>
 #include <string>
 #include <vector>
@@ -21,6 +23,13 @@ struct CliOptions {
   bool help = false;             // --help, -h, or the command "help"
   std::string command;
   std::vector<std::string> operands;
+  // The options that belong to single commands (--json, --yes, --drive L, ...), by name without
+  // "--"; flags have an empty value. Which command takes which is checked by RunCli.
+  std::map<std::string, std::string> command_options;
+
+  bool HasCommandOption(const std::string& name) const { return command_options.count(name) != 0; }
+  // The option's value, or nullopt when it was not given.
+  std::optional<std::string> CommandOptionValue(const std::string& name) const;
 };
 
 struct CliOptionsResult {
@@ -32,7 +41,8 @@ struct CliOptionsResult {
 
 CliOptionsResult ParseCliOptions(const std::vector<std::string>& arguments);
 
-// The help text, ending with a line break.
-std::string UsageText();
+// The help text, ending with a line break. `family_commands` holds the help lines of the
+// commands of the operation families, shown between the built-in commands and "help".
+std::string UsageText(std::string_view family_commands);
 
 }  // namespace pel_mora::cli

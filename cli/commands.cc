@@ -7,6 +7,8 @@
 
 #include "cli/bridge_client.h"
 #include "cli/cli_options.h"
+#include "cli/command_support.h"
+#include "cli/command_table.h"
 #include "cli/drive_table.h"
 #include "cli/json.h"
 #include "cli/scan_command.h"
@@ -16,90 +18,6 @@ namespace pel_mora::cli {
 namespace {
 
 using flutter::EncodableValue;
-
-// A command line that cannot be run as given.
-class UsageError : public std::runtime_error {
- public:
-  using std::runtime_error::runtime_error;
-};
-
-// "Q", "q", "Q:" and "Q:\" (or "Q:/") all name drive Q.
-std::optional<char> ParseDriveLetter(const std::string& text) {
-  if (text.empty() || text.size() > 3) {
-    return std::nullopt;
-  }
-  char letter = text[0];
-  if (letter >= 'a' && letter <= 'z') {
-    letter = static_cast<char>(letter - 'a' + 'A');
-  }
-  if (letter < 'A' || letter > 'Z') {
-    return std::nullopt;
-  }
-  if (text.size() >= 2 && text[1] != ':') {
-    return std::nullopt;
-  }
-  if (text.size() == 3 && text[2] != '\\' && text[2] != '/') {
-    return std::nullopt;
-  }
-  return letter;
-}
-
-char RequireDriveLetter(const std::string& text) {
-  const std::optional<char> letter = ParseDriveLetter(text);
-  if (!letter) {
-    throw UsageError("\"" + text + "\" is not a drive letter (A to Z)");
-  }
-  return *letter;
-}
-
-void RequireOperandCount(const CliOptions& options, size_t minimum, size_t maximum, const char* synopsis) {
-  if (options.operands.size() < minimum || options.operands.size() > maximum) {
-    throw UsageError(std::string("usage: pelmora-cli ") + synopsis);
-  }
-}
-
-std::string HexDump(const std::vector<uint8_t>& bytes) {
-  static constexpr char kHexDigits[] = "0123456789abcdef";
-  std::string out = "raw reply (" + std::to_string(bytes.size()) + " bytes)" + (bytes.empty() ? "\n" : ":\n");
-  for (size_t offset = 0; offset < bytes.size(); offset += 16) {
-    // The offset in at least six hex digits: replies stay far below 16 MiB in practice, and a
-    // longer one just gets a wider column.
-    std::string position;
-    for (size_t rest = offset; rest != 0 || position.size() < 6; rest >>= 4) {
-      position.insert(position.begin(), kHexDigits[rest & 0xF]);
-    }
-    out.append("  ").append(position).append(" ");
-    for (size_t index = offset; index < bytes.size() && index < offset + 16; ++index) {
-      out.push_back(' ');
-      out.push_back(kHexDigits[bytes[index] >> 4]);
-      out.push_back(kHexDigits[bytes[index] & 0xF]);
-    }
-    out.push_back('\n');
-  }
-  return out;
-}
-
-// Prints a reply that is not a success and returns the exit status it stands for.
-int ReportUnsuccessfulReply(std::ostream& err, const std::string& method, const Reply& reply) {
-  switch (reply.kind) {
-    case ReplyKind::kError:
-      err << "error " << reply.error_code << ": " << reply.error_message << '\n';
-      if (!reply.error_details.IsNull()) {
-        err << "details: " << FormatJson(reply.error_details, JsonLayout::kCompact) << '\n';
-      }
-      return kExitFailure;
-    case ReplyKind::kNotImplemented:
-      err << "pelmora-cli: the host does not implement \"" << method << "\" (empty response)\n";
-      return kExitFailure;
-    case ReplyKind::kMalformed:
-      err << "pelmora-cli: the reply to \"" << method << "\" is not a method-call envelope (" << reply.bytes.size()
-          << " bytes)\n";
-      return kExitUsage;
-    case ReplyKind::kSuccess:
-      break;
-  }
-  return kExitSuccess;
-}
 
 int RunCall(HostSession& session, const std::string& method, const std::optional<EncodableValue>& arguments,
             const CliOptions& options, const CliEnvironment& environment) {
@@ -171,11 +89,48 @@ void PrintDetails(std::ostream& err, const std::string& heading, const std::vect
   }
 }
 
-// A command that needs a host, ready to run once the session is open.
-using SessionCommand = std::function<int(HostSession&)>;
+std::vector<CommandDefinition> FamilyCommands() {
+  std::vector<CommandDefinition> all;
+  for (std::vector<CommandDefinition> family : {CleanupCommands(), RecycleCommands(), DuplicateCommands(),
+                                               SearchCommands(), SystemCommands(), ShellCommands()}) {
+    for (CommandDefinition& definition : family) {
+      all.push_back(std::move(definition));
+    }
+  }
+  return all;
+}
+
+std::string FamilyHelp() {
+  std::string help;
+  for (const CommandDefinition& definition : FamilyCommands()) {
+    help.append(definition.help);
+  }
+  return help;
+}
+
+// Command-specific options given to a command that does not take them are a usage error, so a
+// mistyped command line never runs with an option silently ignored.
+void RequireOwnOptions(const CliOptions& options, const std::vector<std::string_view>& accepted) {
+  for (const auto& [name, value] : options.command_options) {
+    bool known = false;
+    for (const std::string_view candidate : accepted) {
+      known = known || candidate == name;
+    }
+    if (!known) {
+      throw UsageError("--" + name + " does not go with the " + options.command + " command");
+    }
+  }
+}
 
 SessionCommand PrepareSessionCommand(const CliOptions& options, const CliEnvironment& environment) {
   const std::string& command = options.command;
+  for (const CommandDefinition& definition : FamilyCommands()) {
+    if (definition.name == command) {
+      RequireOwnOptions(options, definition.options);
+      return definition.prepare(options, environment);
+    }
+  }
+  RequireOwnOptions(options, {});
   if (command == "call") {
     RequireOperandCount(options, 1, 2, "call METHOD [JSON]");
     const std::string method = options.operands[0];
@@ -219,7 +174,7 @@ SessionCommand PrepareSessionCommand(const CliOptions& options, const CliEnviron
       return RunScanCommand(session, letter, output);
     };
   }
-  throw UsageError("unknown command \"" + command + "\" (commands: call, drives, scan, map, help)");
+  throw UsageError("unknown command \"" + command + "\" (see pelmora-cli --help)");
 }
 
 }  // namespace
@@ -233,11 +188,11 @@ int RunCli(const std::vector<std::string>& arguments, const CliEnvironment& envi
   }
   const CliOptions& options = parsed.options;
   if (options.help) {
-    *environment.out << UsageText();
+    *environment.out << UsageText(FamilyHelp());
     return kExitSuccess;
   }
   if (options.command.empty()) {
-    err << UsageText();
+    err << UsageText(FamilyHelp());
     return kExitUsage;
   }
   const InterruptCheck interrupted = [&environment] {
@@ -251,6 +206,7 @@ int RunCli(const std::vector<std::string>& arguments, const CliEnvironment& envi
       throw UsageError("--report goes with the scan command only");
     }
     if (options.command == "map") {
+      RequireOwnOptions(options, {});
       return RunMap(options, environment);
     }
     // Everything the command line says is checked before a host is started for it.

@@ -5,6 +5,7 @@
 // in; the tests wire in string streams, a cancel trigger and a fake host.
 
 #include <functional>
+#include <istream>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -22,6 +23,9 @@ enum ExitStatus : int {
 };
 
 struct CliEnvironment {
+  std::istream* in = nullptr;   // answers to confirmation questions, values read by commands
+  // Whether `in` is a terminal: only a person at a terminal can confirm a deletion.
+  bool in_is_terminal = false;
   std::ostream* out = nullptr;  // results
   std::ostream* err = nullptr;  // diagnostics and live progress
   // Whether `err` is a terminal: progress then rewrites one line instead of printing lines.

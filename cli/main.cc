@@ -43,6 +43,8 @@ int main(int argc, char** argv) {
   environment.out = &std::cout;
   environment.err = &std::cerr;
   environment.err_is_terminal = pel_mora::cli::StandardErrorIsTerminal();
+  environment.in = &std::cin;
+  environment.in_is_terminal = pel_mora::cli::StandardInputIsTerminal();
   environment.interrupt_count = [] { return g_interrupt_count.load(); };
   environment.platform = platform.get();
   return pel_mora::cli::RunCli(pel_mora::cli::CommandLineArguments(argc, argv), environment);

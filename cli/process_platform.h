@@ -18,6 +18,7 @@ std::vector<std::string> CommandLineArguments(int argc, char** argv);
 void PrepareConsoleOutput();
 
 bool StandardErrorIsTerminal();
+bool StandardInputIsTerminal();
 
 // The platform that starts hosts and maps drive letters, or null where this build has none.
 std::unique_ptr<HostPlatform> CreateHostPlatform();

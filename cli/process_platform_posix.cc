@@ -31,6 +31,10 @@ bool StandardErrorIsTerminal() {
   return ::isatty(STDERR_FILENO) == 1;
 }
 
+bool StandardInputIsTerminal() {
+  return ::isatty(STDIN_FILENO) == 1;
+}
+
 std::unique_ptr<HostPlatform> CreateHostPlatform() {
   WinePlatformSettings settings;
   settings.wine_root = DefaultWineRoot();

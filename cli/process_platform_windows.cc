@@ -64,6 +64,10 @@ bool StandardErrorIsTerminal() {
   return _isatty(_fileno(stderr)) != 0;
 }
 
+bool StandardInputIsTerminal() {
+  return _isatty(_fileno(stdin)) != 0;
+}
+
 std::unique_ptr<HostPlatform> CreateHostPlatform() {
   // This build talks to a host that is already running: pelmora.exe prints its port.
   return nullptr;

@@ -144,7 +144,7 @@ TEST_F(CommandsTest, BadCommandLinesFailBeforeAnyConnection) {
       {{"call", "echo", "2147483648e"}, "pelmora-cli: bad JSON argument: expected a digit in the exponent"},
       {{"call"}, "pelmora-cli: usage: pelmora-cli call METHOD [JSON]\n"},
       {{"call", "a", "1", "2"}, "pelmora-cli: usage: pelmora-cli call METHOD [JSON]\n"},
-      {{"frobnicate"}, "pelmora-cli: unknown command \"frobnicate\" (commands: call, drives, scan, map, help)\n"},
+      {{"frobnicate"}, "pelmora-cli: unknown command \"frobnicate\" (see pelmora-cli --help)\n"},
       {{"drives", "extra"}, "pelmora-cli: usage: pelmora-cli drives\n"},
       {{"scan", "1"}, "pelmora-cli: \"1\" is not a drive letter (A to Z)\n"},
       {{"scan", "CD"}, "pelmora-cli: \"CD\" is not a drive letter (A to Z)\n"},
@@ -154,6 +154,9 @@ TEST_F(CommandsTest, BadCommandLinesFailBeforeAnyConnection) {
       {{"--raw=yes", "drives"}, "option --raw takes no value"},
       {{"--report", "drives.html", "drives"}, "pelmora-cli: --report goes with the scan command only\n"},
       {{"--report=", "scan", "T"}, "--report needs the path of the HTML file to write"},
+      {{"--json", "drives"}, "pelmora-cli: --json does not go with the drives command\n"},
+      {{"map", "--yes"}, "pelmora-cli: --yes does not go with the map command\n"},
+      {{"drives", "--drive"}, "option --drive needs a value"},
   };
   for (const Case& test_case : cases) {
     const Outcome outcome = Run(test_case.arguments);

@@ -431,7 +431,7 @@ TEST_F(RealHostTest, BadCommandLinesAndAMissingHostFailWithStatusTwo) {
   const Case cases[] = {
       {{"call", "getDrives", R"({"a":)"},
        "pelmora-cli: bad JSON argument: expected a value, found end of input at line 1, column 6\n"},
-      {{"frobnicate"}, "pelmora-cli: unknown command \"frobnicate\" (commands: call, drives, scan, map, help)\n"},
+      {{"frobnicate"}, "pelmora-cli: unknown command \"frobnicate\" (see pelmora-cli --help)\n"},
       {{"scan", "Q"},
        std::string("pelmora-cli: unknown drive Q: (the Wine settings in ") + kWineRoot +
            "/prefix have no drive Q:; give a folder that letter with: pelmora-cli map Q FOLDER)\n"},
