@@ -127,6 +127,20 @@ TEST_F(CommandsTest, CallReportsAnErrorReplyWithStatusOne) {
   EXPECT_EQ(outcome.err, "error INVALID_ARGS: driveLetter must be a non-empty string.\n");
 }
 
+TEST_F(CommandsTest, ScriptedRepliesOfTheFakeHost) {
+  host_.set_method_reply("getRecycleBinInfo", [](const EncodableValue&) {
+    testing::ScriptedReply reply;
+    reply.kind = testing::ScriptedReply::Kind::kError;
+    reply.error_code = "RECYCLE_BIN_ERROR";
+    reply.error_message = "Failed.";
+    reply.value = EncodableValue(7);
+    return reply;
+  });
+  const Outcome error = Run({"call", "getRecycleBinInfo"});
+  EXPECT_EQ(error.status, kExitFailure);
+  EXPECT_EQ(error.err, "error RECYCLE_BIN_ERROR: Failed.\ndetails: 7\n");
+}
+
 TEST_F(CommandsTest, CallOfAnUnknownMethodIsNotImplemented) {
   const Outcome outcome = Run({"--raw", "call", "noSuchMethod", "[]"});
   EXPECT_EQ(outcome.status, kExitFailure);

@@ -41,8 +41,9 @@ void RespondSuccess(Connection& connection, uint32_t id, const EncodableValue* v
   Respond(connection, id, *Codec().EncodeSuccessEnvelope(value));
 }
 
-void RespondError(Connection& connection, uint32_t id, const std::string& code, const std::string& message) {
-  Respond(connection, id, *Codec().EncodeErrorEnvelope(code, message, nullptr));
+void RespondError(Connection& connection, uint32_t id, const std::string& code, const std::string& message,
+                  const EncodableValue* details = nullptr) {
+  Respond(connection, id, *Codec().EncodeErrorEnvelope(code, message, details));
 }
 
 EncodableValue Map(std::initializer_list<std::pair<const char*, EncodableValue>> members) {
@@ -185,12 +186,19 @@ bool FakeBridgeHost::HandleFrame(Connection& connection, uint8_t kind, uint32_t 
   const EncodableValue arguments = call->arguments() != nullptr ? *call->arguments() : EncodableValue();
   EncodableValue drives;
   ScanScript scan_script;
+  std::function<ScriptedReply(const EncodableValue&)> method_reply;
   {
     std::lock_guard lock(mutex_);
     calls_.push_back(channel + " " + method);
     arguments_.emplace_back(method, arguments);
     drives = EncodableValue(drives_);
     scan_script = scan_script_;
+    if (channel == kNativeChannel) {
+      const auto found = method_replies_.find(method);
+      if (found != method_replies_.end()) {
+        method_reply = found->second;
+      }
+    }
   }
   if (channel == kScanChannel) {
     if (method == "listen") {
@@ -210,6 +218,40 @@ bool FakeBridgeHost::HandleFrame(Connection& connection, uint8_t kind, uint32_t 
   }
   if (channel != kNativeChannel) {
     Respond(connection, id, {});
+    return true;
+  }
+  const auto send_scripted = [&](uint32_t reply_id, const ScriptedReply& reply) {
+    switch (reply.kind) {
+      case ScriptedReply::Kind::kSuccess:
+        RespondSuccess(connection, reply_id, &reply.value);
+        break;
+      case ScriptedReply::Kind::kError:
+        RespondError(connection, reply_id, reply.error_code, reply.error_message,
+                     reply.value.IsNull() ? nullptr : &reply.value);
+        break;
+      case ScriptedReply::Kind::kNotImplemented:
+        Respond(connection, reply_id, {});
+        break;
+    }
+  };
+  if (held_reply_ && held_reply_->second.held_until_method == method) {
+    if (method_reply) {
+      send_scripted(id, method_reply(arguments));
+    } else {
+      const EncodableValue accepted(true);
+      RespondSuccess(connection, id, &accepted);
+    }
+    send_scripted(held_reply_->first, held_reply_->second);
+    held_reply_.reset();
+    return true;
+  }
+  if (method_reply) {
+    ScriptedReply reply = method_reply(arguments);
+    if (!reply.held_until_method.empty()) {
+      held_reply_.emplace(id, std::move(reply));
+    } else {
+      send_scripted(id, reply);
+    }
     return true;
   }
   if (method == "getDrives") {
@@ -256,6 +298,12 @@ bool FakeBridgeHost::HandleFrame(Connection& connection, uint8_t kind, uint32_t 
     Respond(connection, id, {});
   }
   return true;
+}
+
+void FakeBridgeHost::set_method_reply(std::string method,
+                                      std::function<ScriptedReply(const EncodableValue& arguments)> reply) {
+  std::lock_guard lock(mutex_);
+  method_replies_[std::move(method)] = std::move(reply);
 }
 
 void FakeBridgeHost::SendEvents(Connection& connection, const std::vector<EncodableValue>& events) {

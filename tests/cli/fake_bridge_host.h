@@ -6,6 +6,8 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -24,6 +26,18 @@ struct ScanScript {
   std::vector<flutter::EncodableValue> events;
   bool wait_for_cancel = false;
   std::vector<flutter::EncodableValue> events_after_cancel;
+};
+
+// A scripted answer to one method of the native channel (see set_method_reply).
+struct ScriptedReply {
+  enum class Kind { kSuccess, kError, kNotImplemented };
+  Kind kind = Kind::kSuccess;
+  flutter::EncodableValue value;  // the result of a success, the details of an error
+  std::string error_code;
+  std::string error_message;
+  // When set, the reply is held back until a call of this method arrives (answered with its own
+  // scripted reply, or true), as a long request that a cancel call ends: "cancelSearch".
+  std::string held_until_method;
 };
 
 enum class HelloBehaviour {
@@ -45,6 +59,9 @@ class FakeBridgeHost {
   void set_drives(flutter::EncodableList drives);
   void set_scan_script(ScanScript script);
   void set_hello_behaviour(HelloBehaviour behaviour);
+  // Answers `method` on the native channel with what `reply` returns for the call's arguments.
+  // The function runs on the fake's server thread.
+  void set_method_reply(std::string method, std::function<ScriptedReply(const flutter::EncodableValue& arguments)> reply);
   // A file created when the close request arrives, for a fake Wine process that waits on it.
   void set_close_flag_path(std::string path);
 
@@ -74,6 +91,10 @@ class FakeBridgeHost {
   ScanScript scan_script_;
   HelloBehaviour hello_behaviour_ = HelloBehaviour::kSend;
   std::string close_flag_path_;
+  std::map<std::string, std::function<ScriptedReply(const flutter::EncodableValue&)>> method_replies_;
+  // A held reply: the id it answers and the reply, sent once its releasing method arrives.
+  // Used by the server thread only.
+  std::optional<std::pair<uint32_t, ScriptedReply>> held_reply_;
   std::vector<std::string> calls_;
   std::vector<std::pair<std::string, flutter::EncodableValue>> arguments_;
   std::atomic<int> connections_{0};
