@@ -1,13 +1,14 @@
 #include "cli/json.h"
 
-#include <charconv>
 #include <cmath>
 #include <cstdint>
+#include <iterator>
 #include <limits>
 #include <optional>
-#include <stdexcept>
-#include <system_error>
 #include <variant>
+#include <vector>
+
+#include <nlohmann/json.hpp>
 
 namespace pel_mora::cli {
 
@@ -16,597 +17,417 @@ namespace {
 using flutter::EncodableList;
 using flutter::EncodableMap;
 using flutter::EncodableValue;
+using Json = nlohmann::json;
 
-// Deep enough for any argument a person types; shallow enough that the recursive descent (and
-// the recursive destruction of the value) cannot exhaust the stack.
-constexpr int kMaxNestingDepth = 256;
+// Deep enough for any argument a person types. The library parses without recursion, but the
+// value built from it is destroyed recursively, so the depth stays bounded.
+constexpr size_t kMaxNestingDepth = 256;
 
-// Thrown inside the parser only; ParseJson turns it into the result's error line.
-class JsonSyntaxError : public std::runtime_error {
- public:
-  using std::runtime_error::runtime_error;
-};
-
-// Appends the UTF-8 form of a code point (at most U+10FFFF, never a surrogate).
-void AppendUtf8(uint32_t code_point, std::string* out) {
-  if (code_point < 0x80) {
-    out->push_back(static_cast<char>(code_point));
-  } else if (code_point < 0x800) {
-    out->push_back(static_cast<char>(0xC0 | (code_point >> 6)));
-    out->push_back(static_cast<char>(0x80 | (code_point & 0x3F)));
-  } else if (code_point < 0x10000) {
-    out->push_back(static_cast<char>(0xE0 | (code_point >> 12)));
-    out->push_back(static_cast<char>(0x80 | ((code_point >> 6) & 0x3F)));
-    out->push_back(static_cast<char>(0x80 | (code_point & 0x3F)));
-  } else {
-    out->push_back(static_cast<char>(0xF0 | (code_point >> 18)));
-    out->push_back(static_cast<char>(0x80 | ((code_point >> 12) & 0x3F)));
-    out->push_back(static_cast<char>(0x80 | ((code_point >> 6) & 0x3F)));
-    out->push_back(static_cast<char>(0x80 | (code_point & 0x3F)));
+// Line and column (counted in bytes from 1) of a byte offset, for error lines.
+std::string DescribePosition(std::string_view text, size_t offset) {
+  size_t line = 1;
+  size_t line_start = 0;
+  for (size_t index = 0; index < offset && index < text.size(); ++index) {
+    if (text[index] == '\n') {
+      ++line;
+      line_start = index + 1;
+    }
   }
+  return " at line " + std::to_string(line) + ", column " + std::to_string(offset - line_start + 1);
 }
 
-// The length of the well-formed UTF-8 sequence at text[position], or 0 when the bytes there are
-// not one (overlong forms, encoded surrogates and values above U+10FFFF included).
-size_t Utf8SequenceLength(std::string_view text, size_t position) {
-  const auto byte_at = [&](size_t index) -> uint8_t {
-    return index < text.size() ? static_cast<uint8_t>(text[index]) : 0;
-  };
-  const uint8_t lead = byte_at(position);
-  const auto is_continuation = [](uint8_t byte) { return (byte & 0xC0) == 0x80; };
-  if (lead < 0x80) {
-    return position < text.size() ? 1 : 0;
+// Names what stands at an offset: a printable character, a byte in hexadecimal, or the end.
+std::string DescribeByte(std::string_view text, size_t offset) {
+  if (offset >= text.size()) {
+    return "end of input";
   }
-  if (lead >= 0xC2 && lead <= 0xDF) {
-    return is_continuation(byte_at(position + 1)) ? 2 : 0;
+  const auto byte = static_cast<unsigned char>(text[offset]);
+  if (byte >= 0x20 && byte < 0x7F) {
+    return std::string("character '") + static_cast<char>(byte) + "'";
   }
-  if (lead >= 0xE0 && lead <= 0xEF) {
-    const uint8_t second = byte_at(position + 1);
-    // E0 needs A0..BF (no overlong form); ED needs 80..9F (no surrogates).
-    const uint8_t low = lead == 0xE0 ? 0xA0 : 0x80;
-    const uint8_t high = lead == 0xED ? 0x9F : 0xBF;
-    if (second < low || second > high || !is_continuation(byte_at(position + 2))) {
-      return 0;
+  static constexpr char kHexDigits[] = "0123456789abcdef";
+  return std::string("byte 0x") + kHexDigits[byte >> 4] + kHexDigits[byte & 0xF];
+}
+
+// The offset of the quote that opens the string ending just before `end` (exclusive): the last
+// quote before it that no backslash escapes. A string's contents hold no such quote.
+size_t OpeningQuoteBefore(std::string_view text, size_t end) {
+  size_t index = std::min(end, text.size());
+  while (index > 0) {
+    --index;
+    if (text[index] != '"') {
+      continue;
     }
-    return 3;
-  }
-  if (lead >= 0xF0 && lead <= 0xF4) {
-    const uint8_t second = byte_at(position + 1);
-    // F0 needs 90..BF (no overlong form); F4 needs 80..8F (nothing above U+10FFFF).
-    const uint8_t low = lead == 0xF0 ? 0x90 : 0x80;
-    const uint8_t high = lead == 0xF4 ? 0x8F : 0xBF;
-    if (second < low || second > high || !is_continuation(byte_at(position + 2)) ||
-        !is_continuation(byte_at(position + 3))) {
-      return 0;
+    size_t backslashes = 0;
+    while (backslashes < index && text[index - 1 - backslashes] == '\\') {
+      ++backslashes;
     }
-    return 4;
+    if (backslashes % 2 == 0) {
+      return index;
+    }
   }
   return 0;
 }
 
-class JsonParser {
- public:
-  explicit JsonParser(std::string_view text) : text_(text) {}
+// The characters a number or a literal is made of.
+bool IsWordCharacter(char character) {
+  return (character >= '0' && character <= '9') || (character >= 'a' && character <= 'z') ||
+         (character >= 'A' && character <= 'Z') || character == '.' || character == '+' || character == '-';
+}
 
-  EncodableValue ParseDocument() {
-    SkipWhitespace();
-    EncodableValue value = ParseValue(0);
-    SkipWhitespace();
-    if (position_ < text_.size()) {
-      Fail("unexpected " + Describe(position_) + " after the value");
+// Reads the text for the library one byte at a time and records how far it has read, which is
+// how the handler below knows where a key or a number it refuses stands.
+class CountingIterator {
+ public:
+  using iterator_category = std::input_iterator_tag;
+  using value_type = char;
+  using difference_type = std::ptrdiff_t;
+  using pointer = const char*;
+  using reference = const char&;
+
+  CountingIterator(const char* position, const char** furthest) : position_(position), furthest_(furthest) {}
+
+  reference operator*() const { return *position_; }
+  CountingIterator& operator++() {
+    ++position_;
+    if (position_ > *furthest_) {
+      *furthest_ = position_;
     }
-    return value;
+    return *this;
+  }
+  CountingIterator operator++(int) {
+    CountingIterator previous = *this;
+    ++*this;
+    return previous;
+  }
+  bool operator==(const CountingIterator& other) const { return position_ == other.position_; }
+  bool operator!=(const CountingIterator& other) const { return position_ != other.position_; }
+
+ private:
+  const char* position_;
+  const char** furthest_;
+};
+
+// Turns the library's own error into one of our lines. Its messages are fixed texts of the
+// version Debian ships; one we do not know is passed on as it stands, still with our position.
+std::string TranslateLibraryError(std::string_view text, size_t characters_read, const std::string& last_token,
+                                  const nlohmann::detail::exception& error) {
+  // The library counts the read of the end of input as a character; what it read last is the
+  // offending byte, or the end.
+  const size_t last_read = characters_read == 0 ? 0 : std::min(characters_read - 1, text.size());
+  const size_t token_start = characters_read >= last_token.size() ? characters_read - last_token.size() : 0;
+  if (error.id == 406) {
+    // "number overflow parsing '1e400'": a number no double holds.
+    return "number " + last_token + " is out of range" + DescribePosition(text, token_start);
+  }
+  std::string message = error.what();
+  const std::string context_mark = "syntax error while parsing ";
+  const size_t context_start = message.find(context_mark);
+  if (context_start == std::string::npos) {
+    return message + DescribePosition(text, last_read);
+  }
+  message.erase(0, context_start + context_mark.size());
+  const size_t dash = message.find(" - ");
+  const std::string context = message.substr(0, dash);
+  std::string detail = dash == std::string::npos ? std::string() : message.substr(dash + 3);
+  const size_t last_read_mark = detail.find("; last read: ");
+  const std::string reason = detail.substr(0, last_read_mark);
+  const auto at = [&](size_t offset) { return DescribePosition(text, offset); };
+
+  if (reason.rfind("unexpected ", 0) == 0) {
+    // A well-formed token that does not belong here; find where it starts.
+    size_t start = last_read;
+    if (reason.rfind("unexpected end of input", 0) == 0) {
+      start = text.size();
+    } else if (reason.rfind("unexpected string literal", 0) == 0) {
+      start = OpeningQuoteBefore(text, last_read);
+    } else if (reason.rfind("unexpected number literal", 0) == 0 || reason.rfind("unexpected true literal", 0) == 0 ||
+               reason.rfind("unexpected false literal", 0) == 0 || reason.rfind("unexpected null literal", 0) == 0) {
+      while (start > 0 && IsWordCharacter(text[start - 1])) {
+        --start;
+      }
+    }
+    const std::string found = DescribeByte(text, start);
+    if (reason.rfind("unexpected number literal", 0) == 0 && start + 1 < text.size() && text[start] == '0' &&
+        text[start + 1] >= '0' && text[start + 1] <= '9') {
+      // "012" reads as the number 0 followed by the number 12.
+      return "number with a leading zero" + at(start);
+    }
+    if (context == "value" && reason.find("; expected end of input") != std::string::npos) {
+      return "unexpected " + found + " after the value" + at(start);
+    }
+    if (context == "object separator") {
+      return "expected ':' after an object key, found " + found + at(start);
+    }
+    if (context == "object key") {
+      return "expected a string key, found " + found + at(start);
+    }
+    if (context == "object") {
+      return "expected '}' or ',' in an object, found " + found + at(start);
+    }
+    if (context == "array") {
+      return "expected ']' or ',' in an array, found " + found + at(start);
+    }
+    return "expected a value, found " + found + at(start);
+  }
+  if (reason == "invalid literal") {
+    // Back to the first letter of the word the library stopped in ("tru" at the end of input).
+    size_t start = last_read;
+    while (start > 0 && IsWordCharacter(text[start - 1]) && (start == text.size() || IsWordCharacter(text[start]))) {
+      --start;
+    }
+    return std::string(context == "object key" ? "expected a string key" : "expected a value") + ", found " +
+           DescribeByte(text, start) + at(start);
+  }
+  if (reason == "invalid string: missing closing quote") {
+    return "unterminated string" + at(OpeningQuoteBefore(text, text.size()));
+  }
+  if (reason == "invalid string: forbidden character after backslash") {
+    return "invalid escape '\\" + std::string(1, text[last_read]) + "'" + at(last_read - 1);
+  }
+  if (reason == "invalid string: '\\u' must be followed by 4 hex digits") {
+    return "expected a hex digit in a \\u escape, found " + DescribeByte(text, last_read) + at(last_read);
+  }
+  if (reason.rfind("invalid string: surrogate U+D800..U+DBFF", 0) == 0) {
+    return "unpaired high surrogate in a \\u escape" + at(last_read);
+  }
+  if (reason.rfind("invalid string: surrogate U+DC00..U+DFFF", 0) == 0) {
+    return "unpaired low surrogate in a \\u escape" + at(last_read);
+  }
+  if (reason.rfind("invalid string: control character", 0) == 0) {
+    return "control character " + DescribeByte(text, last_read) + " in a string (write it as an escape)" + at(last_read);
+  }
+  if (reason == "invalid string: ill-formed UTF-8 byte") {
+    return "invalid UTF-8 in a string" + at(last_read);
+  }
+  if (reason == "invalid number; expected digit after '.'") {
+    return "expected a digit after the decimal point, found " + DescribeByte(text, last_read) + at(last_read);
+  }
+  if (reason == "invalid number; expected digit after '-'") {
+    return "expected a digit, found " + DescribeByte(text, last_read) + at(last_read);
+  }
+  if (reason.rfind("invalid number; expected", 0) == 0) {
+    return "expected a digit in the exponent, found " + DescribeByte(text, last_read) + at(last_read);
+  }
+  return reason + at(last_read);
+}
+
+// Builds the channel value from the library's events, and refuses what the library accepts but
+// we do not: a key twice in one object, integers beyond 64 bits, nesting beyond the bound.
+class ValueBuilder : public nlohmann::json_sax<Json> {
+ public:
+  ValueBuilder(std::string_view text, const char* const* furthest) : text_(text), furthest_(furthest) {}
+
+  EncodableValue TakeValue() { return std::move(root_); }
+  const std::string& error() const { return error_; }
+
+  bool null() override { return Add(EncodableValue()); }
+  bool boolean(bool value) override { return Add(EncodableValue(value)); }
+
+  bool number_integer(number_integer_t value) override {
+    // Only negative integers arrive here; the widths are the ones the host's readers accept.
+    if (value >= std::numeric_limits<int32_t>::min()) {
+      return Add(EncodableValue(static_cast<int32_t>(value)));
+    }
+    return Add(EncodableValue(static_cast<int64_t>(value)));
+  }
+
+  bool number_unsigned(number_unsigned_t value) override {
+    if (value <= static_cast<uint64_t>(std::numeric_limits<int32_t>::max())) {
+      return Add(EncodableValue(static_cast<int32_t>(value)));
+    }
+    if (value <= static_cast<uint64_t>(std::numeric_limits<int64_t>::max())) {
+      return Add(EncodableValue(static_cast<int64_t>(value)));
+    }
+    return RefuseBigInteger(std::to_string(value));
+  }
+
+  bool number_float(number_float_t value, const string_t& literal) override {
+    if (literal.find_first_of(".eE") == std::string::npos) {
+      // An integer literal that did not fit 64 bits: a double would silently round it.
+      return RefuseBigInteger(literal);
+    }
+    return Add(EncodableValue(static_cast<double>(value)));
+  }
+
+  bool string(string_t& value) override { return Add(EncodableValue(std::move(value))); }
+
+  bool binary(binary_t&) override {
+    // JSON text has no binary values; only the library's binary formats produce them.
+    return Fail("unexpected binary value", ReadSoFar());
+  }
+
+  bool start_object(std::size_t) override { return Open(EncodableValue(EncodableMap{})); }
+
+  bool key(string_t& key) override {
+    auto& map = std::get<EncodableMap>(frames_.back().container);
+    EncodableValue key_value(std::move(key));
+    if (map.count(key_value) != 0) {
+      // The key's closing quote is the last byte read.
+      return Fail("duplicate key \"" + std::get<std::string>(key_value) + "\"", OpeningQuoteBefore(text_, ReadSoFar() - 1));
+    }
+    frames_.back().key = std::move(key_value);
+    return true;
+  }
+
+  bool end_object() override { return Close(); }
+  bool start_array(std::size_t) override { return Open(EncodableValue(EncodableList{})); }
+  bool end_array() override { return Close(); }
+
+  bool parse_error(std::size_t characters_read, const std::string& last_token,
+                   const nlohmann::detail::exception& error) override {
+    error_ = TranslateLibraryError(text_, characters_read, last_token, error);
+    return false;
   }
 
  private:
-  [[noreturn]] void Fail(const std::string& what) const { FailAt(position_, what); }
+  struct Frame {
+    EncodableValue container;  // a list or a map
+    EncodableValue key;        // for a map: the key of the member whose value comes next
+  };
 
-  [[noreturn]] void FailAt(size_t position, const std::string& what) const {
-    size_t line = 1;
-    size_t line_start = 0;
-    for (size_t index = 0; index < position && index < text_.size(); ++index) {
-      if (text_[index] == '\n') {
-        ++line;
-        line_start = index + 1;
-      }
-    }
-    throw JsonSyntaxError(what + " at line " + std::to_string(line) + ", column " +
-                          std::to_string(position - line_start + 1));
+  size_t ReadSoFar() const { return static_cast<size_t>(*furthest_ - text_.data()); }
+
+  bool Fail(std::string what, size_t offset) {
+    error_ = std::move(what) + DescribePosition(text_, offset);
+    return false;
   }
 
-  // Names what stands at a position, for error lines.
-  std::string Describe(size_t position) const {
-    if (position >= text_.size()) {
-      return "end of input";
+  bool RefuseBigInteger(const std::string& literal) {
+    // A number is read with one byte of look-ahead unless it ends the text.
+    size_t end = ReadSoFar();
+    if (end < literal.size() || text_.substr(end - literal.size(), literal.size()) != literal) {
+      --end;
     }
-    const auto byte = static_cast<unsigned char>(text_[position]);
-    if (byte >= 0x20 && byte < 0x7F) {
-      return std::string("character '") + static_cast<char>(byte) + "'";
-    }
-    static constexpr char kHexDigits[] = "0123456789abcdef";
-    return std::string("byte 0x") + kHexDigits[byte >> 4] + kHexDigits[byte & 0xF];
+    return Fail("integer " + literal + " does not fit in 64 bits", end - literal.size());
   }
 
-  bool AtEnd() const { return position_ >= text_.size(); }
-  char Peek() const { return AtEnd() ? '\0' : text_[position_]; }
-
-  void SkipWhitespace() {
-    while (!AtEnd() && (Peek() == ' ' || Peek() == '\t' || Peek() == '\n' || Peek() == '\r')) {
-      ++position_;
+  bool Add(EncodableValue value) {
+    if (frames_.empty()) {
+      root_ = std::move(value);
+      return true;
     }
-  }
-
-  void Expect(char wanted, const char* context) {
-    if (Peek() != wanted || AtEnd()) {
-      Fail(std::string("expected '") + wanted + "' " + context + ", found " + Describe(position_));
-    }
-    ++position_;
-  }
-
-  EncodableValue ParseValue(int depth) {
-    if (AtEnd()) {
-      Fail("expected a value, found end of input");
-    }
-    switch (Peek()) {
-      case '{':
-        return ParseObject(depth + 1);
-      case '[':
-        return ParseArray(depth + 1);
-      case '"':
-        return EncodableValue(ParseString());
-      case 't':
-        ParseLiteral("true");
-        return EncodableValue(true);
-      case 'f':
-        ParseLiteral("false");
-        return EncodableValue(false);
-      case 'n':
-        ParseLiteral("null");
-        return EncodableValue();
-      default:
-        if (Peek() == '-' || (Peek() >= '0' && Peek() <= '9')) {
-          return ParseNumber();
-        }
-        Fail("expected a value, found " + Describe(position_));
-    }
-  }
-
-  void ParseLiteral(std::string_view literal) {
-    if (text_.substr(position_, literal.size()) != literal) {
-      Fail("expected a value, found " + Describe(position_));
-    }
-    position_ += literal.size();
-  }
-
-  EncodableValue ParseObject(int depth) {
-    if (depth > kMaxNestingDepth) {
-      Fail("nesting deeper than " + std::to_string(kMaxNestingDepth) + " levels");
-    }
-    ++position_;  // '{'
-    EncodableMap map;
-    SkipWhitespace();
-    if (Peek() == '}' && !AtEnd()) {
-      ++position_;
-      return EncodableValue(std::move(map));
-    }
-    while (true) {
-      SkipWhitespace();
-      const size_t key_position = position_;
-      if (Peek() != '"' || AtEnd()) {
-        Fail("expected a string key, found " + Describe(position_));
-      }
-      std::string key = ParseString();
-      SkipWhitespace();
-      Expect(':', "after an object key");
-      SkipWhitespace();
-      EncodableValue member = ParseValue(depth);
-      const bool inserted = map.emplace(EncodableValue(key), std::move(member)).second;
-      if (!inserted) {
-        FailAt(key_position, "duplicate key \"" + key + "\"");
-      }
-      SkipWhitespace();
-      if (Peek() == ',' && !AtEnd()) {
-        ++position_;
-        continue;
-      }
-      Expect('}', "or ',' in an object");
-      return EncodableValue(std::move(map));
-    }
-  }
-
-  EncodableValue ParseArray(int depth) {
-    if (depth > kMaxNestingDepth) {
-      Fail("nesting deeper than " + std::to_string(kMaxNestingDepth) + " levels");
-    }
-    ++position_;  // '['
-    EncodableList list;
-    SkipWhitespace();
-    if (Peek() == ']' && !AtEnd()) {
-      ++position_;
-      return EncodableValue(std::move(list));
-    }
-    while (true) {
-      SkipWhitespace();
-      list.push_back(ParseValue(depth));
-      SkipWhitespace();
-      if (Peek() == ',' && !AtEnd()) {
-        ++position_;
-        continue;
-      }
-      Expect(']', "or ',' in an array");
-      return EncodableValue(std::move(list));
-    }
-  }
-
-  // Four hex digits of a \u escape, at position_.
-  uint32_t ParseHexQuad() {
-    uint32_t value = 0;
-    for (int digit = 0; digit < 4; ++digit) {
-      const char character = Peek();
-      uint32_t nibble = 0;
-      if (AtEnd()) {
-        Fail("incomplete \\u escape");
-      } else if (character >= '0' && character <= '9') {
-        nibble = static_cast<uint32_t>(character - '0');
-      } else if (character >= 'a' && character <= 'f') {
-        nibble = static_cast<uint32_t>(character - 'a' + 10);
-      } else if (character >= 'A' && character <= 'F') {
-        nibble = static_cast<uint32_t>(character - 'A' + 10);
-      } else {
-        Fail("expected a hex digit in a \\u escape, found " + Describe(position_));
-      }
-      value = (value << 4) | nibble;
-      ++position_;
-    }
-    return value;
-  }
-
-  std::string ParseString() {
-    const size_t opening = position_;
-    ++position_;  // '"'
-    std::string out;
-    while (true) {
-      if (AtEnd()) {
-        FailAt(opening, "unterminated string");
-      }
-      const auto byte = static_cast<unsigned char>(Peek());
-      if (byte == '"') {
-        ++position_;
-        return out;
-      }
-      if (byte < 0x20) {
-        Fail("control character " + Describe(position_) + " in a string (write it as an escape)");
-      }
-      if (byte == '\\') {
-        ParseEscape(&out);
-        continue;
-      }
-      const size_t length = Utf8SequenceLength(text_, position_);
-      if (length == 0) {
-        Fail("invalid UTF-8 in a string");
-      }
-      out.append(text_.substr(position_, length));
-      position_ += length;
-    }
-  }
-
-  void ParseEscape(std::string* out) {
-    const size_t escape_start = position_;
-    ++position_;  // '\'
-    const char kind = Peek();
-    if (AtEnd()) {
-      FailAt(escape_start, "incomplete escape");
-    }
-    ++position_;
-    switch (kind) {
-      case '"': out->push_back('"'); return;
-      case '\\': out->push_back('\\'); return;
-      case '/': out->push_back('/'); return;
-      case 'b': out->push_back('\b'); return;
-      case 'f': out->push_back('\f'); return;
-      case 'n': out->push_back('\n'); return;
-      case 'r': out->push_back('\r'); return;
-      case 't': out->push_back('\t'); return;
-      case 'u': break;
-      default:
-        FailAt(escape_start, "invalid escape '\\" + std::string(1, kind) + "'");
-    }
-    uint32_t code_point = ParseHexQuad();
-    if (code_point >= 0xDC00 && code_point <= 0xDFFF) {
-      FailAt(escape_start, "unpaired low surrogate in a \\u escape");
-    }
-    if (code_point >= 0xD800 && code_point <= 0xDBFF) {
-      // A high surrogate only means something together with the low one that must follow.
-      if (text_.substr(position_, 2) != "\\u") {
-        FailAt(escape_start, "unpaired high surrogate in a \\u escape");
-      }
-      position_ += 2;
-      const uint32_t low = ParseHexQuad();
-      if (low < 0xDC00 || low > 0xDFFF) {
-        FailAt(escape_start, "unpaired high surrogate in a \\u escape");
-      }
-      code_point = 0x10000 + ((code_point - 0xD800) << 10) + (low - 0xDC00);
-    }
-    AppendUtf8(code_point, out);
-  }
-
-  EncodableValue ParseNumber() {
-    const size_t start = position_;
-    const auto is_digit = [this] { return !AtEnd() && Peek() >= '0' && Peek() <= '9'; };
-    if (Peek() == '-') {
-      ++position_;
-    }
-    if (!is_digit()) {
-      Fail("expected a digit, found " + Describe(position_));
-    }
-    if (Peek() == '0') {
-      ++position_;
-      if (is_digit()) {
-        FailAt(start, "number with a leading zero");
-      }
+    Frame& frame = frames_.back();
+    if (auto* list = std::get_if<EncodableList>(&frame.container)) {
+      list->push_back(std::move(value));
     } else {
-      while (is_digit()) {
-        ++position_;
-      }
+      std::get<EncodableMap>(frame.container).emplace(std::move(frame.key), std::move(value));
     }
-    bool integral = true;
-    if (Peek() == '.' && !AtEnd()) {
-      integral = false;
-      ++position_;
-      if (!is_digit()) {
-        Fail("expected a digit after the decimal point, found " + Describe(position_));
-      }
-      while (is_digit()) {
-        ++position_;
-      }
-    }
-    if ((Peek() == 'e' || Peek() == 'E') && !AtEnd()) {
-      integral = false;
-      ++position_;
-      if (Peek() == '+' || Peek() == '-') {
-        ++position_;
-      }
-      if (!is_digit()) {
-        Fail("expected a digit in the exponent, found " + Describe(position_));
-      }
-      while (is_digit()) {
-        ++position_;
-      }
-    }
-    const char* first = text_.data() + start;
-    const char* last = text_.data() + position_;
-    const std::string literal(first, last);
-    if (integral) {
-      int64_t number = 0;
-      const auto [end, error] = std::from_chars(first, last, number);
-      if (error != std::errc() || end != last) {
-        FailAt(start, "integer " + literal + " does not fit in 64 bits");
-      }
-      if (number >= std::numeric_limits<int32_t>::min() && number <= std::numeric_limits<int32_t>::max()) {
-        return EncodableValue(static_cast<int32_t>(number));
-      }
-      return EncodableValue(number);
-    }
-    // from_chars, unlike strtod, ignores the locale: a decimal point is always '.'.
-    double number = 0;
-    const auto [end, error] = std::from_chars(first, last, number);
-    if (error == std::errc::result_out_of_range) {
-      // from_chars leaves the number untouched either way, so the literal itself tells a
-      // harmless underflow (to zero) from an overflow, which no double can hold.
-      if (IsUnderflow(literal)) {
-        return EncodableValue(literal.front() == '-' ? -0.0 : 0.0);
-      }
-      FailAt(start, "number " + literal + " is out of range");
-    }
-    if (error != std::errc() || end != last) {
-      FailAt(start, "invalid number " + literal);
-    }
-    return EncodableValue(number);
+    return true;
   }
 
-  // For a well-formed literal that a double cannot hold: true when its magnitude is tiny rather
-  // than huge, judged by the decimal exponent of its first significant digit.
-  static bool IsUnderflow(const std::string& literal) {
-    const size_t exponent_mark = literal.find_first_of("eE");
-    const std::string mantissa = literal.substr(0, exponent_mark);
-    int64_t exponent = 0;
-    if (exponent_mark != std::string::npos) {
-      const char* digits = literal.data() + exponent_mark + 1;
-      if (*digits == '+') {
-        ++digits;
-      }
-      // Saturates instead of failing: only the sign of the sum below matters.
-      if (std::from_chars(digits, literal.data() + literal.size(), exponent).ec != std::errc()) {
-        exponent = literal[exponent_mark + 1] == '-' ? -1'000'000'000 : 1'000'000'000;
-      }
+  bool Open(EncodableValue container) {
+    if (frames_.size() >= kMaxNestingDepth) {
+      return Fail("nesting deeper than " + std::to_string(kMaxNestingDepth) + " levels", ReadSoFar() - 1);
     }
-    const size_t point = mantissa.find('.');
-    const std::string whole = mantissa.substr(mantissa[0] == '-' ? 1 : 0, point - (mantissa[0] == '-' ? 1 : 0));
-    if (whole != "0") {
-      return exponent + static_cast<int64_t>(whole.size()) - 1 < 0;
-    }
-    const std::string fraction = point == std::string::npos ? std::string() : mantissa.substr(point + 1);
-    const size_t first_significant = fraction.find_first_not_of('0');
-    return exponent - static_cast<int64_t>(first_significant) - 1 < 0;
+    frames_.push_back(Frame{std::move(container), EncodableValue()});
+    return true;
+  }
+
+  bool Close() {
+    EncodableValue container = std::move(frames_.back().container);
+    frames_.pop_back();
+    return Add(std::move(container));
   }
 
   std::string_view text_;
-  size_t position_ = 0;
+  const char* const* furthest_;
+  std::vector<Frame> frames_;
+  EncodableValue root_;
+  std::string error_;
 };
 
-class JsonWriter {
- public:
-  JsonWriter(JsonLayout layout, std::string* out) : layout_(layout), out_(out) {}
+// The channel value as the library's value, which then prints it.
+Json ToJson(const EncodableValue& value);
 
-  void Write(const EncodableValue& value, int depth) {
-    std::visit([&](const auto& alternative) { WriteAlternative(alternative, depth); },
-               static_cast<const flutter::EncodableValueVariant&>(value));
+Json DoubleToJson(double value) {
+  // JSON has no NaN or infinities; strings show them instead of a misleading null.
+  if (std::isnan(value)) {
+    return "NaN";
   }
+  if (std::isinf(value)) {
+    return value > 0 ? "Infinity" : "-Infinity";
+  }
+  return value;
+}
 
- private:
-  void WriteAlternative(const flutter::EncodableNull&, int) { out_->append("null"); }
-  void WriteAlternative(bool value, int) { out_->append(value ? "true" : "false"); }
-  void WriteAlternative(int32_t value, int) { out_->append(std::to_string(value)); }
-  void WriteAlternative(int64_t value, int) { out_->append(std::to_string(value)); }
-  void WriteAlternative(double value, int) { WriteDouble(value); }
-  void WriteAlternative(const std::string& value, int) { WriteString(value); }
-  void WriteAlternative(const flutter::CustomEncodableValue&, int) { out_->append("null"); }
+struct ToJsonVisitor {
+  Json operator()(const flutter::EncodableNull&) const { return nullptr; }
+  Json operator()(bool value) const { return value; }
+  Json operator()(int32_t value) const { return value; }
+  Json operator()(int64_t value) const { return value; }
+  Json operator()(double value) const { return DoubleToJson(value); }
+  Json operator()(const std::string& value) const { return value; }
+  Json operator()(const flutter::CustomEncodableValue&) const { return nullptr; }
 
   template <typename Number>
-  void WriteAlternative(const std::vector<Number>& numbers, int depth) {
-    WriteSequence(numbers.size(), depth, [&](size_t index) {
+  Json operator()(const std::vector<Number>& numbers) const {
+    Json array = Json::array();
+    for (const Number number : numbers) {
       if constexpr (std::is_floating_point_v<Number>) {
-        WriteDouble(static_cast<double>(numbers[index]));
+        array.push_back(DoubleToJson(static_cast<double>(number)));
       } else {
-        out_->append(std::to_string(numbers[index]));
+        array.push_back(number);
       }
-    });
+    }
+    return array;
   }
 
-  void WriteAlternative(const EncodableList& list, int depth) {
-    WriteSequence(list.size(), depth, [&](size_t index) { Write(list[index], depth + 1); });
+  Json operator()(const EncodableList& list) const {
+    Json array = Json::array();
+    for (const EncodableValue& element : list) {
+      array.push_back(ToJson(element));
+    }
+    return array;
   }
 
-  void WriteAlternative(const EncodableMap& map, int depth) {
+  Json operator()(const EncodableMap& map) const {
     bool string_keys = true;
     for (const auto& [key, member] : map) {
       string_keys = string_keys && std::holds_alternative<std::string>(key);
     }
     if (!string_keys) {
       // Pairs keep every entry and its key's own type; an object would merge 1 and "1".
-      auto entry = map.begin();
-      WriteSequence(map.size(), depth, [&](size_t) {
-        const EncodableList pair{entry->first, entry->second};
-        ++entry;
-        Write(EncodableValue(pair), depth + 1);
-      });
-      return;
+      Json pairs = Json::array();
+      for (const auto& [key, member] : map) {
+        pairs.push_back(Json::array({ToJson(key), ToJson(member)}));
+      }
+      return pairs;
     }
-    if (map.empty()) {
-      out_->append("{}");
-      return;
-    }
-    out_->push_back('{');
-    bool first = true;
+    Json object = Json::object();
     for (const auto& [key, member] : map) {
-      if (!first) {
-        out_->push_back(',');
-      }
-      first = false;
-      NewLine(depth + 1);
-      WriteString(std::get<std::string>(key));
-      out_->append(layout_ == JsonLayout::kIndented ? ": " : ":");
-      Write(member, depth + 1);
+      object[std::get<std::string>(key)] = ToJson(member);
     }
-    NewLine(depth);
-    out_->push_back('}');
+    return object;
   }
-
-  template <typename WriteElement>
-  void WriteSequence(size_t count, int depth, WriteElement write_element) {
-    if (count == 0) {
-      out_->append("[]");
-      return;
-    }
-    out_->push_back('[');
-    for (size_t index = 0; index < count; ++index) {
-      if (index > 0) {
-        out_->push_back(',');
-      }
-      NewLine(depth + 1);
-      write_element(index);
-    }
-    NewLine(depth);
-    out_->push_back(']');
-  }
-
-  void NewLine(int depth) {
-    if (layout_ == JsonLayout::kIndented) {
-      out_->push_back('\n');
-      out_->append(static_cast<size_t>(depth) * 2, ' ');
-    }
-  }
-
-  void WriteDouble(double value) {
-    if (std::isnan(value)) {
-      out_->append("\"NaN\"");
-      return;
-    }
-    if (std::isinf(value)) {
-      out_->append(value > 0 ? "\"Infinity\"" : "\"-Infinity\"");
-      return;
-    }
-    char buffer[64];
-    const auto [end, error] = std::to_chars(buffer, buffer + sizeof(buffer), value);
-    if (error != std::errc()) {
-      // Cannot happen for a finite double and 64 bytes; written defensively all the same.
-      out_->append("null");
-      return;
-    }
-    const std::string_view text(buffer, static_cast<size_t>(end - buffer));
-    out_->append(text);
-    if (text.find_first_of(".e") == std::string_view::npos) {
-      out_->append(".0");
-    }
-  }
-
-  void WriteString(std::string_view text) {
-    static constexpr char kHexDigits[] = "0123456789abcdef";
-    out_->push_back('"');
-    size_t position = 0;
-    while (position < text.size()) {
-      const auto byte = static_cast<unsigned char>(text[position]);
-      switch (byte) {
-        case '"': out_->append("\\\""); ++position; continue;
-        case '\\': out_->append("\\\\"); ++position; continue;
-        case '\b': out_->append("\\b"); ++position; continue;
-        case '\f': out_->append("\\f"); ++position; continue;
-        case '\n': out_->append("\\n"); ++position; continue;
-        case '\r': out_->append("\\r"); ++position; continue;
-        case '\t': out_->append("\\t"); ++position; continue;
-        default: break;
-      }
-      if (byte < 0x20) {
-        out_->append("\\u00");
-        out_->push_back(kHexDigits[byte >> 4]);
-        out_->push_back(kHexDigits[byte & 0xF]);
-        ++position;
-        continue;
-      }
-      const size_t length = Utf8SequenceLength(text, position);
-      if (length == 0) {
-        // One replacement per bad byte, so the output stays valid and the damage visible.
-        out_->append("\\ufffd");
-        ++position;
-        continue;
-      }
-      out_->append(text.substr(position, length));
-      position += length;
-    }
-    out_->push_back('"');
-  }
-
-  JsonLayout layout_;
-  std::string* out_;
 };
+
+Json ToJson(const EncodableValue& value) {
+  return std::visit(ToJsonVisitor{}, static_cast<const flutter::EncodableValueVariant&>(value));
+}
 
 }  // namespace
 
 JsonParseResult ParseJson(std::string_view text) {
   JsonParseResult result;
-  try {
-    result.value = JsonParser(text).ParseDocument();
-  } catch (const JsonSyntaxError& error) {
-    result.value = EncodableValue();
-    result.error = error.what();
+  const char* furthest = text.data();
+  ValueBuilder builder(text, &furthest);
+  const CountingIterator first(text.data(), &furthest);
+  const CountingIterator last(text.data() + text.size(), &furthest);
+  // Strict: the value must be followed by nothing but whitespace.
+  const bool parsed = Json::sax_parse(first, last, &builder, nlohmann::detail::input_format_t::json, true);
+  if (parsed && builder.error().empty()) {
+    result.value = builder.TakeValue();
+  } else {
+    result.error = builder.error().empty() ? "invalid JSON" : builder.error();
   }
   return result;
 }
 
 std::string FormatJson(const flutter::EncodableValue& value, JsonLayout layout) {
-  std::string out;
-  JsonWriter(layout, &out).Write(value, 0);
-  return out;
+  // Replies may hold bytes that are not UTF-8 (a file name from a damaged disk): each bad byte
+  // becomes U+FFFD, so the output stays valid JSON and the damage stays visible.
+  return ToJson(value).dump(layout == JsonLayout::kIndented ? 2 : -1, ' ', false, Json::error_handler_t::replace);
 }
 
 }  // namespace pel_mora::cli

@@ -43,7 +43,7 @@ enum class JsonLayout {
 // - Doubles are written in their shortest round-trip form and always with a fraction or an
 //   exponent ("1.0", not "1"), so they read back as doubles; non-finite doubles, which JSON
 //   cannot express, become the strings "NaN", "Infinity" and "-Infinity".
-// - Strings are escaped as JSON requires; bytes that are not valid UTF-8 become \ufffd.
+// - Strings are escaped as JSON requires; each byte that is not valid UTF-8 becomes U+FFFD.
 std::string FormatJson(const flutter::EncodableValue& value, JsonLayout layout);
 
 }  // namespace pel_mora::cli

@@ -21,7 +21,7 @@ esac
 
 packages=(
   cmake make g++ git
-  googletest libbenchmark-dev
+  googletest libbenchmark-dev nlohmann-json3-dev
   g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
   wine wine64
   util-linux procps

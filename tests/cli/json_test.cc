@@ -156,7 +156,7 @@ TEST(JsonFormatTest, ScalarsRenderSoTheyReadBackAsTheSameType) {
       {EncodableValue(-std::numeric_limits<double>::infinity()), "\"-Infinity\""},
       {EncodableValue(std::string("q\"\\\x01\x7f\n")), R"("q\"\\\u0001)" "\x7f" R"(\n")"},
       {EncodableValue(std::string("\xF0\x9F\x98\x80")), "\"\xF0\x9F\x98\x80\""},
-      {EncodableValue(std::string("a\xFF" "b\xC3")), R"("a\ufffdb\ufffd")"},
+      {EncodableValue(std::string("a\xFF" "b\xC3")), "\"a\xEF\xBF\xBD" "b\xEF\xBF\xBD\""},
       {EncodableValue(std::vector<uint8_t>{0, 255}), "[0,255]"},
       {EncodableValue(std::vector<int64_t>{-1, 5000000000}), "[-1,5000000000]"},
       {EncodableValue(std::vector<float>{0.5f}), "[0.5]"},
