@@ -127,6 +127,12 @@ INSTANTIATE_TEST_SUITE_P(
         InvalidCase{"EncodedSurrogateUtf8", "\"\xED\xA0\x80\"", "invalid UTF-8"},
         InvalidCase{"DuplicateKey", "{\"a\": 1, \"a\": 2}", "duplicate key \"a\" at line 1, column 10"},
         InvalidCase{"SecondLine", "[1,\n  x]", "at line 2, column 3"},
+        // Inside containers the line names the token that starts where the comma belongs.
+        InvalidCase{"MissingCommaInObject", R"({"a":1 "b":2})", "expected '}' or ',' in an object, found character '\"' at line 1, column 8"},
+        InvalidCase{"MissingCommaInArray", "[true false]", "expected ']' or ',' in an array, found character 'f' at line 1, column 7"},
+        InvalidCase{"LeadingZeroInArray", "[012]", "number with a leading zero at line 1, column 2"},
+        InvalidCase{"OutOfRangeInArray", "[1, 1e400]", "number 1e400 is out of range at line 1, column 5"},
+        InvalidCase{"BigIntegerInArray", "[99999999999999999999]", "integer 99999999999999999999 does not fit in 64 bits at line 1, column 2"},
         InvalidCase{"TooDeep", std::string(300, '[') + std::string(300, ']'), "nesting deeper than 256 levels"}),
     PrintInvalidName);
 
