@@ -16,6 +16,7 @@
 #include "channel/encodable_value.h"
 #include "cli/bridge_client.h"
 #include "cli/socket.h"
+#include "plugin/string_conversion.h"
 #include "tests/host/host_process.h"
 #include "tests/support/fixture_drive.h"
 
@@ -28,6 +29,7 @@ using cli::ReplyKind;
 using flutter::EncodableList;
 using flutter::EncodableMap;
 using flutter::EncodableValue;
+using test_support::DriveLetterMapping;
 using test_support::FixtureDrive;
 
 // Bounds on waiting, so a broken host fails a test instead of hanging it; never expectations.
@@ -405,24 +407,40 @@ TEST_F(RunningHostTest, TenThousandWorkerCallsLeaveTheHostRunning) {
   EXPECT_EQ(Call(*client_, cli::kNativeChannel, "getDrives").kind, ReplyKind::kSuccess);
 }
 
-// 20,000 files in 50 folders below `drive`, made by one shell command: far faster than creating
-// them one by one through Wine.
-void MakeTwentyThousandFiles(const FixtureDrive& drive) {
-  const std::wstring done_marker = WindowsPathOfUnixPath(drive.UnixFolder()) + L".made";
-  test_support::StartUnixProgram(
-      L"/bin/bash",
-      {L"-c", L"cd \"$0\" && mkdir f{1..50} && touch f{1..50}/{1..400} && touch \"$0.made\"", drive.UnixFolder()});
-  const auto deadline = std::chrono::steady_clock::now() + kReplyTimeout;
-  while (!std::filesystem::exists(done_marker)) {
-    ASSERT_LT(std::chrono::steady_clock::now(), deadline) << "the fixture files were not made";
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+// A tree of 200,200 entries (200 folders of 1,000 empty files), large enough that a scan of it
+// is still walking whatever the machine's load when a test closes the host or starts the next
+// scan. Made once, by one shell command (far faster than creating the files through Wine), in
+// the build tree and reused by later runs; the scans only read it.
+constexpr char kLargeFixtureUnixPath[] = PELMORA_HOST_LARGE_FIXTURE;
+constexpr auto kLargeFixtureTimeout = std::chrono::minutes(5);
+
+std::unique_ptr<DriveLetterMapping> MapLargeFixture() {
+  const std::wstring unix_folder = Utf8ToWide(kLargeFixtureUnixPath);
+  const std::wstring complete_marker = WindowsPathOfUnixPath(unix_folder) + L".complete";
+  if (!std::filesystem::exists(complete_marker)) {
+    // A tree left half made by an interrupted run is made again from the start.
+    test_support::StartUnixProgram(
+        L"/bin/bash",
+        {L"-c",
+         L"rm -rf \"$0\" && mkdir -p \"$0\" && cd \"$0\" && for folder in $(seq 200); do "
+         L"mkdir f$folder && (cd f$folder && touch $(seq 1000)) || exit 1; done && touch \"$0.complete\"",
+         unix_folder});
+    const auto deadline = std::chrono::steady_clock::now() + kLargeFixtureTimeout;
+    while (!std::filesystem::exists(complete_marker)) {
+      if (std::chrono::steady_clock::now() >= deadline) {
+        ADD_FAILURE() << "the large fixture was not made within 5 minutes";
+        return nullptr;
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
   }
+  return std::make_unique<DriveLetterMapping>(unix_folder);
 }
 
 TEST_F(RunningHostTest, AfterStartCancelRoundsAndALeavingInterfaceANewScanStreamsAloneToTheEnd) {
-  const FixtureDrive large;
-  ASSERT_NO_FATAL_FAILURE(MakeTwentyThousandFiles(large));
-  const EncodableValue large_arguments = ScanArguments(large.Letter());
+  const std::unique_ptr<DriveLetterMapping> large = MapLargeFixture();
+  ASSERT_NE(large, nullptr);
+  const EncodableValue large_arguments = ScanArguments(large->Letter());
   {
     ScanEvents scan(*client_);
     ASSERT_EQ(Call(*client_, cli::kScanChannel, "listen").kind, ReplyKind::kSuccess);
@@ -547,11 +565,10 @@ TEST_F(RunningHostTest, ScanOfAFixtureDriveStreamsStartedBatchesAndTheFixtureTot
 // Without arguments, and closed by the interface in the middle of a scan: the scan thread is
 // still walking when the plugin, the engine and the process go away.
 TEST(HostProcessTest, HostWithoutArgumentsClosesWithExitCodeZeroWhileAScanRuns) {
-  // 20,000 files, enough that the walk is still going when the close request arrives (it sends
-  // 20 batches; the close goes out after the first). One shell command makes them, far faster
-  // than creating them one by one through Wine.
-  const FixtureDrive drive;
-  ASSERT_NO_FATAL_FAILURE(MakeTwentyThousandFiles(drive));
+  // The walk of the large fixture is still going when the close request arrives (it sends 200
+  // batches; the close goes out after the first).
+  const std::unique_ptr<DriveLetterMapping> drive = MapLargeFixture();
+  ASSERT_NE(drive, nullptr);
 
   HostProcess host(HostLaunch{});
   std::unique_ptr<BridgeClient> client = host.Connect();
@@ -563,7 +580,7 @@ TEST(HostProcessTest, HostWithoutArgumentsClosesWithExitCodeZeroWhileAScanRuns) 
 
   ScanEvents scan(*client);
   ASSERT_EQ(Call(*client, cli::kScanChannel, "listen").kind, ReplyKind::kSuccess);
-  const EncodableValue arguments = ScanArguments(drive.Letter());
+  const EncodableValue arguments = ScanArguments(drive->Letter());
   ASSERT_EQ(Call(*client, cli::kNativeChannel, "startScan", &arguments).kind, ReplyKind::kSuccess);
   scan.PumpUntil("batch");
   ASSERT_FALSE(scan.Has("completed")) << "the scan ended before the close request; the fixture is too small";
@@ -583,13 +600,13 @@ TEST(HostProcessTest, HostWithoutArgumentsClosesWithExitCodeZeroWhileAScanRuns) 
 }
 
 TEST(HostProcessTest, CloseRequestWhileTwoHundredWorkersAndAScanRunEndsCleanly) {
-  const FixtureDrive drive;
-  ASSERT_NO_FATAL_FAILURE(MakeTwentyThousandFiles(drive));
+  const std::unique_ptr<DriveLetterMapping> drive = MapLargeFixture();
+  ASSERT_NE(drive, nullptr);
   HostProcess host(HostLaunch{});
   std::unique_ptr<BridgeClient> client = host.Connect();
   ScanEvents scan(*client);
   ASSERT_EQ(Call(*client, cli::kScanChannel, "listen").kind, ReplyKind::kSuccess);
-  const EncodableValue arguments = ScanArguments(drive.Letter());
+  const EncodableValue arguments = ScanArguments(drive->Letter());
   ASSERT_EQ(Call(*client, cli::kNativeChannel, "startScan", &arguments).kind, ReplyKind::kSuccess);
   scan.PumpUntil("batch");
   for (int index = 0; index < 200; ++index) {
