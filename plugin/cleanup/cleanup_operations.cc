@@ -1,19 +1,20 @@
 #include "plugin/operations.h"
 
-// Not built yet: these answer with the channel's not-implemented reply until this family's
-// operations replace them.
+#include "plugin/cleanup/category_cleanup.h"
+#include "plugin/cleanup/category_scan.h"
+#include "plugin/cleanup/cleanup_folders.h"
 
 namespace pel_mora {
 
-WorkerReply ScanCleanableCategoriesOperation(const std::string& /*drive_letter*/) {
-  return NotImplementedReply{};
+WorkerReply ScanCleanableCategoriesOperation(const std::string& drive_letter) {
+  return flutter::EncodableValue(ScanCleanableCategories(ResolveCleanupFolders(drive_letter)));
 }
 
-WorkerReply PerformCleanupOperation(const std::vector<std::string>& /*categories*/,
-                                    const std::string& /*drive_letter*/) {
-  return NotImplementedReply{};
+WorkerReply PerformCleanupOperation(const std::vector<std::string>& categories, const std::string& drive_letter) {
+  return flutter::EncodableValue(PerformCleanup(categories, ResolveCleanupFolders(drive_letter)));
 }
 
+// Not built yet: answers with the channel's not-implemented reply until it is replaced.
 WorkerReply RecyclePathsOperation(const std::vector<std::string>& /*paths*/) {
   return NotImplementedReply{};
 }

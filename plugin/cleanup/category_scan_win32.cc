@@ -1,0 +1,68 @@
+#include "plugin/cleanup/category_scan.h"
+
+#include <cstdint>
+#include <string>
+
+#include "plugin/cleanup/recycle_bin.h"
+#include "plugin/cleanup/recycle_bin_totals.h"
+
+namespace pel_mora {
+namespace {
+
+using flutter::EncodableList;
+using flutter::EncodableMap;
+using flutter::EncodableValue;
+
+class MeasuringVisitor : public TraversalVisitor {
+ public:
+  void VisitFile(const std::wstring& /*path*/, const WIN32_FIND_DATAW& entry) override {
+    total_bytes_ += (static_cast<uint64_t>(entry.nFileSizeHigh) << 32) | entry.nFileSizeLow;
+    ++item_count_;
+  }
+  void LeaveSubfolder(const std::wstring& /*path*/) override {}
+
+  uint64_t total_bytes() const { return total_bytes_; }
+  uint64_t item_count() const { return item_count_; }
+
+ private:
+  uint64_t total_bytes_ = 0;
+  uint64_t item_count_ = 0;
+};
+
+EncodableValue Record(const CatalogueRow& row, int64_t total_bytes, int64_t item_count) {
+  return EncodableValue(EncodableMap{
+      {EncodableValue("id"), EncodableValue(std::string(row.id))},
+      {EncodableValue("name"), EncodableValue(std::string(row.name))},
+      {EncodableValue("description"), EncodableValue(std::string(row.description))},
+      {EncodableValue("group"), EncodableValue(std::string(row.group))},
+      {EncodableValue("isSafe"), EncodableValue(true)},
+      {EncodableValue("totalBytes"), EncodableValue(total_bytes)},
+      {EncodableValue("itemCount"), EncodableValue(item_count)},
+  });
+}
+
+}  // namespace
+
+EncodableList ScanCleanableCategories(const CleanupFolders& folders, const BeforeDescendHook& before_descend) {
+  const ListedFor drive_kind = folders.is_system_drive ? ListedFor::kSystemDrive : ListedFor::kOtherDrive;
+  EncodableList records;
+  for (const CatalogueRow& row : CleanupCatalogue()) {
+    if (row.listed_for != drive_kind) {
+      continue;
+    }
+    if (row.kind == CategoryKind::kRecycleBin) {
+      const EncodableMap bin = QueryRecycleBin(RecycleBinRoot(folders));
+      records.push_back(Record(row, RecycleBinTotal(bin, "totalBytes"), RecycleBinTotal(bin, "itemCount")));
+      continue;
+    }
+    MeasuringVisitor visitor;
+    for (const ContentItem& item : row.content) {
+      WalkContentItem(ContentFolderPath(folders, item), item.recursion, item.suffix, visitor, before_descend);
+    }
+    records.push_back(
+        Record(row, static_cast<int64_t>(visitor.total_bytes()), static_cast<int64_t>(visitor.item_count())));
+  }
+  return records;
+}
+
+}  // namespace pel_mora

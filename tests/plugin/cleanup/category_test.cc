@@ -1,0 +1,679 @@
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "plugin/cleanup/category_cleanup.h"
+#include "plugin/cleanup/category_scan.h"
+#include "plugin/cleanup/cleanup_folders.h"
+#include "plugin/cleanup/cleanup_traversal.h"
+#include "plugin/file_handle.h"
+#include "plugin/operations.h"
+#include "plugin/string_conversion.h"
+#include "tests/support/fixture_drive.h"
+
+namespace pel_mora {
+namespace {
+
+using flutter::EncodableList;
+using flutter::EncodableMap;
+using flutter::EncodableValue;
+using test_support::FixtureDrive;
+
+const EncodableValue& Field(const EncodableMap& map, const char* key) {
+  static const EncodableValue kMissing;
+  const auto found = map.find(EncodableValue(key));
+  return found == map.end() ? kMissing : found->second;
+}
+
+int64_t IntegerField(const EncodableMap& map, const char* key) {
+  return Field(map, key).LongValue();
+}
+
+std::string StringField(const EncodableMap& map, const char* key) {
+  return std::get<std::string>(Field(map, key));
+}
+
+// The record of `id` in a scan reply; fails the test when it is missing.
+EncodableMap RecordOf(const EncodableList& records, const std::string& id) {
+  for (const EncodableValue& record : records) {
+    const auto& map = std::get<EncodableMap>(record);
+    if (StringField(map, "id") == id) {
+      return map;
+    }
+  }
+  ADD_FAILURE() << "no record for " << id;
+  return {};
+}
+
+struct Totals {
+  int64_t bytes;
+  int64_t items;
+};
+
+Totals ScanTotals(const EncodableList& records, const std::string& id) {
+  const EncodableMap record = RecordOf(records, id);
+  return {IntegerField(record, "totalBytes"), IntegerField(record, "itemCount")};
+}
+
+// A folder of the fixture with every missing folder above it.
+void AddTreeFolder(const FixtureDrive& drive, std::wstring_view relative) {
+  for (size_t end = relative.find(L'\\'); ; end = relative.find(L'\\', end + 1)) {
+    const std::wstring path = drive.PathOf(relative.substr(0, end));
+    if (!CreateDirectoryW(path.c_str(), nullptr) && GetLastError() != ERROR_ALREADY_EXISTS) {
+      throw std::runtime_error("CreateDirectoryW failed for " + WideToUtf8(path));
+    }
+    if (end == std::wstring_view::npos) {
+      return;
+    }
+  }
+}
+
+// A file of the fixture, with the folders above it.
+void AddTreeFile(const FixtureDrive& drive, std::wstring_view relative, uint64_t size_bytes) {
+  const size_t parent_end = relative.rfind(L'\\');
+  if (parent_end != std::wstring_view::npos) {
+    AddTreeFolder(drive, relative.substr(0, parent_end));
+  }
+  drive.AddFile(relative, size_bytes);
+}
+
+bool Exists(const std::wstring& path) {
+  return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+EncodableValue ValueOf(WorkerReply reply) {
+  auto* value = std::get_if<EncodableValue>(&reply);
+  if (value == nullptr) {
+    ADD_FAILURE() << "the operation did not answer with a value";
+    return EncodableValue();
+  }
+  return *value;
+}
+
+// Folders of a fixture drive standing in for the user's and the system's: every base folder of
+// the catalogue lies on the fixture, so a scan or a clean-up reaches nothing else.
+CleanupFolders FixtureFolders(const FixtureDrive& drive, bool system_drive) {
+  for (const wchar_t* folder : {L"Windows", L"Windows\\Temp", L"Local", L"UserTemp"}) {
+    AddTreeFolder(drive, folder);
+  }
+  CleanupFolders folders;
+  folders.windows_directory = drive.PathOf(L"Windows");
+  folders.system_letter = drive.Letter();
+  folders.drive_letter = drive.Letter();
+  folders.is_system_drive = system_drive;
+  folders.drive_root = drive.Root();
+  folders.local_app_data = drive.PathOf(L"Local");
+  folders.user_temp = drive.PathOf(L"UserTemp");
+  folders.windows_temp = drive.PathOf(L"Windows\\Temp");
+  return folders;
+}
+
+struct ExpectedRow {
+  const char* id;
+  const char* name;
+  const char* description;
+  const char* group;
+};
+
+void ExpectRecords(const EncodableList& records, const std::vector<ExpectedRow>& expected) {
+  ASSERT_EQ(records.size(), expected.size());
+  for (size_t index = 0; index < expected.size(); ++index) {
+    const auto& record = std::get<EncodableMap>(records[index]);
+    SCOPED_TRACE(expected[index].id);
+    EXPECT_EQ(StringField(record, "id"), expected[index].id);
+    EXPECT_EQ(StringField(record, "name"), expected[index].name);
+    EXPECT_EQ(StringField(record, "description"), expected[index].description);
+    EXPECT_EQ(StringField(record, "group"), expected[index].group);
+    EXPECT_EQ(Field(record, "isSafe"), EncodableValue(true));
+    EXPECT_TRUE(std::holds_alternative<int64_t>(Field(record, "totalBytes")));
+    EXPECT_TRUE(std::holds_alternative<int64_t>(Field(record, "itemCount")));
+    EXPECT_EQ(record.size(), 7u);
+  }
+}
+
+TEST(CategoryScanTest, SystemDriveGivesElevenRecordsWithTheirExactTexts) {
+  const EncodableValue reply = ValueOf(ScanCleanableCategoriesOperation(""));
+  ExpectRecords(std::get<EncodableList>(reply),
+                {
+                    {"user_temp", "User Temporary Files", "Temporary cache and work files created by user applications.",
+                     "System"},
+                    {"system_temp", "Windows System Temp",
+                     "Temporary files left behind by Windows system installers and services.", "System"},
+                    {"crash_dumps", "Crash Dumps & Error Reports",
+                     "Crash minidump files (.dmp) and Windows Error Reporting logs.", "System"},
+                    {"thumbnail_cache", "Windows Thumbnail Cache",
+                     "Cached image and video preview thumbnails generated by Windows Explorer.", "System"},
+                    {"chrome_cache", "Google Chrome Cache", "Web page cache and media files cached by Chrome browser.",
+                     "Browsers"},
+                    {"edge_cache", "Microsoft Edge Cache", "Cached web assets and media files from Microsoft Edge.",
+                     "Browsers"},
+                    {"firefox_cache", "Mozilla Firefox Cache",
+                     "Web page cache stored in Firefox user profile directories.", "Browsers"},
+                    {"app_cache", "App & Media Caches",
+                     "Cached media and temporary files from Spotify, Discord, and Slack.", "Apps"},
+                    {"directx_cache", "DirectX Shader Cache",
+                     "Graphics shader cache files generated by DirectX, Nvidia, and AMD drivers.", "System"},
+                    {"windows_update_cache", "Windows Update Cache",
+                     "Downloaded update installation files from completed Windows updates.", "System"},
+                    {"recycle_bin", "Windows Recycle Bin", "Files and folders previously deleted by the user.",
+                     "RecycleBin"},
+                });
+}
+
+TEST(CategoryScanTest, OtherDriveMeasuresItsRootFoldersAndRootOnlySuffixes) {
+  FixtureDrive drive;
+  AddTreeFile(drive, L"Temp\\a.bin", 10);
+  AddTreeFile(drive, L"Temp\\sub\\b.bin", 20);
+  AddTreeFile(drive, L"$GetCurrent\\c.bin", 30);
+  AddTreeFile(drive, L"$SysReset\\deep\\d.bin", 40);
+  AddTreeFile(drive, L"setup.tmp", 5);
+  AddTreeFile(drive, L"upper.TMP", 7);          // The suffix is case-sensitive.
+  AddTreeFile(drive, L"folder\\nested.tmp", 9);  // Only files directly in the root count.
+  AddTreeFile(drive, L"found.000\\file0000.chk", 11);
+  AddTreeFile(drive, L"found.001\\other", 12);
+  AddTreeFile(drive, L"file0001.chk", 13);
+  AddTreeFile(drive, L"folder\\nested.chk", 14);
+  AddTreeFile(drive, L"keep.txt", 15);
+
+  const std::string letter(1, static_cast<char>(drive.Letter()));
+  for (const std::string& argument : {letter, letter + ":", letter + ":\\"}) {
+    SCOPED_TRACE(argument);
+    const auto records = std::get<EncodableList>(ValueOf(ScanCleanableCategoriesOperation(argument)));
+    ExpectRecords(records,
+                  {
+                      {"recycle_bin", "Drive Recycle Bin", "Files and folders deleted on this drive.", "RecycleBin"},
+                      {"drive_temp", "Drive Temporary Files", "Temporary and installer setup folders on this drive.",
+                       "System"},
+                      {"chkdsk_fragments", "Chkdsk & Error Fragments",
+                       "Recovered disk cluster fragments (.chk) and chkdsk lost folders.", "System"},
+                  });
+    EXPECT_EQ(ScanTotals(records, "drive_temp").bytes, 10 + 20 + 30 + 40 + 5);
+    EXPECT_EQ(ScanTotals(records, "drive_temp").items, 5);
+    EXPECT_EQ(ScanTotals(records, "chkdsk_fragments").bytes, 11 + 12 + 13);
+    EXPECT_EQ(ScanTotals(records, "chkdsk_fragments").items, 3);
+  }
+
+  // The clean-up deletes what was counted, keeps every category root, and nothing else.
+  const auto reply = std::get<EncodableMap>(
+      ValueOf(PerformCleanupOperation({"drive_temp", "chkdsk_fragments"}, letter + ":")));
+  EXPECT_EQ(IntegerField(reply, "bytesCleaned"), 105 + 36);
+  EXPECT_EQ(IntegerField(reply, "itemsDeleted"), 8);
+  EXPECT_EQ(IntegerField(reply, "errorsCount"), 0);
+  for (const wchar_t* kept : {L"Temp", L"$GetCurrent", L"$SysReset", L"found.000", L"found.001", L"upper.TMP",
+                              L"folder\\nested.tmp", L"folder\\nested.chk", L"keep.txt"}) {
+    EXPECT_TRUE(Exists(drive.PathOf(kept))) << WideToUtf8(kept);
+  }
+  for (const wchar_t* gone : {L"Temp\\a.bin", L"Temp\\sub", L"$SysReset\\deep", L"setup.tmp", L"file0001.chk",
+                              L"found.000\\file0000.chk"}) {
+    EXPECT_FALSE(Exists(drive.PathOf(gone))) << WideToUtf8(gone);
+  }
+}
+
+TEST(CategoryScanTest, NonexistentDriveStillListsItsThreeRowsWithEmptyFolders) {
+  // A letter past the ones the fixtures claim; no drive is mapped there in the test prefix.
+  const auto records = std::get<EncodableList>(ValueOf(ScanCleanableCategoriesOperation("B")));
+  ASSERT_EQ(records.size(), 3u);
+  EXPECT_EQ(ScanTotals(records, "drive_temp").items, 0);
+  EXPECT_EQ(ScanTotals(records, "chkdsk_fragments").items, 0);
+}
+
+// Each category of the user's local application data, measured and cleaned on a fixture that
+// also holds a decoy beside the category folders.
+TEST(CategoryScanTest, LocalAppDataCategoriesMeasureAndCleanTheSameFiles) {
+  struct CategoryCase {
+    const char* id;
+    std::vector<std::pair<const wchar_t*, uint64_t>> files;
+    int64_t counted_bytes;
+    int64_t counted_items;
+  };
+  const std::vector<CategoryCase> cases = {
+      {"crash_dumps", {{L"Local\\CrashDumps\\app.dmp", 100}, {L"Local\\Microsoft\\Windows\\WER\\ReportQueue\\r.wer", 7}}, 107, 2},
+      {"thumbnail_cache",
+       {{L"Local\\Microsoft\\Windows\\Explorer\\thumbcache_32.db", 3},
+        {L"Local\\Microsoft\\Windows\\Explorer\\thumbcache_96.DB", 50},
+        {L"Local\\Microsoft\\Windows\\Explorer\\sub\\nested.db", 60},
+        {L"Local\\Microsoft\\Windows\\Explorer\\iconcache.dat", 70}},
+       3,
+       1},
+      {"chrome_cache",
+       {{L"Local\\Google\\Chrome\\User Data\\Default\\Cache\\Cache_Data\\f_0001", 8},
+        {L"Local\\Google\\Chrome\\User Data\\Default\\Code Cache\\js\\index", 9},
+        {L"Local\\Google\\Chrome\\User Data\\Default\\Bookmarks", 500}},
+       17,
+       2},
+      {"edge_cache",
+       {{L"Local\\Microsoft\\Edge\\User Data\\Default\\Cache\\data_1", 4},
+        {L"Local\\Microsoft\\Edge\\User Data\\Default\\Code Cache\\wasm\\x", 5},
+        {L"Local\\Microsoft\\Edge\\User Data\\Default\\History", 600}},
+       9,
+       2},
+      {"firefox_cache", {{L"Local\\Mozilla\\Firefox\\Profiles\\abc.default\\cache2\\entries\\E1", 6}}, 6, 1},
+      {"app_cache",
+       {{L"Local\\Discord\\Cache\\a", 1},
+        {L"Local\\Discord\\Code Cache\\b", 2},
+        {L"Local\\Spotify\\Storage\\c", 3},
+        {L"Local\\Slack\\Cache\\d", 4},
+        {L"Local\\Discord\\settings.json", 700}},
+       10,
+       4},
+      {"directx_cache",
+       {{L"Local\\D3DSCache\\x\\y.idx", 1}, {L"Local\\NVIDIA\\GLCache\\z", 2}, {L"Local\\AMD\\DxCache\\w", 3}},
+       6,
+       3},
+      {"windows_update_cache",
+       {{L"Windows\\SoftwareDistribution\\Download\\kb\\update.cab", 40},
+        {L"Windows\\SoftwareDistribution\\DataStore\\DataStore.edb", 800}},
+       40,
+       1},
+      {"user_temp", {{L"UserTemp\\t1", 11}, {L"UserTemp\\dir\\t2", 12}}, 23, 2},
+      {"system_temp", {{L"Windows\\Temp\\s1", 13}}, 13, 1},
+  };
+  for (const CategoryCase& test_case : cases) {
+    SCOPED_TRACE(test_case.id);
+    FixtureDrive drive;
+    const CleanupFolders folders = FixtureFolders(drive, true);
+    AddTreeFile(drive, L"Local\\decoy.txt", 1000);
+    for (const auto& [path, size] : test_case.files) {
+      AddTreeFile(drive, path, size);
+    }
+    const EncodableList records = ScanCleanableCategories(folders);
+    ASSERT_EQ(records.size(), 11u);
+    EXPECT_EQ(ScanTotals(records, test_case.id).bytes, test_case.counted_bytes);
+    EXPECT_EQ(ScanTotals(records, test_case.id).items, test_case.counted_items);
+
+    const EncodableMap reply = PerformCleanup({test_case.id}, folders);
+    EXPECT_EQ(IntegerField(reply, "bytesCleaned"), test_case.counted_bytes);
+    EXPECT_EQ(IntegerField(reply, "itemsDeleted"), test_case.counted_items);
+    EXPECT_EQ(IntegerField(reply, "errorsCount"), 0);
+    // What was counted is gone and nothing else was touched.
+    const EncodableList after = ScanCleanableCategories(folders);
+    EXPECT_EQ(ScanTotals(after, test_case.id).items, 0);
+    EXPECT_TRUE(Exists(drive.PathOf(L"Local\\decoy.txt")));
+    int64_t remaining = 0;
+    for (const auto& [path, size] : test_case.files) {
+      remaining += Exists(drive.PathOf(path)) ? 1 : 0;
+    }
+    EXPECT_EQ(remaining, static_cast<int64_t>(test_case.files.size()) - test_case.counted_items);
+  }
+}
+
+TEST(CategoryScanTest, WithoutLocalAppDataItsRowsStayListedWithZeros) {
+  FixtureDrive drive;
+  CleanupFolders folders = FixtureFolders(drive, true);
+  AddTreeFile(drive, L"Local\\CrashDumps\\app.dmp", 100);
+  folders.local_app_data.clear();
+  const EncodableList records = ScanCleanableCategories(folders);
+  ASSERT_EQ(records.size(), 11u);
+  EXPECT_EQ(ScanTotals(records, "crash_dumps").items, 0);
+  const EncodableMap reply = PerformCleanup({"crash_dumps"}, folders);
+  EXPECT_EQ(IntegerField(reply, "itemsDeleted"), 0);
+  const auto& entry = std::get<EncodableMap>(std::get<EncodableList>(Field(reply, "breakdown"))[0]);
+  EXPECT_EQ(StringField(entry, "name"), "Crash Dumps & Error Reports");
+  EXPECT_TRUE(Exists(drive.PathOf(L"Local\\CrashDumps\\app.dmp")));
+}
+
+TEST(CategoryTraversalTest, DepthIsBoundedTwentyLevelsBelowTheCategoryFolder) {
+  FixtureDrive drive;
+  std::wstring relative = L"Temp";
+  AddTreeFile(drive, relative + L"\\level0", 1);
+  for (int level = 1; level <= 21; ++level) {
+    relative += L"\\l" + std::to_wstring(level);
+    AddTreeFile(drive, relative + L"\\level" + std::to_wstring(level), 1);
+  }
+  const CleanupFolders folders = FixtureFolders(drive, false);
+  EXPECT_EQ(ScanTotals(ScanCleanableCategories(folders), "drive_temp").items, 21);
+  const EncodableMap reply = PerformCleanup({"drive_temp"}, folders);
+  EXPECT_EQ(IntegerField(reply, "itemsDeleted"), 21);
+  // The file 21 levels down was out of reach and stays, with the folders above it.
+  EXPECT_TRUE(Exists(drive.PathOf(relative + L"\\level21")));
+  EXPECT_FALSE(Exists(drive.PathOf(L"Temp\\l1\\l2\\level2")));
+}
+
+TEST(CategoryTraversalTest, LinksInsideACategoryAreNeitherCountedNorEntered) {
+  FixtureDrive drive;
+  AddTreeFile(drive, L"Precious\\thesis.docx", 1000);
+  AddTreeFile(drive, L"Temp\\junk", 10);
+  AddTreeFolder(drive, L"Temp\\sub");
+  drive.AddUnixSymlink(L"Temp\\link", L"Precious");
+  drive.AddUnixSymlink(L"Temp\\sub\\deeper", L"Precious");
+  const CleanupFolders folders = FixtureFolders(drive, false);
+  EXPECT_EQ(ScanTotals(ScanCleanableCategories(folders), "drive_temp").bytes, 10);
+  const EncodableMap reply = PerformCleanup({"drive_temp"}, folders);
+  EXPECT_EQ(IntegerField(reply, "bytesCleaned"), 10);
+  EXPECT_EQ(IntegerField(reply, "errorsCount"), 0);
+  EXPECT_TRUE(Exists(drive.PathOf(L"Precious\\thesis.docx")));
+  EXPECT_TRUE(Exists(drive.PathOf(L"Temp\\link")));
+  // The folder holding a link is not empty, so it stays.
+  EXPECT_TRUE(Exists(drive.PathOf(L"Temp\\sub")));
+}
+
+TEST(CategoryTraversalTest, HiddenSystemAndReadOnlyFilesAreCountedAndDeleted) {
+  FixtureDrive drive;
+  struct AttributeCase {
+    const wchar_t* name;
+    DWORD attributes;
+  };
+  const AttributeCase cases[] = {
+      {L"Temp\\hidden.bin", FILE_ATTRIBUTE_HIDDEN},
+      {L"Temp\\system.bin", FILE_ATTRIBUTE_SYSTEM},
+      {L"Temp\\readonly.bin", FILE_ATTRIBUTE_READONLY},
+      {L"Temp\\sub\\all.bin", FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_READONLY},
+  };
+  for (const AttributeCase& test_case : cases) {
+    AddTreeFile(drive, test_case.name, 100);
+    const std::wstring path = drive.PathOf(test_case.name);
+    ASSERT_TRUE(SetFileAttributesW(path.c_str(), test_case.attributes)) << GetLastError();
+    ASSERT_EQ(GetFileAttributesW(path.c_str()) & test_case.attributes, test_case.attributes)
+        << WideToUtf8(test_case.name);
+  }
+  const CleanupFolders folders = FixtureFolders(drive, false);
+  EXPECT_EQ(ScanTotals(ScanCleanableCategories(folders), "drive_temp").items, 4);
+  const EncodableMap reply = PerformCleanup({"drive_temp"}, folders);
+  EXPECT_EQ(IntegerField(reply, "itemsDeleted"), 4);
+  EXPECT_EQ(IntegerField(reply, "bytesCleaned"), 400);
+  EXPECT_EQ(IntegerField(reply, "errorsCount"), 0);
+  for (const AttributeCase& test_case : cases) {
+    EXPECT_FALSE(Exists(drive.PathOf(test_case.name))) << WideToUtf8(test_case.name);
+  }
+  EXPECT_TRUE(Exists(drive.PathOf(L"Temp")));
+}
+
+TEST(CategoryCleanupTest, AFileHeldOpenWithoutDeleteSharingCountsOneError) {
+  FixtureDrive drive;
+  AddTreeFile(drive, L"Temp\\busy\\held.log", 50);
+  AddTreeFile(drive, L"Temp\\free.log", 20);
+  const CleanupFolders folders = FixtureFolders(drive, false);
+  const std::wstring held_path = drive.PathOf(L"Temp\\busy\\held.log");
+  const FileHandle held(CreateFileW(held_path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                    FILE_ATTRIBUTE_NORMAL, nullptr));
+  ASSERT_TRUE(held.IsValid()) << GetLastError();
+  const EncodableMap reply = PerformCleanup({"drive_temp"}, folders);
+  EXPECT_EQ(IntegerField(reply, "errorsCount"), 1);
+  EXPECT_EQ(IntegerField(reply, "itemsDeleted"), 1);
+  EXPECT_EQ(IntegerField(reply, "bytesCleaned"), 20);
+  EXPECT_TRUE(Exists(held_path));
+  EXPECT_FALSE(Exists(drive.PathOf(L"Temp\\free.log")));
+}
+
+TEST(CategoryCleanupTest, RepeatedAndUnknownIdsEachGetAnEntryInRequestOrder) {
+  FixtureDrive drive;
+  AddTreeFile(drive, L"Temp\\a", 30);
+  const CleanupFolders folders = FixtureFolders(drive, false);
+  const EncodableMap reply = PerformCleanup({"drive_temp", "no_such_category", "drive_temp", "Drive_Temp"}, folders);
+  EXPECT_EQ(IntegerField(reply, "bytesCleaned"), 30);
+  EXPECT_EQ(IntegerField(reply, "itemsDeleted"), 1);
+  EXPECT_EQ(IntegerField(reply, "errorsCount"), 0);
+  const auto& breakdown = std::get<EncodableList>(Field(reply, "breakdown"));
+  ASSERT_EQ(breakdown.size(), 4u);
+  struct EntryCase {
+    const char* id;
+    const char* name;
+    int64_t bytes;
+    int64_t items;
+  };
+  const EntryCase expected[] = {
+      {"drive_temp", "Drive Temporary Files", 30, 1},
+      {"no_such_category", "", 0, 0},
+      {"drive_temp", "Drive Temporary Files", 0, 0},
+      {"Drive_Temp", "", 0, 0},
+  };
+  for (size_t index = 0; index < breakdown.size(); ++index) {
+    const auto& entry = std::get<EncodableMap>(breakdown[index]);
+    EXPECT_EQ(entry.size(), 4u);
+    EXPECT_EQ(StringField(entry, "id"), expected[index].id);
+    EXPECT_EQ(StringField(entry, "name"), expected[index].name);
+    EXPECT_EQ(IntegerField(entry, "bytes"), expected[index].bytes);
+    EXPECT_EQ(IntegerField(entry, "itemCount"), expected[index].items);
+  }
+
+  const EncodableMap empty = PerformCleanup({}, folders);
+  EXPECT_EQ(IntegerField(empty, "bytesCleaned"), 0);
+  EXPECT_EQ(IntegerField(empty, "itemsDeleted"), 0);
+  EXPECT_EQ(IntegerField(empty, "errorsCount"), 0);
+  EXPECT_TRUE(std::get<EncodableList>(Field(empty, "breakdown")).empty());
+}
+
+TEST(CategoryCleanupTest, RecycleBinEntryIsNamedForTheDriveKind) {
+  FixtureDrive drive;
+  const std::string letter(1, static_cast<char>(drive.Letter()));
+  struct BinCase {
+    std::string drive_letter;
+    const char* name;
+  };
+  for (const BinCase& test_case : {BinCase{letter, "Drive Recycle Bin"}, BinCase{"", "Windows Recycle Bin"}}) {
+    const auto reply = std::get<EncodableMap>(ValueOf(PerformCleanupOperation({"recycle_bin"}, test_case.drive_letter)));
+    const auto& entry = std::get<EncodableMap>(std::get<EncodableList>(Field(reply, "breakdown"))[0]);
+    EXPECT_EQ(StringField(entry, "name"), test_case.name);
+  }
+}
+
+// A category folder that is itself a link (a cache folder junctioned to the user's documents)
+// is neither measured nor emptied.
+TEST(CategoryLinkTest, ACategoryFolderThatIsALinkIsLeftAlone) {
+  FixtureDrive drive;
+  const CleanupFolders folders = FixtureFolders(drive, true);
+  AddTreeFile(drive, L"Documents\\thesis.docx", 1000);
+  AddTreeFile(drive, L"Documents\\drafts\\draft1.docx", 500);
+  AddTreeFolder(drive, L"Local\\Google\\Chrome\\User Data\\Default");
+  drive.AddUnixSymlink(L"Local\\Google\\Chrome\\User Data\\Default\\Cache", L"Documents");
+  drive.AddUnixSymlink(L"Local\\CrashDumps", L"Documents");
+  const EncodableList records = ScanCleanableCategories(folders);
+  EXPECT_EQ(ScanTotals(records, "chrome_cache").items, 0);
+  EXPECT_EQ(ScanTotals(records, "crash_dumps").items, 0);
+  const EncodableMap reply = PerformCleanup({"chrome_cache", "crash_dumps"}, folders);
+  EXPECT_EQ(IntegerField(reply, "itemsDeleted"), 0);
+  EXPECT_TRUE(Exists(drive.PathOf(L"Documents\\thesis.docx")));
+  EXPECT_TRUE(Exists(drive.PathOf(L"Documents\\drafts\\draft1.docx")));
+}
+
+// Swaps the walked subfolder for a link to the user's documents just before the walk opens it.
+class SwapForLink {
+ public:
+  SwapForLink(const FixtureDrive& drive, std::wstring subfolder_relative)
+      : drive_(drive), subfolder_relative_(std::move(subfolder_relative)) {}
+
+  BeforeDescendHook Hook() {
+    return [this](const std::wstring& subfolder) {
+      if (subfolder != drive_.PathOf(subfolder_relative_) || swapped_) {
+        return;
+      }
+      swapped_ = true;
+      const std::wstring moved = drive_.PathOf(L"Moved");
+      ASSERT_TRUE(MoveFileW(subfolder.c_str(), moved.c_str())) << GetLastError();
+      drive_.AddUnixSymlink(subfolder_relative_, L"Documents");
+    };
+  }
+  bool swapped() const { return swapped_; }
+
+ private:
+  const FixtureDrive& drive_;
+  std::wstring subfolder_relative_;
+  bool swapped_ = false;
+};
+
+TEST(CategoryLinkTest, ASubfolderSwappedForALinkBeforeDescendingIsNotEntered) {
+  enum class Action { kMeasure, kClean };
+  for (Action action : {Action::kMeasure, Action::kClean}) {
+    SCOPED_TRACE(action == Action::kMeasure ? "measure" : "clean");
+    FixtureDrive drive;
+    const CleanupFolders folders = FixtureFolders(drive, false);
+    AddTreeFile(drive, L"Documents\\thesis.docx", 1000);
+    AddTreeFile(drive, L"Documents\\notes\\n.txt", 100);
+    AddTreeFile(drive, L"Temp\\cache\\c.bin", 10);
+    AddTreeFile(drive, L"Temp\\top.bin", 1);
+    SwapForLink swap(drive, L"Temp\\cache");
+    if (action == Action::kMeasure) {
+      const Totals totals = ScanTotals(ScanCleanableCategories(folders, swap.Hook()), "drive_temp");
+      EXPECT_EQ(totals.bytes, 1);
+      EXPECT_EQ(totals.items, 1);
+    } else {
+      const EncodableMap reply = PerformCleanup({"drive_temp"}, folders, swap.Hook());
+      EXPECT_EQ(IntegerField(reply, "bytesCleaned"), 1);
+      EXPECT_EQ(IntegerField(reply, "itemsDeleted"), 1);
+    }
+    EXPECT_TRUE(swap.swapped());
+    EXPECT_TRUE(Exists(drive.PathOf(L"Documents\\thesis.docx")));
+    EXPECT_TRUE(Exists(drive.PathOf(L"Documents\\notes\\n.txt")));
+    EXPECT_TRUE(Exists(drive.PathOf(L"Moved\\c.bin")));
+    EXPECT_TRUE(Exists(drive.PathOf(L"Temp\\cache")));
+  }
+}
+
+// While a folder's contents are walked, the folder cannot be renamed away (and a link put in
+// its place).
+TEST(CategoryLinkTest, AFolderCannotBeRenamedWhileItIsWalked) {
+  FixtureDrive drive;
+  AddTreeFile(drive, L"Cache\\sub\\f.bin", 1);
+  class RenamingVisitor : public TraversalVisitor {
+   public:
+    explicit RenamingVisitor(const FixtureDrive& drive) : drive_(drive) {}
+    void VisitFile(const std::wstring& /*path*/, const WIN32_FIND_DATAW& /*entry*/) override {
+      ++files_;
+      const std::wstring walked = drive_.PathOf(L"Cache\\sub");
+      const std::wstring elsewhere = drive_.PathOf(L"Elsewhere");
+      renamed_ = MoveFileW(walked.c_str(), elsewhere.c_str()) != 0;
+    }
+    void LeaveSubfolder(const std::wstring& /*path*/) override {}
+    int files_ = 0;
+    bool renamed_ = true;
+
+   private:
+    const FixtureDrive& drive_;
+  } visitor(drive);
+  WalkContentItem(drive.PathOf(L"Cache"), Recursion::kRecursive, L"", visitor);
+  EXPECT_EQ(visitor.files_, 1);
+  EXPECT_FALSE(visitor.renamed_);
+  EXPECT_TRUE(Exists(drive.PathOf(L"Cache\\sub\\f.bin")));
+}
+
+// Sets an environment variable of this process for one scope (GetTempPathW reads TMP first).
+class ScopedEnvironmentVariable {
+ public:
+  ScopedEnvironmentVariable(const wchar_t* name, const std::wstring& value) : name_(name) {
+    std::wstring buffer(32768, L'\0');
+    const DWORD length = GetEnvironmentVariableW(name, buffer.data(), static_cast<DWORD>(buffer.size()));
+    if (length > 0 && length < buffer.size()) {
+      previous_ = buffer.substr(0, length);
+    }
+    SetEnvironmentVariableW(name, value.c_str());
+  }
+  ~ScopedEnvironmentVariable() { SetEnvironmentVariableW(name_, previous_ ? previous_->c_str() : nullptr); }
+  ScopedEnvironmentVariable(const ScopedEnvironmentVariable&) = delete;
+  ScopedEnvironmentVariable& operator=(const ScopedEnvironmentVariable&) = delete;
+
+ private:
+  const wchar_t* name_;
+  std::optional<std::wstring> previous_;
+};
+
+std::wstring ParentOf(const std::wstring& path) {
+  return path.substr(0, path.find_last_of(L'\\'));
+}
+
+TEST(CleanupFoldersTest, SystemDriveIsChosenByAnEmptyArgumentOrItsOwnLetter) {
+  const CleanupFolders system = ResolveCleanupFolders("");
+  ASSERT_FALSE(system.windows_directory.empty());
+  EXPECT_TRUE(system.is_system_drive);
+  EXPECT_EQ(system.drive_letter, system.windows_directory[0]);
+  EXPECT_FALSE(system.local_app_data.empty());
+  EXPECT_EQ(system.windows_temp, system.windows_directory + L"\\Temp");
+  const char lower_system = static_cast<char>(system.windows_directory[0] - L'A' + L'a');
+  for (const std::string& argument : {std::string(1, lower_system), std::string(1, lower_system) + ":\\"}) {
+    EXPECT_TRUE(ResolveCleanupFolders(argument).is_system_drive) << argument;
+  }
+  const CleanupFolders other = ResolveCleanupFolders("e:");
+  EXPECT_FALSE(other.is_system_drive);
+  EXPECT_EQ(other.drive_letter, L'E');
+  EXPECT_EQ(other.drive_root, L"E:\\");
+}
+
+// A TMP naming a drive root, the profile or a folder above the user's own folders leaves the
+// user's temporary folder empty, so nothing is measured or deleted for it.
+TEST(CleanupFoldersTest, TemporaryFoldersThatHoldOtherFoldersAreNotUsed) {
+  FixtureDrive drive;
+  const CleanupFolders system = ResolveCleanupFolders("");
+  const std::wstring local = system.local_app_data;
+  struct TempCase {
+    std::wstring tmp;
+    std::wstring expected;  // Empty when the folder must not be used.
+  };
+  const std::vector<TempCase> cases = {
+      {drive.Root(), L""},
+      {drive.PathOf(L"Temp\\..\\"), L""},
+      {drive.PathOf(L"Temp\\.\\..\\.."), L""},
+      {std::wstring(1, drive.Letter()) + L":", L""},
+      {local, L""},
+      {local + L"\\..", L""},
+      {ParentOf(ParentOf(local)), L""},  // The profile.
+      {system.windows_directory, L""},
+      {drive.PathOf(L"Temp\\.\\x\\..\\"), drive.PathOf(L"Temp")},
+      {drive.PathOf(L"Temp."), drive.PathOf(L"Temp")},
+      {local + L"\\Temp\\", local + L"\\Temp"},
+  };
+  for (const TempCase& test_case : cases) {
+    SCOPED_TRACE(WideToUtf8(test_case.tmp));
+    const ScopedEnvironmentVariable tmp(L"TMP", test_case.tmp);
+    const CleanupFolders folders = ResolveCleanupFolders("");
+    EXPECT_EQ(folders.user_temp, test_case.expected);
+  }
+}
+
+// The fixture a TMP of a drive root would have emptied: everything on the drive survives.
+TEST(CleanupFoldersTest, ATemporaryFolderAtADriveRootDeletesNothing) {
+  FixtureDrive drive;
+  AddTreeFile(drive, L"Documents\\thesis.docx", 1000);
+  AddTreeFile(drive, L"photo.jpg", 2000);
+  const ScopedEnvironmentVariable tmp(L"TMP", drive.Root());
+  const auto records = std::get<EncodableList>(ValueOf(ScanCleanableCategoriesOperation("")));
+  const Totals totals = ScanTotals(records, "user_temp");
+  EXPECT_EQ(totals.bytes, 0);
+  EXPECT_EQ(totals.items, 0);
+  const auto reply = std::get<EncodableMap>(ValueOf(PerformCleanupOperation({"user_temp"}, "")));
+  EXPECT_EQ(IntegerField(reply, "itemsDeleted"), 0);
+  EXPECT_TRUE(Exists(drive.PathOf(L"Documents\\thesis.docx")));
+  EXPECT_TRUE(Exists(drive.PathOf(L"photo.jpg")));
+}
+
+// The user's temporary folder and crash dumps of the test prefix itself, through the
+// operations the dispatcher calls.
+TEST(CategoryOperationTest, UserTempAndCrashDumpsOfThePrefixAreMeasuredAndCleaned) {
+  FixtureDrive drive;
+  AddTreeFile(drive, L"TempHere\\one.tmp", 300);
+  AddTreeFile(drive, L"TempHere\\nested\\two.tmp", 200);
+  const ScopedEnvironmentVariable tmp(L"TMP", drive.PathOf(L"TempHere"));
+
+  const CleanupFolders system = ResolveCleanupFolders("");
+  const std::wstring crash_dumps = system.local_app_data + L"\\CrashDumps";
+  const Totals before = ScanTotals(std::get<EncodableList>(ValueOf(ScanCleanableCategoriesOperation(""))), "crash_dumps");
+  CreateDirectoryW(crash_dumps.c_str(), nullptr);
+  const std::wstring dump = crash_dumps + L"\\fixture-category-test.dmp";
+  {
+    const FileHandle file(CreateFileW(dump.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
+                                      nullptr));
+    ASSERT_TRUE(file.IsValid()) << GetLastError();
+    DWORD written = 0;
+    ASSERT_TRUE(WriteFile(file.Get(), "0123456789", 10, &written, nullptr));
+  }
+  const auto records = std::get<EncodableList>(ValueOf(ScanCleanableCategoriesOperation("")));
+  EXPECT_EQ(ScanTotals(records, "user_temp").bytes, 500);
+  EXPECT_EQ(ScanTotals(records, "user_temp").items, 2);
+  EXPECT_EQ(ScanTotals(records, "crash_dumps").bytes, before.bytes + 10);
+  EXPECT_EQ(ScanTotals(records, "crash_dumps").items, before.items + 1);
+
+  const auto reply = std::get<EncodableMap>(ValueOf(PerformCleanupOperation({"user_temp", "crash_dumps"}, "")));
+  EXPECT_EQ(IntegerField(reply, "bytesCleaned"), 500 + before.bytes + 10);
+  EXPECT_EQ(IntegerField(reply, "errorsCount"), 0);
+  EXPECT_FALSE(Exists(dump));
+  EXPECT_TRUE(Exists(crash_dumps));
+  EXPECT_TRUE(Exists(drive.PathOf(L"TempHere")));
+  EXPECT_FALSE(Exists(drive.PathOf(L"TempHere\\nested")));
+}
+
+}  // namespace
+}  // namespace pel_mora
