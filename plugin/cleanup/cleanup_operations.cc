@@ -14,8 +14,4 @@ WorkerReply PerformCleanupOperation(const std::vector<std::string>& /*categories
   return NotImplementedReply{};
 }
 
-WorkerReply RecyclePathsOperation(const std::vector<std::string>& /*paths*/) {
-  return NotImplementedReply{};
-}
-
 }  // namespace pel_mora
