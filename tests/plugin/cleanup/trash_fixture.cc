@@ -67,9 +67,15 @@ size_t TestTrash::EntryCount() const {
 }
 
 std::wstring UniqueName(std::wstring_view stem, std::wstring_view extension) {
+  // Wine reuses small process ids from run to run, and the trash outlives a run; the test run's
+  // temporary folder has a random name of its own ("run.XXXXXX").
+  static const std::wstring run = [] {
+    const std::wstring folder = EnvironmentVariable(L"PELMORA_TEST_TMP");
+    return folder.substr(folder.find_last_of(L'/') + 1);
+  }();
   static std::atomic<unsigned> counter{0};
-  return std::wstring(stem) + L'-' + std::to_wstring(GetCurrentProcessId()) + L'-' + std::to_wstring(counter++) +
-         L'.' + std::wstring(extension);
+  return std::wstring(stem) + L'-' + run + L'-' + std::to_wstring(GetCurrentProcessId()) + L'-' +
+         std::to_wstring(counter++) + L'.' + std::wstring(extension);
 }
 
 bool PathExists(const std::wstring& path) {

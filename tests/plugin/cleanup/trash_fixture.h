@@ -28,7 +28,7 @@ class TestTrash {
 };
 
 // A name that no other test of this run gives a file, so it can be found in the shared trash:
-// "stem-<process>-<counter>.extension".
+// "stem-<run>-<process>-<counter>.extension".
 std::wstring UniqueName(std::wstring_view stem, std::wstring_view extension);
 
 bool PathExists(const std::wstring& path);
