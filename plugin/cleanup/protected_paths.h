@@ -23,11 +23,12 @@ RecycleVerdict CheckRecyclablePath(std::wstring_view full_path, wchar_t windows_
 
 // Decides whether a requested path (already tidied by NormalizePath) can be handed to the shell
 // as exactly one location. The shell's file operations read a NUL as the end of one name and the
-// start of the next, and expand `*`, `?` and the DOS wildcards `<`, `>` and `"` in the last part;
-// a colon after the drive's own names a stream, which can also name a folder
-// ("C:\Windows::$INDEX_ALLOCATION\System32"). None of these can appear in a real file name, so
-// refusing them loses nothing. A device form ("\\?\", "\\.\") must lead to a drive path
-// ("C:\...") or a share ("\\server\..."), not to a raw device, a volume GUID or anything relative.
+// start of the next, and expand `*`, `?` and the DOS wildcards `<`, `>` and `"` in the last part
+// (`|` is refused with them); a colon anywhere but after the drive letter names a stream, which
+// can also name a folder ("C:\Windows::$INDEX_ALLOCATION\System32"). None of these can appear in
+// a real file name, so refusing them loses nothing. A device form ("\\?\", "\\.\") must lead to
+// a drive path ("C:\...") or a share ("\\server\..."), not to a raw device, a volume GUID or
+// anything relative.
 RecycleVerdict CheckRecyclableRequest(std::wstring_view normalized_path);
 
 // Whether the path uses the extended-length form "\\?\", under which ".", ".." and trailing dots
