@@ -14,9 +14,4 @@ WorkerReply PerformCleanupOperation(const std::vector<std::string>& categories, 
   return flutter::EncodableValue(PerformCleanup(categories, ResolveCleanupFolders(drive_letter)));
 }
 
-// Not built yet: answers with the channel's not-implemented reply until it is replaced.
-WorkerReply RecyclePathsOperation(const std::vector<std::string>& /*paths*/) {
-  return NotImplementedReply{};
-}
-
 }  // namespace pel_mora

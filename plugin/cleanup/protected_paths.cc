@@ -43,7 +43,57 @@ bool IsUnderProtectedLocation(std::wstring_view upper_path, wchar_t drive_letter
   return false;
 }
 
+bool HasDevicePrefix(std::wstring_view path) {
+  return StartsWith(path, L"\\\\?\\") || StartsWith(path, L"\\\\.\\");
+}
+
+bool IsAsciiLetter(wchar_t unit) {
+  return (unit >= L'A' && unit <= L'Z') || (unit >= L'a' && unit <= L'z');
+}
+
+bool IsDriveAbsolute(std::wstring_view path) {
+  return path.size() >= 3 && IsAsciiLetter(path[0]) && path[1] == L':' && path[2] == L'\\';
+}
+
+bool IsShare(std::wstring_view path) {
+  return path.size() >= 3 && StartsWith(path, L"\\\\") && path[2] != L'\\';
+}
+
+// Characters that never occur in a file name and that the shell would read as something else.
+bool IsUnsafeUnit(wchar_t unit) {
+  switch (unit) {
+    case L'\0':
+    case L'*':
+    case L'?':
+    case L'<':
+    case L'>':
+    case L'"':
+    case L'|':
+      return true;
+    default:
+      return false;
+  }
+}
+
 }  // namespace
+
+RecycleVerdict CheckRecyclableRequest(std::wstring_view normalized_path) {
+  const std::wstring plain = WithoutDevicePrefix(normalized_path);
+  if (HasDevicePrefix(normalized_path) && !IsDriveAbsolute(plain) && !IsShare(plain)) {
+    return RecycleVerdict::kRefused;
+  }
+  for (size_t index = 0; index < plain.size(); ++index) {
+    const wchar_t unit = plain[index];
+    if (IsUnsafeUnit(unit)) return RecycleVerdict::kRefused;
+    // Only a drive letter's own colon, at index 1, is part of a path.
+    if (unit == L':' && index != 1) return RecycleVerdict::kRefused;
+  }
+  return RecycleVerdict::kAllowed;
+}
+
+bool IsLiteralPathForm(std::wstring_view normalized_path) {
+  return StartsWith(normalized_path, L"\\\\?\\");
+}
 
 std::wstring WithoutDevicePrefix(std::wstring_view path) {
   std::wstring tidied = NormalizePath(path);

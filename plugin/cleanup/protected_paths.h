@@ -21,4 +21,18 @@ std::wstring WithoutDevicePrefix(std::wstring_view path);
 // separator boundary on purpose: "C:\Boot.ini" is refused along with "C:\Boot".
 RecycleVerdict CheckRecyclablePath(std::wstring_view full_path, wchar_t windows_drive_letter);
 
+// Decides whether a requested path (already tidied by NormalizePath) can be handed to the shell
+// as exactly one location. The shell's file operations read a NUL as the end of one name and the
+// start of the next, and expand `*`, `?` and the DOS wildcards `<`, `>` and `"` in the last part
+// (`|` is refused with them); a colon anywhere but after the drive letter names a stream, which
+// can also name a folder ("C:\Windows::$INDEX_ALLOCATION\System32"). None of these can appear in
+// a real file name, so refusing them loses nothing. A device form ("\\?\", "\\.\") must lead to
+// a drive path ("C:\...") or a share ("\\server\..."), not to a raw device, a volume GUID or
+// anything relative.
+RecycleVerdict CheckRecyclableRequest(std::wstring_view normalized_path);
+
+// Whether the path uses the extended-length form "\\?\", under which ".", ".." and trailing dots
+// and spaces are literal parts of a name rather than instructions to the path parser.
+bool IsLiteralPathForm(std::wstring_view normalized_path);
+
 }  // namespace pel_mora

@@ -422,6 +422,27 @@ TEST_F(RealHostTest, InterruptDuringAScanCancelsItAndShowsThePartialResult) {
   EXPECT_LT(counted, kLargeFileCount) << outcome;
 }
 
+TEST_F(RealHostTest, RecycleMovesAFileIntoTheClientsTrashAndBinEmptiesIt) {
+  // The Recycle Bin of the host under Wine is the XDG trash of the client's Wine settings, which
+  // this tree keeps below itself.
+  const fs::path trash_files = fs::path(kWineRoot) / "home" / ".local" / "share" / "Trash" / "files";
+  const std::string name = "recycled-" + folder_->filename().string() + ".txt";
+  const fs::path file = *folder_ / name;
+  WriteFile(file, 1234);
+
+  const Outcome recycled = Run({"recycle", file.string(), "C:\\"});
+  EXPECT_EQ(recycled.exit_code, 1) << recycled;
+  EXPECT_EQ(recycled.out, "Recycled  1 path\nFailed    1 path\nFreed     1.2 KiB\n") << recycled;
+  EXPECT_THAT(recycled.err, HasSubstr("1 path not recycled")) << recycled;
+  EXPECT_FALSE(fs::exists(file));
+  EXPECT_TRUE(fs::exists(trash_files / name));
+
+  const Outcome emptied = Run({"bin", "--empty", "--yes"});
+  EXPECT_EQ(emptied.exit_code, 0) << emptied;
+  EXPECT_THAT(emptied.out, HasSubstr("Recycle Bin: 0 items, 0 B")) << emptied;
+  EXPECT_FALSE(fs::exists(trash_files / name));
+}
+
 TEST_F(RealHostTest, BadCommandLinesAndAMissingHostFailWithStatusTwo) {
   const fs::path missing_host = *folder_ / "nowhere" / "pelmora.exe";
   struct Case {

@@ -72,6 +72,63 @@ INSTANTIATE_TEST_SUITE_P(
         GuardCase{L"E:\\Windows\\System32", L'D', kAllowed},
         GuardCase{L"D:\\Games\\save.dat", L'D', kAllowed}));
 
+struct RequestCase {
+  std::wstring path;
+  RecycleVerdict expected;
+};
+
+void PrintTo(const RequestCase& request_case, std::ostream* stream) {
+  *stream << "request of " << request_case.path.size() << " units";
+}
+
+class RecycleRequestTest : public ::testing::TestWithParam<RequestCase> {};
+
+TEST_P(RecycleRequestTest, RefusesWhatTheShellWouldReadAsSomethingElse) {
+  EXPECT_EQ(CheckRecyclableRequest(GetParam().path), GetParam().expected)
+      << std::string(GetParam().path.begin(), GetParam().path.end());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Requests, RecycleRequestTest,
+    ::testing::Values(
+        RequestCase{L"C:\\Users\\me\\old.txt", kAllowed},
+        RequestCase{L"C:\\Users\\me\\a name with spaces.tar.gz", kAllowed},
+        RequestCase{L"\\\\server\\share\\file.txt", kAllowed},
+        RequestCase{L"\\\\?\\C:\\Users\\me\\old.txt", kAllowed},
+        RequestCase{L"\\\\.\\C:\\Users\\me\\old.txt", kAllowed},
+        RequestCase{L"\\\\?\\UNC\\server\\share\\file.txt", kAllowed},
+        // Relative names are resolved against the current folder before the guard, like the shell.
+        RequestCase{L"notes.txt", kAllowed},
+        // The shell would expand these into every matching name of the folder.
+        RequestCase{L"C:\\*", kRefused},
+        RequestCase{L"C:\\Windows\\Sys*", kRefused},
+        RequestCase{L"C:\\Users\\me\\?.txt", kRefused},
+        RequestCase{L"C:\\Users\\me\\<.txt", kRefused},
+        RequestCase{L"C:\\Users\\me\\a>b", kRefused},
+        RequestCase{L"C:\\Users\\me\\a\"b", kRefused},
+        RequestCase{L"C:\\Users\\me\\a|b", kRefused},
+        RequestCase{L"\\\\?\\C:\\Windows\\Sys*", kRefused},
+        // A NUL would end this name and start a second one in the shell's list.
+        RequestCase{std::wstring(L"C:\\Users\\me\\a.txt\0C:\\Windows\\System32", 37), kRefused},
+        // Streams, including the one that names a folder itself.
+        RequestCase{L"C:\\Windows::$INDEX_ALLOCATION\\System32", kRefused},
+        RequestCase{L"C:\\Users\\me\\a.txt:hidden", kRefused},
+        // Device forms that lead to no drive path or share.
+        RequestCase{L"\\\\.\\PhysicalDrive0", kRefused},
+        RequestCase{L"\\\\?\\Volume{0b1c2d3e-0000-0000-0000-000000000000}\\Windows", kRefused},
+        RequestCase{L"\\\\?\\GLOBALROOT\\Device\\HarddiskVolume1\\Windows", kRefused},
+        RequestCase{L"\\\\.\\UNC\\server\\share", kRefused},
+        RequestCase{L"\\\\?\\C:relative", kRefused},
+        RequestCase{L"\\\\?\\C:", kRefused}));
+
+TEST(LiteralPathFormTest, OnlyTheExtendedLengthFormIsLiteral) {
+  EXPECT_TRUE(IsLiteralPathForm(L"\\\\?\\C:\\a."));
+  EXPECT_TRUE(IsLiteralPathForm(L"\\\\?\\UNC\\server\\share"));
+  EXPECT_FALSE(IsLiteralPathForm(L"\\\\.\\C:\\a"));
+  EXPECT_FALSE(IsLiteralPathForm(L"C:\\a."));
+  EXPECT_FALSE(IsLiteralPathForm(L"\\\\server\\share"));
+}
+
 TEST(WithoutDevicePrefixTest, GivesThePlainForm) {
   EXPECT_EQ(WithoutDevicePrefix(L"\\\\?\\C:\\a\\b"), L"C:\\a\\b");
   EXPECT_EQ(WithoutDevicePrefix(L"\\\\.\\C:\\a"), L"C:\\a");

@@ -1,0 +1,248 @@
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <string>
+#include <variant>
+#include <vector>
+
+#include "plugin/cleanup/path_recycling.h"
+#include "plugin/file_handle.h"
+#include "plugin/operations.h"
+#include "plugin/string_conversion.h"
+#include "tests/plugin/cleanup/trash_fixture.h"
+#include "tests/support/fixture_drive.h"
+
+namespace pel_mora {
+namespace {
+
+using test_support::FixtureDrive;
+using test_support::PathExists;
+using test_support::TestTrash;
+using test_support::UniqueName;
+
+void ExpectTally(const RecycleTally& tally, uint64_t success, uint64_t failed, uint64_t freed) {
+  EXPECT_EQ(tally.success_count, success);
+  EXPECT_EQ(tally.failed_count, failed);
+  EXPECT_EQ(tally.freed_bytes, freed);
+}
+
+std::string Utf8(const std::wstring& text) { return WideToUtf8(text); }
+
+// A fixture drive that stands in for the drive holding Windows, with a file in its System32, a
+// file in its "System Volume Information" and two ordinary files.
+class RecyclingTest : public ::testing::Test {
+ protected:
+  RecyclingTest()
+      : first_(UniqueName(L"first", L"txt")),
+        second_(UniqueName(L"second", L"txt")),
+        system_file_(L"Windows\\System32\\" + UniqueName(L"kernel", L"dll")) {
+    drive_.AddFolder(L"Keep");
+    drive_.AddFile(L"Keep\\" + first_, 1000);
+    drive_.AddFile(L"Keep\\" + second_, 234);
+    drive_.AddFolder(L"Windows");
+    drive_.AddFolder(L"Windows\\System32");
+    drive_.AddFile(system_file_, 50);
+    drive_.AddFolder(L"System Volume Information");
+    drive_.AddFile(L"System Volume Information\\index.dat", 70);
+  }
+
+  wchar_t WindowsDrive() const { return drive_.Letter(); }
+  std::wstring First() const { return drive_.PathOf(L"Keep\\" + first_); }
+  std::wstring Second() const { return drive_.PathOf(L"Keep\\" + second_); }
+  std::wstring SystemFile() const { return drive_.PathOf(system_file_); }
+
+  void ExpectFixtureUntouched() const {
+    EXPECT_TRUE(PathExists(First()));
+    EXPECT_TRUE(PathExists(Second()));
+    EXPECT_TRUE(PathExists(SystemFile()));
+    EXPECT_TRUE(PathExists(drive_.PathOf(L"System Volume Information\\index.dat")));
+  }
+
+  TestTrash trash_;
+  FixtureDrive drive_;
+  std::wstring first_;
+  std::wstring second_;
+  std::wstring system_file_;
+};
+
+TEST_F(RecyclingTest, RecyclesEachPathOnItsOwnAndCountsThem) {
+  const RecycleTally tally =
+      RecyclePaths({Utf8(First()), Utf8(SystemFile()), Utf8(Second())}, WindowsDrive());
+
+  ExpectTally(tally, 2, 1, 1234);
+  EXPECT_FALSE(PathExists(First()));
+  EXPECT_FALSE(PathExists(Second()));
+  EXPECT_TRUE(trash_.Holds(first_));
+  EXPECT_TRUE(trash_.Holds(second_));
+  EXPECT_TRUE(PathExists(SystemFile()));
+}
+
+TEST_F(RecyclingTest, EmptyMissingAndEmptyListsCountWithoutTouchingAnything) {
+  ExpectTally(RecyclePaths({}, WindowsDrive()), 0, 0, 0);
+  ExpectTally(RecyclePaths({"", Utf8(drive_.PathOf(L"Keep\\missing.txt"))}, WindowsDrive()), 0, 2, 0);
+  // Not UTF-8: the conversion gives an empty path.
+  ExpectTally(RecyclePaths({"\xC3"}, WindowsDrive()), 0, 1, 0);
+  ExpectFixtureUntouched();
+}
+
+TEST_F(RecyclingTest, AFolderFreesOnlyTheSizeOfItsOwnEntry) {
+  const std::wstring folder_name = UniqueName(L"folder", L"d");
+  drive_.AddFolder(folder_name);
+  drive_.AddFile(folder_name + L"\\content.bin", 5000);
+  WIN32_FILE_ATTRIBUTE_DATA data{};
+  ASSERT_TRUE(GetFileAttributesExW(drive_.PathOf(folder_name).c_str(), GetFileExInfoStandard, &data));
+  const uint64_t entry_size = (static_cast<uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+  ASSERT_NE(entry_size, 5000u);
+
+  ExpectTally(RecyclePaths({Utf8(drive_.PathOf(folder_name))}, WindowsDrive()), 1, 0, entry_size);
+  EXPECT_FALSE(PathExists(drive_.PathOf(folder_name)));
+  EXPECT_TRUE(PathExists(trash_.FilesFolder() + L'\\' + folder_name + L"\\content.bin"));
+}
+
+TEST_F(RecyclingTest, SystemLocationsOfAnotherDriveAreOrdinaryFoldersWhenWindowsIsOnC) {
+  ExpectTally(RecyclePaths({Utf8(SystemFile())}, L'C'), 1, 0, 50);
+  EXPECT_FALSE(PathExists(SystemFile()));
+}
+
+TEST_F(RecyclingTest, AFileHeldWithoutDeleteSharingStaysAndCountsAsFailed) {
+  FileHandle held(CreateFileW(First().c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                              OPEN_EXISTING, 0, nullptr));
+  ASSERT_TRUE(held.IsValid());
+  ExpectTally(RecyclePaths({Utf8(First()), Utf8(Second())}, WindowsDrive()), 1, 1, 234);
+  EXPECT_TRUE(PathExists(First()));
+}
+
+TEST_F(RecyclingTest, AShortNameIsJudgedByItsLongName) {
+  const std::wstring long_path = drive_.PathOf(L"System Volume Information\\index.dat");
+  wchar_t short_path[MAX_PATH] = {};
+  ASSERT_NE(GetShortPathNameW(long_path.c_str(), short_path, MAX_PATH), 0u);
+  ASSERT_EQ(std::wstring(short_path).find(L"System Volume"), std::wstring::npos)
+      << "no short name to test with: " << Utf8(short_path);
+
+  ExpectTally(RecyclePaths({Utf8(short_path)}, WindowsDrive()), 0, 1, 0);
+  ExpectFixtureUntouched();
+}
+
+// A request as a template: "{R}" stands for the fixture's root ("T:\"), "{L}" for its letter,
+// "{F}" and "{S}" for the names of the two ordinary files, "{K}" for the System32 file's name.
+struct RequestCase {
+  const wchar_t* name;
+  std::wstring request;
+};
+
+void PrintTo(const RequestCase& request_case, std::ostream* stream) {
+  *stream << WideToUtf8(request_case.name);
+}
+
+std::wstring Expand(std::wstring text, const std::vector<std::pair<std::wstring, std::wstring>>& replacements) {
+  for (const auto& [placeholder, value] : replacements) {
+    for (size_t at = text.find(placeholder); at != std::wstring::npos; at = text.find(placeholder, at + value.size())) {
+      text.replace(at, placeholder.size(), value);
+    }
+  }
+  return text;
+}
+
+class RefusedRequestTest : public RecyclingTest, public ::testing::WithParamInterface<RequestCase> {
+ protected:
+  std::string Request() const {
+    const std::wstring kernel = system_file_.substr(system_file_.find_last_of(L'\\') + 1);
+    return Utf8(Expand(GetParam().request, {{L"{R}", drive_.Root()},
+                                            {L"{L}", std::wstring(1, drive_.Letter())},
+                                            {L"{F}", first_},
+                                            {L"{S}", second_},
+                                            {L"{K}", kernel}}));
+  }
+};
+
+TEST_P(RefusedRequestTest, CountsAFailureAndTouchesNothing) {
+  const size_t entries_before = trash_.EntryCount();
+  ExpectTally(RecyclePaths({Request()}, WindowsDrive()), 0, 1, 0);
+  ExpectFixtureUntouched();
+  EXPECT_EQ(trash_.EntryCount(), entries_before);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Requests, RefusedRequestTest,
+    ::testing::Values(
+        RequestCase{L"Plain", L"{R}Windows\\System32\\{K}"},
+        RequestCase{L"LowerCaseForwardSlashes", L"{L}:/windows/system32/{K}"},
+        RequestCase{L"TheFolderItself", L"{R}Windows\\System32"},
+        RequestCase{L"DotDotBackIntoSystem32", L"{R}Windows\\..\\Windows\\System32\\{K}"},
+        RequestCase{L"DotDotFromAnOrdinaryFolder", L"{R}Keep\\..\\Windows\\System32"},
+        RequestCase{L"SingleDot", L"{R}Windows\\System32\\.\\{K}"},
+        RequestCase{L"TrailingDot", L"{R}Windows\\System32\\{K}."},
+        RequestCase{L"TrailingSpaces", L"{R}Windows\\System32  \\{K}"},
+        RequestCase{L"ExtendedLength", L"\\\\?\\{R}Windows\\System32\\{K}"},
+        RequestCase{L"DeviceFormWithDotDot", L"\\\\.\\{R}Windows\\..\\Windows\\System32\\{K}"},
+        RequestCase{L"DeviceFormWithForwardSlashes", L"//?/{L}:/windows/system32/{K}"},
+        RequestCase{L"Root", L"{R}"},
+        RequestCase{L"RootThroughDotDot", L"{R}Keep\\.."},
+        RequestCase{L"BareDrive", L"{L}:"},
+        RequestCase{L"DriveRelativeDot", L"{L}:."},
+        RequestCase{L"DriveRelativeDotDot", L"{L}:Keep\\.."},
+        RequestCase{L"ExtendedLengthRoot", L"\\\\?\\{R}"},
+        RequestCase{L"Wildcard", L"{R}Keep\\*"},
+        RequestCase{L"SingleCharacterWildcard", L"{R}Keep\\{F}?"},
+        RequestCase{L"DosWildcard", L"{R}Keep\\<"},
+        RequestCase{L"WildcardIntoSystem32", L"{R}Windows\\Sys*"},
+        RequestCase{L"TwoNamesInOne", L"{R}Keep\\{F}" + std::wstring(1, L'\0') + L"{R}Keep\\{S}"},
+        RequestCase{L"Stream", L"{R}Keep\\{F}:stream"},
+        RequestCase{L"FolderStream", L"{R}Windows::$INDEX_ALLOCATION\\System32\\{K}"},
+        // Under "\\?\" the trailing dot is part of the name: the file asked for does not exist,
+        // and the shell must not be handed the existing file without the dot instead.
+        RequestCase{L"ExtendedLengthNameWithTrailingDot", L"\\\\?\\{R}Keep\\{F}."},
+        RequestCase{L"ExtendedLengthDotDot", L"\\\\?\\{R}Keep\\..\\Keep\\{F}"},
+        RequestCase{L"Missing", L"{R}Keep\\missing.txt"}),
+    [](const ::testing::TestParamInfo<RequestCase>& info) { return WideToUtf8(info.param.name); });
+
+class CanonicalRequestTest : public RefusedRequestTest {};
+
+TEST_P(CanonicalRequestTest, RecyclesTheFileTheRequestNames) {
+  ExpectTally(RecyclePaths({Request()}, WindowsDrive()), 1, 0, 1000);
+  EXPECT_FALSE(PathExists(First()));
+  EXPECT_TRUE(trash_.Holds(first_));
+  EXPECT_TRUE(PathExists(Second()));
+  EXPECT_TRUE(PathExists(SystemFile()));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Requests, CanonicalRequestTest,
+    ::testing::Values(RequestCase{L"Plain", L"{R}Keep\\{F}"},
+                      RequestCase{L"DotDot", L"{R}Windows\\..\\Keep\\{F}"},
+                      RequestCase{L"TrailingDot", L"{R}Keep\\{F}."},
+                      RequestCase{L"ExtendedLength", L"\\\\?\\{R}Keep\\{F}"},
+                      RequestCase{L"DeviceForm", L"\\\\.\\{R}Keep\\.\\{F}"},
+                      RequestCase{L"DoubledAndForwardSlashes", L"{L}://Keep//{F}"}),
+    [](const ::testing::TestParamInfo<RequestCase>& info) { return WideToUtf8(info.param.name); });
+
+TEST(RecyclePathsOperationTest, RepliesTheThreeCountersAs64BitIntegers) {
+  TestTrash trash;
+  FixtureDrive drive;
+  const std::wstring name = UniqueName(L"report", L"txt");
+  drive.AddFile(name, 4321);
+
+  const WorkerReply reply = RecyclePathsOperation({Utf8(drive.PathOf(name)), Utf8(drive.Root())});
+
+  const auto* value = std::get_if<flutter::EncodableValue>(&reply);
+  ASSERT_NE(value, nullptr);
+  const auto* map = std::get_if<flutter::EncodableMap>(value);
+  ASSERT_NE(map, nullptr);
+  EXPECT_EQ(*map, (flutter::EncodableMap{
+                      {flutter::EncodableValue("successCount"), flutter::EncodableValue(int64_t{1})},
+                      {flutter::EncodableValue("failedCount"), flutter::EncodableValue(int64_t{1})},
+                      {flutter::EncodableValue("freedBytes"), flutter::EncodableValue(int64_t{4321})},
+                  }));
+  EXPECT_TRUE(trash.Holds(name));
+}
+
+TEST(WindowsDriveLetterTest, NamesTheDriveOfTheWindowsDirectory) {
+  wchar_t directory[MAX_PATH + 1] = {};
+  ASSERT_GT(GetWindowsDirectoryW(directory, MAX_PATH + 1), 2u);
+  EXPECT_EQ(WindowsDriveLetter(), static_cast<wchar_t>(std::towupper(directory[0])));
+}
+
+}  // namespace
+}  // namespace pel_mora
