@@ -1,12 +1,10 @@
+#include "plugin/duplicates/duplicate_finder.h"
 #include "plugin/operations.h"
-
-// Not built yet: these answer with the channel's not-implemented reply until this family's
-// operations replace them.
 
 namespace pel_mora {
 
-WorkerReply StartDuplicateScanOperation(const std::wstring& /*root_path*/) {
-  return NotImplementedReply{};
+WorkerReply StartDuplicateScanOperation(const std::wstring& root_path) {
+  return flutter::EncodableValue(FindDuplicates(root_path));
 }
 
 }  // namespace pel_mora

@@ -14,6 +14,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstring>
@@ -368,6 +369,31 @@ TEST_F(RealHostTest, ScanOfTheFixturePrintsItsTotalsAndLargestEntries) {
             "       10 B  T:\\.hidden\n"
             "        0 B  T:\\zero.bin\n")
       << outcome;
+}
+
+// A Linux folder goes to the host by its Wine name; the copies are found through the real
+// walk and the system's SHA-256, and a file of the same size with other content is not one.
+TEST_F(RealHostTest, DupesFindsTheCopiesBelowALinuxFolder) {
+  const fs::path root = *folder_ / "dupes";
+  fs::create_directories(root / "nested");
+  WriteFile(root / "first.bin", 1000);
+  WriteFile(root / "nested" / "second.bin", 1000);
+  {
+    std::ofstream other(root / "other.bin", std::ios::binary);
+    other << std::string(1000, 'y');
+  }
+  std::string wine_root = "Z:" + root.string();
+  std::replace(wine_root.begin(), wine_root.end(), '/', '\\');
+
+  const Outcome outcome = Run({"dupes", root.string()});
+  ASSERT_EQ(outcome.exit_code, 0) << outcome;
+  EXPECT_THAT(outcome.out, StartsWith("1 group of identical files below " + wine_root + " (2 files)\n\n"
+                                      "1000 B wasted: 2 copies of 1000 B\n")) << outcome;
+  EXPECT_THAT(outcome.out, HasSubstr("  " + wine_root + "\\first.bin\n")) << outcome;
+  EXPECT_THAT(outcome.out, HasSubstr("  " + wine_root + "\\nested\\second.bin\n")) << outcome;
+  EXPECT_THAT(outcome.out, ::testing::EndsWith("\nCould be freed by keeping one copy of each: 1000 B (1,000 bytes)\n"))
+      << outcome;
+  EXPECT_THAT(outcome.err, IsEmpty());
 }
 
 TEST_F(RealHostTest, ScanWithReportWritesAPageOfTheFixture) {

@@ -1,0 +1,106 @@
+#include "plugin/duplicates/duplicate_finder.h"
+
+#include <windows.h>
+
+#include <cstdint>
+#include <utility>
+
+#include "plugin/find_handle.h"
+#include "plugin/string_conversion.h"
+
+namespace pel_mora {
+namespace {
+
+using flutter::EncodableList;
+using flutter::EncodableMap;
+using flutter::EncodableValue;
+
+// The root has depth 0; folders down to this depth are listed.
+constexpr int kMaximumDepth = 32;
+// Seconds between 1601-01-01 (the start of a Windows file time) and 1970-01-01.
+constexpr int64_t kUnixEpochInFileTimeSeconds = 11'644'473'600;
+
+bool IsDotOrDotDot(const wchar_t* name) {
+  return name[0] == L'.' && (name[1] == L'\0' || (name[1] == L'.' && name[2] == L'\0'));
+}
+
+int64_t LastWriteSeconds(const FILETIME& time) {
+  const uint64_t ticks = (static_cast<uint64_t>(time.dwHighDateTime) << 32) | time.dwLowDateTime;
+  return static_cast<int64_t>(ticks / 10'000'000) - kUnixEpochInFileTimeSeconds;
+}
+
+EncodableValue MakeGroup(const DuplicateGroup& group, const std::vector<FileEntry>& entries) {
+  const auto count = static_cast<int64_t>(group.members.size());
+  const auto file_size = static_cast<int64_t>(group.file_size);
+  EncodableList paths;
+  EncodableList dates;
+  paths.reserve(group.members.size());
+  dates.reserve(group.members.size());
+  for (const size_t member : group.members) {
+    paths.emplace_back(WideToUtf8(entries[member].path));
+    dates.emplace_back(entries[member].modified);
+  }
+  return EncodableValue(EncodableMap{
+      {EncodableValue("hash"), EncodableValue(DigestToHex(group.content_digest))},
+      {EncodableValue("fileSize"), EncodableValue(file_size)},
+      {EncodableValue("wastedBytes"), EncodableValue((count - 1) * file_size)},
+      {EncodableValue("count"), EncodableValue(count)},
+      {EncodableValue("paths"), EncodableValue(std::move(paths))},
+      {EncodableValue("dates"), EncodableValue(std::move(dates))},
+  });
+}
+
+}  // namespace
+
+void CollectFiles(const std::wstring& folder, int depth, std::vector<FileEntry>& entries) {
+  if (folder.empty() || depth > kMaximumDepth) {
+    return;
+  }
+  std::wstring prefix = folder;
+  if (prefix.back() != L'\\' && prefix.back() != L'/') {
+    prefix += L'\\';
+  }
+  WIN32_FIND_DATAW item;
+  // The basic information level skips the short 8.3 names, and the large fetch asks for bigger
+  // directory reads per call; neither changes what is listed.
+  const FindHandle listing(FindFirstFileExW((prefix + L'*').c_str(), FindExInfoBasic, &item, FindExSearchNameMatch,
+                                            nullptr, FIND_FIRST_EX_LARGE_FETCH));
+  if (!listing.IsValid()) {
+    return;
+  }
+  do {
+    if (IsDotOrDotDot(item.cFileName) || IsSkippedEntryName(item.cFileName)) {
+      continue;
+    }
+    // Symbolic links, junctions and mount points, to files and folders alike, are not followed:
+    // their content lives elsewhere, possibly inside this very tree.
+    if ((item.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
+      continue;
+    }
+    if ((item.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+      // Depth first: the subfolder is walked before the next item of this folder is read.
+      CollectFiles(prefix + item.cFileName, depth + 1, entries);
+      continue;
+    }
+    const uint64_t size = (static_cast<uint64_t>(item.nFileSizeHigh) << 32) + item.nFileSizeLow;
+    if (size >= kMinimumCandidateSize) {
+      entries.push_back(FileEntry{prefix + item.cFileName, size, LastWriteSeconds(item.ftLastWriteTime)});
+    }
+  } while (FindNextFileW(listing.Get(), &item));
+}
+
+EncodableList FindDuplicates(const std::wstring& root, const DuplicateScanOptions& options) {
+  std::vector<FileEntry> entries;
+  CollectFiles(root, 0, entries);
+  FileReadObserver* observer = options.read_observer;
+  const std::vector<DuplicateGroup> groups =
+      GroupDuplicates(entries, [observer] { return MakeSha256FileDigester(observer); }, options.thread_count);
+  EncodableList reply;
+  reply.reserve(groups.size());
+  for (const DuplicateGroup& group : groups) {
+    reply.push_back(MakeGroup(group, entries));
+  }
+  return reply;
+}
+
+}  // namespace pel_mora
