@@ -26,6 +26,7 @@ packages=(
   wine wine64
   util-linux procps
   chromium
+  openssl osslsigncode
 )
 missing=()
 for package in "${packages[@]}"; do

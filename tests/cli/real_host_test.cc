@@ -320,6 +320,34 @@ TEST_F(RealHostTest, CallPrintsRepliesErrorsAndNotImplemented) {
   }
 }
 
+TEST_F(RealHostTest, SecretsOutliveTheHostThatStoredThemAndVerifyRejectsAnUnsignedFile) {
+  // Each command starts and closes a host of its own, so the value travels between processes.
+  const std::string key = "cli-real-host-test/token";
+  struct Step {
+    std::vector<std::string> arguments;
+    int exit_code;
+    const char* out;
+    const char* err;
+  };
+  const Step steps[] = {
+      {{"secret", "set", key, "v\xC3\xA4lue"}, 0, "Stored the secret cli-real-host-test/token\n", ""},
+      {{"secret", "get", key}, 0, "v\xC3\xA4lue\n", ""},
+      {{"secret", "rm", "--yes", key}, 0, "Removed the secret cli-real-host-test/token\n", ""},
+      {{"secret", "get", key}, 1, "", "pelmora-cli: no secret stored under cli-real-host-test/token\n"},
+  };
+  for (const Step& step : steps) {
+    const Outcome outcome = Run(step.arguments);
+    EXPECT_EQ(outcome.exit_code, step.exit_code) << outcome;
+    EXPECT_EQ(outcome.out, step.out) << outcome;
+    EXPECT_EQ(outcome.err, step.err) << outcome;
+  }
+
+  const fs::path unsigned_file = *folder_ / "known" / "notes.txt";
+  const Outcome verified = Run({"verify", unsigned_file.string()});
+  EXPECT_EQ(verified.exit_code, 1) << verified;
+  EXPECT_THAT(verified.out, HasSubstr(": no valid signature")) << verified;
+}
+
 TEST_F(RealHostTest, DrivesListsTheMappedFixture) {
   const Outcome outcome = Run({"drives"});
   EXPECT_EQ(outcome.exit_code, 0) << outcome;
