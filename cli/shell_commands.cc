@@ -1,6 +1,7 @@
 // verify, open, reveal, pick and secret: the shell actions, the signature check and the
 // protected key store, one method call each.
 
+#include <iostream>
 #include <iterator>
 #include <optional>
 #include <string>
@@ -8,6 +9,7 @@
 #include "cli/command_support.h"
 #include "cli/command_table.h"
 #include "cli/hidden_input.h"
+#include "cli/host_platform.h"
 #include "cli/json.h"
 
 namespace pel_mora::cli {
@@ -112,7 +114,7 @@ SessionCommand PrepareReveal(const CliOptions& options, const CliEnvironment& en
 SessionCommand PreparePick(const CliOptions& options, const CliEnvironment& environment) {
   RequireOperandCount(options, 0, 0, "pick");
   return [&options, &environment](HostSession& session) -> int {
-    *environment.err << "Waiting for a folder to be chosen in the host's dialog...\n";
+    *environment.err << "Waiting for a folder to be chosen in the host's dialog (Ctrl-C gives up)...\n";
     const Reply reply = session.Call("pickFolder", nullptr);
     if (const int status = ReportUnsuccessfulReply(*environment.err, "pickFolder", reply); status != kExitSuccess) {
       return status;
@@ -147,12 +149,23 @@ std::string ReadSecretValue(const CliEnvironment& environment, const std::string
   std::string value;
   if (environment.in_is_terminal) {
     *environment.err << "Value for " << key << " (not shown): " << std::flush;
+    bool read = false;
     {
-      const HiddenTerminalInput hidden;
-      std::getline(*environment.in, value);
+      // Only the process's own standard input has a terminal whose echo can be turned off.
+      std::optional<HiddenTerminalInput> hidden;
+      if (environment.in == &std::cin) {
+        hidden.emplace();
+      }
+      read = static_cast<bool>(std::getline(*environment.in, value));
     }
     // The Enter that ended the line was not echoed either.
     *environment.err << '\n';
+    if (environment.interrupt_count && environment.interrupt_count() > 0) {
+      throw InterruptedError();
+    }
+    if (!read) {
+      throw UsageError("no value was typed for " + key + " (end of input)");
+    }
   } else {
     value.assign(std::istreambuf_iterator<char>(*environment.in), std::istreambuf_iterator<char>());
   }

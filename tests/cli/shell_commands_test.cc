@@ -4,6 +4,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -55,7 +56,8 @@ EncodableValue Map(std::initializer_list<std::pair<const char*, std::string>> en
 class ShellCommandsTest : public ::testing::Test {
  protected:
   // Runs the client against the fake host with `input` as standard input.
-  Outcome Run(std::vector<std::string> arguments, const std::string& input = "", bool input_is_terminal = false) {
+  Outcome Run(std::vector<std::string> arguments, const std::string& input = "", bool input_is_terminal = false,
+              std::function<unsigned()> interrupt_count = nullptr) {
     arguments.insert(arguments.begin(), {"--port", std::to_string(host_.port())});
     std::istringstream in(input);
     std::ostringstream out;
@@ -65,6 +67,7 @@ class ShellCommandsTest : public ::testing::Test {
     environment.in_is_terminal = input_is_terminal;
     environment.out = &out;
     environment.err = &err;
+    environment.interrupt_count = std::move(interrupt_count);
     const int status = RunCli(arguments, environment);
     return {status, out.str(), err.str()};
   }
@@ -221,6 +224,19 @@ TEST_F(ShellCommandsTest, SecretTypedAtATerminalIsPromptedForAndNeverPrinted) {
   EXPECT_THAT(outcome.err, HasSubstr("Value for api token (not shown): "));
   EXPECT_THAT(outcome.err, Not(HasSubstr("typed-secret")));
   EXPECT_THAT(outcome.out, Not(HasSubstr("typed-secret")));
+}
+
+TEST_F(ShellCommandsTest, SecretPromptEndedWithoutAValueStoresNothing) {
+  Reply("secureWrite", Success(EncodableValue(true)));
+  const Outcome outcome = Run({"secret", "set", "api token"}, "", true);
+  EXPECT_EQ(outcome.status, kExitUsage);
+  EXPECT_THAT(outcome.err, HasSubstr("no value was typed for api token"));
+  EXPECT_THAT(host_.calls(), IsEmpty());
+
+  // Ctrl-C while typing: the line that Enter then ends is not stored either.
+  const Outcome interrupted = Run({"secret", "set", "api token"}, "half typed\n", true, [] { return 1u; });
+  EXPECT_EQ(interrupted.status, kExitInterrupted);
+  EXPECT_THAT(host_.calls(), IsEmpty());
 }
 
 TEST_F(ShellCommandsTest, SecretSetThatTheHostRefusesFails) {
