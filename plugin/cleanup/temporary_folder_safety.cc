@@ -99,11 +99,29 @@ bool IsSameOrBelow(const SplitPath& candidate, const SplitPath& folder) {
   return candidate.rest.size() == folder.rest.size() || candidate.rest[folder.rest.size()] == L'\\';
 }
 
+// GetFullPathNameW resolves "." and ".." and drops trailing dots and spaces, except behind a
+// "\\?\" prefix, where they pass as they are and the file system may still resolve them. A
+// component like that cannot be compared with the protected folders, so it is refused.
+bool HasUnresolvedComponent(const std::wstring& rest) {
+  size_t start = 0;
+  while (start <= rest.size()) {
+    size_t end = rest.find(L'\\', start);
+    if (end == std::wstring::npos) {
+      end = rest.size();
+    }
+    if (end == start || rest[end - 1] == L'.' || rest[end - 1] == L' ') {
+      return true;
+    }
+    start = end + 1;
+  }
+  return false;
+}
+
 }  // namespace
 
 bool IsSafeTemporaryFolder(std::wstring_view canonical_folder, std::span<const std::wstring> protected_folders) {
   const SplitPath folder = Split(canonical_folder);
-  if (!folder.valid || folder.rest.empty()) {
+  if (!folder.valid || folder.rest.empty() || HasUnresolvedComponent(folder.rest)) {
     return false;
   }
   for (const std::wstring& protected_folder : protected_folders) {

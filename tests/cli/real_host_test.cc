@@ -48,6 +48,8 @@ constexpr char kKnownLetter[] = "T";
 constexpr char kLargeLetter[] = "U";
 // Mapped only after a command has run, while that command's wineserver still runs.
 constexpr char kLateLetter[] = "V";
+// A fixture the clean command deletes from.
+constexpr char kCleanLetter[] = "W";
 // The large fixture: 30,000 files, each in a folder of its own. Opening a folder costs Wine far
 // more than listing a file, so the walk lasts seconds, and a cancel sent once the first progress
 // shows lands long before the walk ends.
@@ -246,7 +248,7 @@ class RealHostTest : public ::testing::Test {
   static void TearDownTestSuite() {
     if (folder_) {
       // The letters pointed into the fixtures, which go now.
-      for (const char* letter : {"t:", "u:", "v:"}) {
+      for (const char* letter : {"t:", "u:", "v:", "w:"}) {
         std::error_code error;
         fs::remove(fs::path(kWineRoot) / "prefix" / "dosdevices" / letter, error);
       }
@@ -495,6 +497,43 @@ TEST_F(RealHostTest, RecycleMovesAFileIntoTheClientsTrashAndBinEmptiesIt) {
   EXPECT_EQ(emptied.exit_code, 0) << emptied;
   EXPECT_THAT(emptied.out, HasSubstr("Recycle Bin: 0 items, 0 B")) << emptied;
   EXPECT_FALSE(fs::exists(trash_files / name));
+}
+
+TEST_F(RealHostTest, CategoriesMeasuresADriveAndCleanDeletesOnlyWithYes) {
+  const fs::path root = *folder_ / "clean";
+  fs::create_directories(root / "Temp" / "sub");
+  fs::create_directories(root / "found.000");
+  WriteFile(root / "Temp" / "a.log", 100);
+  WriteFile(root / "Temp" / "sub" / "b.log", 200);
+  WriteFile(root / "setup.tmp", 50);
+  WriteFile(root / "keep.txt", 10);
+  WriteFile(root / "found.000" / "file0000.chk", 30);
+  const Outcome mapped = Run({"map", kCleanLetter, root.string()});
+  ASSERT_EQ(mapped.exit_code, 0) << mapped;
+
+  const Outcome categories = Run({"categories", kCleanLetter});
+  EXPECT_EQ(categories.exit_code, 0) << categories;
+  EXPECT_TRUE(std::regex_search(categories.out, std::regex("\ndrive_temp +Drive Temporary Files +System +3 +350 B\n")))
+      << categories;
+  EXPECT_TRUE(
+      std::regex_search(categories.out, std::regex("\nchkdsk_fragments +Chkdsk & Error Fragments +System +1 +30 B\n")))
+      << categories;
+
+  // Standard input is not a terminal here, so without --yes nothing may go.
+  const Outcome refused = Run({"clean", "drive_temp", "--drive", kCleanLetter});
+  EXPECT_EQ(refused.exit_code, 2) << refused;
+  EXPECT_TRUE(fs::exists(root / "Temp" / "a.log"));
+
+  const Outcome cleaned = Run({"clean", "drive_temp", "--drive", kCleanLetter, "--yes"});
+  EXPECT_EQ(cleaned.exit_code, 0) << cleaned;
+  EXPECT_TRUE(std::regex_search(cleaned.out, std::regex("\ndrive_temp +Drive Temporary Files +3 +350 B\n")))
+      << cleaned;
+  EXPECT_FALSE(fs::exists(root / "Temp" / "a.log"));
+  EXPECT_FALSE(fs::exists(root / "Temp" / "sub"));
+  EXPECT_FALSE(fs::exists(root / "setup.tmp"));
+  EXPECT_TRUE(fs::exists(root / "Temp"));
+  EXPECT_TRUE(fs::exists(root / "keep.txt"));
+  EXPECT_TRUE(fs::exists(root / "found.000" / "file0000.chk"));
 }
 
 TEST_F(RealHostTest, BadCommandLinesAndAMissingHostFailWithStatusTwo) {

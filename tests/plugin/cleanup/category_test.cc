@@ -608,6 +608,7 @@ TEST(CleanupFoldersTest, TemporaryFoldersThatHoldOtherFoldersAreNotUsed) {
       {drive.PathOf(L"Temp\\..\\"), L""},
       {drive.PathOf(L"Temp\\.\\..\\.."), L""},
       {std::wstring(1, drive.Letter()) + L":", L""},
+      {L"\\\\?\\" + drive.PathOf(L"Temp\\.."), L""},
       {local, L""},
       {local + L"\\..", L""},
       {ParentOf(ParentOf(local)), L""},  // The profile.

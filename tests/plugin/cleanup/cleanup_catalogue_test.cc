@@ -222,6 +222,10 @@ TEST(TemporaryFolderSafetyTest, RootsAndFoldersHoldingProtectedOnesAreRefused) {
       {L"Temp", false},
       {L"\\Temp", false},
       {L"\\\\.\\pipe\\x", false},
+      {L"\\\\?\\C:\\Users\\u\\..", false},  // Left unresolved behind the prefix.
+      {L"\\\\?\\C:\\Users\\.\\u", false},
+      {L"\\\\?\\C:\\Users.", false},
+      {L"\\\\?\\C:\\Users\\\\u", false},
   };
   for (const SafetyCase& test_case : cases) {
     EXPECT_EQ(IsSafeTemporaryFolder(test_case.folder, protected_folders), test_case.safe)
