@@ -1,12 +1,8 @@
 #include "plugin/operations.h"
-
-// Not built yet: these answer with the channel's not-implemented reply until this family's
-// operations replace them.
+#include "plugin/search/file_search.h"
 
 namespace pel_mora {
 
-WorkerReply SearchFilesOperation(const SearchParameters& /*parameters*/) {
-  return NotImplementedReply{};
-}
+WorkerReply SearchFilesOperation(const SearchParameters& parameters) { return SearchFiles(parameters); }
 
 }  // namespace pel_mora
