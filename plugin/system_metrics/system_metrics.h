@@ -1,0 +1,21 @@
+#pragma once
+
+// One snapshot of the machine for "getSystemMetrics": processor, memory, battery, network and
+// operating system, each section a map of its own, plus the snapshot's wall-clock time. Safe to
+// call from several worker threads at once; the processor and network rates are computed against
+// the previous call of any thread.
+
+#include "channel/encodable_value.h"
+
+namespace pel_mora {
+
+flutter::EncodableMap CpuInfo();
+flutter::EncodableMap MemoryInfo();
+flutter::EncodableMap BatteryInfo();
+flutter::EncodableMap NetworkInfo();
+flutter::EncodableMap OsInfo();
+
+// The five sections in the order above, then "timestamp".
+flutter::EncodableMap CollectSystemMetrics();
+
+}  // namespace pel_mora
