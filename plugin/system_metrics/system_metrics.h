@@ -5,6 +5,8 @@
 // call from several worker threads at once; the processor and network rates are computed against
 // the previous call of any thread.
 
+#include <cstdint>
+
 #include "channel/encodable_value.h"
 
 namespace pel_mora {
@@ -12,7 +14,14 @@ namespace pel_mora {
 flutter::EncodableMap CpuInfo();
 flutter::EncodableMap MemoryInfo();
 flutter::EncodableMap BatteryInfo();
-flutter::EncodableMap NetworkInfo();
+
+// Nanoseconds of a monotonic clock; the network rates are computed over its intervals.
+using MonotonicClock = int64_t (*)();
+int64_t SteadyClockNanoseconds();
+
+// The network section, its rates computed over the interval `clock` measured since the previous
+// reading (the steady clock unless a test gives its own).
+flutter::EncodableMap NetworkInfo(MonotonicClock clock = SteadyClockNanoseconds);
 flutter::EncodableMap OsInfo();
 
 // The five sections in the order above, then "timestamp".

@@ -264,7 +264,12 @@ EncodableMap BatteryInfo() {
   };
 }
 
-EncodableMap NetworkInfo() {
+int64_t SteadyClockNanoseconds() {
+  return std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now().time_since_epoch())
+      .count();
+}
+
+EncodableMap NetworkInfo(MonotonicClock clock) {
   const AdapterAddresses addresses = ReadAdapterAddresses();
   const InterfaceTable table;
   EncodableList adapters;
@@ -286,9 +291,7 @@ EncodableMap NetworkInfo() {
     counters.push_back(InterfaceCounters{row.InterfaceLuid.Value, row.Type, row.InOctets, row.OutOctets});
   }
 
-  const int64_t now = std::chrono::duration_cast<std::chrono::nanoseconds>(
-                          std::chrono::steady_clock::now().time_since_epoch())
-                          .count();
+  const int64_t now = clock();
   NetworkRates rates;
   {
     std::lock_guard lock(g_metrics_mutex);
