@@ -112,7 +112,7 @@ class FileAssociation {
 };
 
 std::wstring RecorderExecutable() {
-  return test_support::WindowsPathOfUnixPath(Utf8ToWide(PELMORA_COMMAND_LINE_RECORDER));
+  return test_support::WindowsPathOfUnixPath(Utf8ToWide(PELMORA_ARGUMENT_RECORDER));
 }
 
 // Runs a call through the product dispatcher, with the real operations, to its reply.

@@ -1,5 +1,5 @@
 // A stand-in for an associated application: started as
-//   command_line_recorder.exe RECORD_FILE ARGUMENT...
+//   argument_recorder.exe RECORD_FILE ARGUMENT...
 // it writes each ARGUMENT, UTF-8, one per line, to RECORD_FILE. The lines go to a temporary
 // file that is then moved into place, so a test polling for RECORD_FILE never reads half of it.
 // A GUI-subsystem program, so that starting it through the shell opens no console.
