@@ -20,11 +20,11 @@ std::optional<uint16_t> ParsePort(const std::string& text) {
 enum class OptionValue { kNone, kRequired };
 
 // Options that only some commands take. Their values are checked by the commands themselves.
-struct CommandOptionSpec {
+struct CommandOptionDefinition {
   std::string_view name;
   OptionValue value;
 };
-constexpr CommandOptionSpec kCommandOptions[] = {
+constexpr CommandOptionDefinition kCommandOptions[] = {
     {"json", OptionValue::kNone},      // print the reply as JSON, for scripts
     {"yes", OptionValue::kNone},       // delete without asking
     {"drive", OptionValue::kRequired},  // clean: the drive whose categories are cleaned
@@ -131,18 +131,18 @@ CliOptionsResult ParseCliOptions(const std::vector<std::string>& arguments) {
       options.help = true;
     } else {
       const std::string bare_name = name.substr(2);
-      const CommandOptionSpec* spec = nullptr;
-      for (const CommandOptionSpec& candidate : kCommandOptions) {
+      const CommandOptionDefinition* definition = nullptr;
+      for (const CommandOptionDefinition& candidate : kCommandOptions) {
         if (candidate.name == bare_name) {
-          spec = &candidate;
+          definition = &candidate;
         }
       }
-      if (spec == nullptr) {
+      if (definition == nullptr) {
         result.error = "unknown option " + name;
         return result;
       }
       std::string value;
-      if (spec->value == OptionValue::kRequired ? !take_value(&value) : !no_value()) {
+      if (definition->value == OptionValue::kRequired ? !take_value(&value) : !no_value()) {
         return result;
       }
       options.command_options[bare_name] = value;

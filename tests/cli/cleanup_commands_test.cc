@@ -20,14 +20,12 @@ using ::testing::Contains;
 using ::testing::HasSubstr;
 using ::testing::IsEmpty;
 using ::testing::Not;
+using testing::Console;
 using testing::FakeBridgeHost;
+using testing::Outcome;
+using testing::RunClientAgainst;
 using testing::ScriptedReply;
 
-struct Outcome {
-  int status;
-  std::string out;
-  std::string err;
-};
 
 EncodableValue Category(const std::string& id, const std::string& name, const std::string& group, int64_t bytes,
                         int64_t items) {
@@ -80,17 +78,7 @@ class CleanupCommandsTest : public ::testing::Test {
   }
 
   Outcome Run(std::vector<std::string> arguments, const std::string& input = "", bool terminal = false) {
-    arguments.insert(arguments.begin(), {"--port", std::to_string(host_.port())});
-    std::istringstream in(input);
-    std::ostringstream out;
-    std::ostringstream err;
-    CliEnvironment environment;
-    environment.in = &in;
-    environment.in_is_terminal = terminal;
-    environment.out = &out;
-    environment.err = &err;
-    const int status = RunCli(arguments, environment);
-    return {status, out.str(), err.str()};
+    return RunClientAgainst(host_, std::move(arguments), Console{.typed = input, .in_is_terminal = terminal});
   }
 
   FakeBridgeHost host_;

@@ -29,7 +29,10 @@ using testing::BatchEvent;
 using testing::CancelledEvent;
 using testing::CompletedEvent;
 using testing::DriveRecord;
+using testing::Console;
 using testing::FakeBridgeHost;
+using testing::Outcome;
+using testing::RunClientAgainst;
 using testing::FileEntry;
 using testing::FolderEntry;
 using testing::HelloBehaviour;
@@ -37,18 +40,11 @@ using testing::InaccessibleEntry;
 using testing::ScanScript;
 using testing::StartedEvent;
 
-struct Outcome {
-  int status;
-  std::string out;
-  std::string err;
-};
-
 class CommandsTest : public ::testing::Test {
  protected:
   // Runs the client against the fake host (--port is added), with string streams for output.
   Outcome Run(std::vector<std::string> arguments, std::function<unsigned()> interrupt_count = nullptr) {
-    arguments.insert(arguments.begin(), {"--port", std::to_string(host_.port())});
-    return RunWithoutPort(arguments, std::move(interrupt_count));
+    return RunClientAgainst(host_, std::move(arguments), Console{.interrupt_count = std::move(interrupt_count)});
   }
 
   Outcome RunWithoutPort(const std::vector<std::string>& arguments, std::function<unsigned()> interrupt_count = nullptr) {
@@ -129,10 +125,7 @@ TEST_F(CommandsTest, CallReportsAnErrorReplyWithStatusOne) {
 
 TEST_F(CommandsTest, ScriptedRepliesOfTheFakeHost) {
   host_.set_method_reply("getRecycleBinInfo", [](const EncodableValue&) {
-    testing::ScriptedReply reply;
-    reply.kind = testing::ScriptedReply::Kind::kError;
-    reply.error_code = "RECYCLE_BIN_ERROR";
-    reply.error_message = "Failed.";
+    testing::ScriptedReply reply = testing::ScriptedReply::Error("RECYCLE_BIN_ERROR", "Failed.");
     reply.value = EncodableValue(7);
     return reply;
   });

@@ -19,14 +19,12 @@ using flutter::EncodableValue;
 using ::testing::HasSubstr;
 using ::testing::IsEmpty;
 using ::testing::Not;
+using testing::Console;
 using testing::FakeBridgeHost;
+using testing::Outcome;
+using testing::RunClientAgainst;
 using testing::ScriptedReply;
 
-struct Outcome {
-  int status;
-  std::string out;
-  std::string err;
-};
 
 EncodableValue Group(const std::string& hash, int64_t size, const std::vector<std::string>& paths) {
   EncodableList path_values;
@@ -46,31 +44,19 @@ EncodableValue Group(const std::string& hash, int64_t size, const std::vector<st
   });
 }
 
-ScriptedReply Success(EncodableValue value) {
-  ScriptedReply reply;
-  reply.value = std::move(value);
-  return reply;
-}
 
 class DupesCommandTest : public ::testing::Test {
  protected:
   Outcome Run(std::vector<std::string> arguments, bool err_is_terminal = false, unsigned interrupts = 0) {
-    arguments.insert(arguments.begin(), {"--port", std::to_string(host_.port())});
-    std::ostringstream out;
-    std::ostringstream err;
-    CliEnvironment environment;
-    environment.out = &out;
-    environment.err = &err;
-    environment.err_is_terminal = err_is_terminal;
+    Console console{.err_is_terminal = err_is_terminal};
     if (interrupts > 0) {
-      environment.interrupt_count = [interrupts] { return interrupts; };
+      console.interrupt_count = [interrupts] { return interrupts; };
     }
-    const int status = RunCli(arguments, environment);
-    return {status, out.str(), err.str()};
+    return RunClientAgainst(host_, std::move(arguments), console);
   }
 
   void Reply(EncodableValue value) {
-    host_.set_method_reply("startDuplicateScan", [value](const EncodableValue&) { return Success(value); });
+    host_.set_method_reply("startDuplicateScan", [value](const EncodableValue&) { return ScriptedReply::Success(value); });
   }
 
   FakeBridgeHost host_;
@@ -186,8 +172,8 @@ TEST_F(DupesCommandTest, ReportsErrorAndMalformedReplies) {
   without_paths.erase(EncodableValue("paths"));
   const Case cases[] = {
       {"error reply", error, kExitFailure, "error SCAN_ERROR: Failed to find duplicates.\n"},
-      {"not a list", Success(EncodableValue(true)), kExitUsage, "is not a list of duplicate groups"},
-      {"group without paths", Success(EncodableValue(EncodableList{EncodableValue(without_paths)})), kExitUsage,
+      {"not a list", ScriptedReply::Success(EncodableValue(true)), kExitUsage, "is not a list of duplicate groups"},
+      {"group without paths", ScriptedReply::Success(EncodableValue(EncodableList{EncodableValue(without_paths)})), kExitUsage,
        "a group has no \"paths\""},
   };
   for (const Case& test_case : cases) {

@@ -6,6 +6,7 @@
 #include "channel/standard_codec_serializer.h"
 #include "channel/standard_method_codec.h"
 #include "cli/bridge_client.h"
+#include "cli/commands.h"
 #include "embedding/interface_frame.h"
 
 namespace pel_mora::cli::testing {
@@ -313,6 +314,37 @@ void FakeBridgeHost::SendEvents(Connection& connection, const std::vector<Encoda
       SendFrame(connection, FrameKind::kHostMessage, 0, kScanChannel, *Codec().EncodeSuccessEnvelope(&event));
     }
   }
+}
+
+ScriptedReply ScriptedReply::Success(EncodableValue value) {
+  ScriptedReply reply;
+  reply.value = std::move(value);
+  return reply;
+}
+
+ScriptedReply ScriptedReply::Error(std::string code, std::string message) {
+  ScriptedReply reply;
+  reply.kind = Kind::kError;
+  reply.error_code = std::move(code);
+  reply.error_message = std::move(message);
+  return reply;
+}
+
+Outcome RunClientAgainst(const FakeBridgeHost& host, std::vector<std::string> arguments, const Console& console) {
+  arguments.insert(arguments.begin(), {"--port", std::to_string(host.port())});
+  std::istringstream in(console.typed);
+  std::ostringstream own_out;
+  std::ostringstream& out = console.out != nullptr ? *console.out : own_out;
+  std::ostringstream err;
+  CliEnvironment environment;
+  environment.in = &in;
+  environment.in_is_terminal = console.in_is_terminal;
+  environment.out = &out;
+  environment.err = &err;
+  environment.err_is_terminal = console.err_is_terminal;
+  environment.interrupt_count = console.interrupt_count;
+  const int status = RunCli(arguments, environment);
+  return {status, out.str(), err.str()};
 }
 
 EncodableValue StartedEvent(const std::string& root) {

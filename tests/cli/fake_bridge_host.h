@@ -11,6 +11,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -38,7 +39,35 @@ struct ScriptedReply {
   // When set, the reply is held back until a call of this method arrives (answered with its own
   // scripted reply, or true), as a long request that a cancel call ends: "cancelSearch".
   std::string held_until_method;
+
+  static ScriptedReply Success(flutter::EncodableValue value);
+  static ScriptedReply Error(std::string code, std::string message);
 };
+
+// What one run of the client returned and printed.
+struct Outcome {
+  int status;
+  std::string out;
+  std::string err;
+};
+
+// The person's side of a run: what they type, which streams are terminals, and how often they
+// pressed Ctrl-C so far.
+struct Console {
+  std::string typed;
+  bool in_is_terminal = false;
+  bool err_is_terminal = false;
+  std::function<unsigned()> interrupt_count;
+  // Where results go; null for a stream of the run's own. A test that watches the output while
+  // the command still runs passes its own.
+  std::ostringstream* out = nullptr;
+};
+
+class FakeBridgeHost;
+
+// Runs the client against `host` (--port is added first) with string streams in place of the
+// console.
+Outcome RunClientAgainst(const FakeBridgeHost& host, std::vector<std::string> arguments, const Console& console = {});
 
 enum class HelloBehaviour {
   kSend,

@@ -22,20 +22,13 @@ using ::testing::ElementsAre;
 using ::testing::HasSubstr;
 using ::testing::IsEmpty;
 using ::testing::Not;
+using testing::Console;
 using testing::FakeBridgeHost;
+using testing::Outcome;
+using testing::RunClientAgainst;
 using testing::ScriptedReply;
 
-struct Outcome {
-  int status;
-  std::string out;
-  std::string err;
-};
 
-ScriptedReply Success(EncodableValue value) {
-  ScriptedReply reply;
-  reply.value = std::move(value);
-  return reply;
-}
 
 EncodableValue Counters(int64_t recycled, int64_t failed, int64_t freed) {
   return EncodableValue(EncodableMap{{EncodableValue("successCount"), EncodableValue(recycled)},
@@ -53,28 +46,18 @@ class RecycleCommandsTest : public ::testing::Test {
   // Runs the client against the fake host; `typed` is what the person types, `terminal` whether
   // standard input is a terminal.
   Outcome Run(std::vector<std::string> arguments, const std::string& typed = "", bool terminal = false) {
-    arguments.insert(arguments.begin(), {"--port", std::to_string(host_.port())});
-    std::istringstream in(typed);
-    std::ostringstream out;
-    std::ostringstream err;
-    CliEnvironment environment;
-    environment.in = &in;
-    environment.in_is_terminal = terminal;
-    environment.out = &out;
-    environment.err = &err;
-    const int status = RunCli(arguments, environment);
-    return {status, out.str(), err.str()};
+    return RunClientAgainst(host_, std::move(arguments), Console{.typed = typed, .in_is_terminal = terminal});
   }
 
   // The bin holds `before` until "emptyRecycleBin" answers `emptied`, then `after`.
   void ScriptBin(EncodableValue before, bool emptied, EncodableValue after) {
     auto was_emptied = std::make_shared<std::atomic<bool>>(false);
     host_.set_method_reply("getRecycleBinInfo", [=](const EncodableValue&) {
-      return Success(*was_emptied ? after : before);
+      return ScriptedReply::Success(*was_emptied ? after : before);
     });
     host_.set_method_reply("emptyRecycleBin", [=](const EncodableValue&) {
       *was_emptied = true;
-      return Success(EncodableValue(emptied));
+      return ScriptedReply::Success(EncodableValue(emptied));
     });
   }
 
@@ -90,7 +73,7 @@ class RecycleCommandsTest : public ::testing::Test {
 };
 
 TEST_F(RecycleCommandsTest, RecycleSendsEveryPathAndPrintsTheCounters) {
-  host_.set_method_reply("recyclePaths", [](const EncodableValue&) { return Success(Counters(2, 0, 1536)); });
+  host_.set_method_reply("recyclePaths", [](const EncodableValue&) { return ScriptedReply::Success(Counters(2, 0, 1536)); });
 
   const Outcome outcome = Run({"recycle", "C:\\Users\\me\\old.log", "D:/Games/save.dat"});
 
@@ -108,7 +91,7 @@ TEST_F(RecycleCommandsTest, RecycleSendsEveryPathAndPrintsTheCounters) {
 
 #ifndef _WIN32
 TEST_F(RecycleCommandsTest, RecycleGivesLinuxPathsTheirWineNames) {
-  host_.set_method_reply("recyclePaths", [](const EncodableValue&) { return Success(Counters(1, 0, 10)); });
+  host_.set_method_reply("recyclePaths", [](const EncodableValue&) { return ScriptedReply::Success(Counters(1, 0, 10)); });
 
   const Outcome outcome = Run({"recycle", "/tmp/pelmora old/a.txt"});
 
@@ -120,7 +103,7 @@ TEST_F(RecycleCommandsTest, RecycleGivesLinuxPathsTheirWineNames) {
 #endif
 
 TEST_F(RecycleCommandsTest, RecycleWithFailuresSaysSoAndExitsWithFailure) {
-  host_.set_method_reply("recyclePaths", [](const EncodableValue&) { return Success(Counters(1, 2, 1)); });
+  host_.set_method_reply("recyclePaths", [](const EncodableValue&) { return ScriptedReply::Success(Counters(1, 2, 1)); });
 
   const Outcome outcome = Run({"recycle", "C:\\a", "C:\\Windows\\System32", "C:\\missing"});
 
@@ -133,7 +116,7 @@ TEST_F(RecycleCommandsTest, RecycleWithFailuresSaysSoAndExitsWithFailure) {
 }
 
 TEST_F(RecycleCommandsTest, RecycleJsonPrintsTheReply) {
-  host_.set_method_reply("recyclePaths", [](const EncodableValue&) { return Success(Counters(1, 0, 1000)); });
+  host_.set_method_reply("recyclePaths", [](const EncodableValue&) { return ScriptedReply::Success(Counters(1, 0, 1000)); });
 
   const Outcome outcome = Run({"recycle", "--json", "C:\\a"});
 
@@ -180,7 +163,7 @@ TEST_F(RecycleCommandsTest, BadCommandLinesAreRefusedBeforeAnyCall) {
 
 TEST_F(RecycleCommandsTest, BinShowsCountAndSize) {
   host_.set_method_reply("getRecycleBinInfo",
-                         [](const EncodableValue&) { return Success(BinInfo(3 * 1024 * 1024, 1234)); });
+                         [](const EncodableValue&) { return ScriptedReply::Success(BinInfo(3 * 1024 * 1024, 1234)); });
 
   const Outcome table = Run({"bin"});
   EXPECT_EQ(table.status, kExitSuccess) << table.err;

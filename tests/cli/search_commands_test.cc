@@ -25,7 +25,10 @@ using ::testing::Contains;
 using ::testing::HasSubstr;
 using ::testing::IsEmpty;
 using ::testing::Not;
+using testing::Console;
 using testing::FakeBridgeHost;
+using testing::Outcome;
+using testing::RunClientAgainst;
 using testing::ScriptedReply;
 
 constexpr char kSearchCall[] = "com.pelmora.app/native searchFiles";
@@ -89,24 +92,11 @@ EncodableValue FoundFile(const std::string& path, int64_t size, int64_t modified
 const EncodableList kTwoFiles{FoundFile("C:\\data\\annual report.pdf", 1536, 1'700'000'000),
                               FoundFile("C:\\data\\old\\report.pdf", 3 * 1024 * 1024, 0)};
 
-struct Outcome {
-  int status;
-  std::string out;
-  std::string err;
-};
 
 class SearchCommandsTest : public ::testing::Test {
  protected:
   Outcome Run(std::vector<std::string> arguments, std::function<unsigned()> interrupt_count = nullptr) {
-    arguments.insert(arguments.begin(), {"--port", std::to_string(host_.port())});
-    std::ostringstream out;
-    std::ostringstream err;
-    CliEnvironment environment;
-    environment.out = &out;
-    environment.err = &err;
-    environment.interrupt_count = std::move(interrupt_count);
-    const int status = RunCli(arguments, environment);
-    return {status, out.str(), err.str()};
+    return RunClientAgainst(host_, std::move(arguments), Console{.interrupt_count = std::move(interrupt_count)});
   }
 
   void ReplyToSearchWith(EncodableList files, std::string held_until_method = "") {

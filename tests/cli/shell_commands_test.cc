@@ -22,28 +22,14 @@ using ::testing::HasSubstr;
 using ::testing::IsEmpty;
 using ::testing::Not;
 using ::testing::Optional;
+using testing::Console;
 using testing::FakeBridgeHost;
+using testing::Outcome;
+using testing::RunClientAgainst;
 using testing::ScriptedReply;
 
-struct Outcome {
-  int status;
-  std::string out;
-  std::string err;
-};
 
-ScriptedReply Success(EncodableValue value) {
-  ScriptedReply reply;
-  reply.value = std::move(value);
-  return reply;
-}
 
-ScriptedReply Failure(std::string code, std::string message) {
-  ScriptedReply reply;
-  reply.kind = ScriptedReply::Kind::kError;
-  reply.error_code = std::move(code);
-  reply.error_message = std::move(message);
-  return reply;
-}
 
 EncodableValue Map(std::initializer_list<std::pair<const char*, std::string>> entries) {
   EncodableMap map;
@@ -58,18 +44,9 @@ class ShellCommandsTest : public ::testing::Test {
   // Runs the client against the fake host with `input` as standard input.
   Outcome Run(std::vector<std::string> arguments, const std::string& input = "", bool input_is_terminal = false,
               std::function<unsigned()> interrupt_count = nullptr) {
-    arguments.insert(arguments.begin(), {"--port", std::to_string(host_.port())});
-    std::istringstream in(input);
-    std::ostringstream out;
-    std::ostringstream err;
-    CliEnvironment environment;
-    environment.in = &in;
-    environment.in_is_terminal = input_is_terminal;
-    environment.out = &out;
-    environment.err = &err;
-    environment.interrupt_count = std::move(interrupt_count);
-    const int status = RunCli(arguments, environment);
-    return {status, out.str(), err.str()};
+    return RunClientAgainst(host_, std::move(arguments),
+                            Console{.typed = input, .in_is_terminal = input_is_terminal,
+                                    .interrupt_count = std::move(interrupt_count)});
   }
 
   void Reply(const std::string& method, ScriptedReply reply) {
@@ -101,7 +78,7 @@ TEST_F(ShellCommandsTest, VerifyPrintsTheVerdictAndAnswersWithItsStatus) {
   };
   for (const VerifyCase& test_case : cases) {
     SCOPED_TRACE(test_case.out);
-    Reply("verifyAuthenticode", Success(test_case.reply));
+    Reply("verifyAuthenticode", ScriptedReply::Success(test_case.reply));
     std::vector<std::string> arguments = {"verify", "C:\\Tools\\setup.exe"};
     arguments.insert(arguments.end(), test_case.options.begin(), test_case.options.end());
     const Outcome outcome = Run(arguments);
@@ -126,7 +103,7 @@ TEST_F(ShellCommandsTest, ErrorRepliesAreReportedWithStatusOne) {
   };
   for (const Case& test_case : cases) {
     SCOPED_TRACE(test_case.method);
-    Reply(test_case.method, Failure(test_case.code, test_case.message));
+    Reply(test_case.method, ScriptedReply::Error(test_case.code, test_case.message));
     const Outcome outcome = Run(test_case.arguments);
     EXPECT_EQ(outcome.status, kExitFailure);
     EXPECT_THAT(outcome.out, IsEmpty());
@@ -135,8 +112,8 @@ TEST_F(ShellCommandsTest, ErrorRepliesAreReportedWithStatusOne) {
 }
 
 TEST_F(ShellCommandsTest, OpenAndRevealSendThePathAndSayWhatWasDone) {
-  Reply("openFile", Success(EncodableValue(true)));
-  Reply("openInExplorer", Success(EncodableValue(true)));
+  Reply("openFile", ScriptedReply::Success(EncodableValue(true)));
+  Reply("openInExplorer", ScriptedReply::Success(EncodableValue(true)));
 
   const Outcome opened = Run({"open", "D:\\Docs\\a b.pdf"});
   EXPECT_EQ(opened.status, kExitSuccess) << opened.err;
@@ -151,9 +128,9 @@ TEST_F(ShellCommandsTest, OpenAndRevealSendThePathAndSayWhatWasDone) {
 
 #ifndef _WIN32
 TEST_F(ShellCommandsTest, LinuxPathsReachTheHostAsWineNames) {
-  Reply("verifyAuthenticode", Success(EncodableValue(false)));
-  Reply("openFile", Success(EncodableValue(true)));
-  Reply("openInExplorer", Success(EncodableValue(true)));
+  Reply("verifyAuthenticode", ScriptedReply::Success(EncodableValue(false)));
+  Reply("openFile", ScriptedReply::Success(EncodableValue(true)));
+  Reply("openInExplorer", ScriptedReply::Success(EncodableValue(true)));
   Run({"verify", "/opt/tools/setup.exe"});
   Run({"open", "/home/me/report.pdf"});
   Run({"reveal", "/home/me"});
@@ -178,7 +155,7 @@ TEST_F(ShellCommandsTest, PickPrintsTheChosenFolderOrSaysNoneWasChosen) {
   };
   for (const Case& test_case : cases) {
     SCOPED_TRACE(test_case.out);
-    Reply("pickFolder", Success(test_case.reply));
+    Reply("pickFolder", ScriptedReply::Success(test_case.reply));
     const Outcome outcome = Run(test_case.arguments);
     EXPECT_EQ(outcome.status, test_case.status);
     EXPECT_EQ(outcome.out, test_case.out);
@@ -190,7 +167,7 @@ TEST_F(ShellCommandsTest, PickPrintsTheChosenFolderOrSaysNoneWasChosen) {
 }
 
 TEST_F(ShellCommandsTest, SecretSetStoresTheValueFromTheCommandLineOrStandardInput) {
-  Reply("secureWrite", Success(EncodableValue(true)));
+  Reply("secureWrite", ScriptedReply::Success(EncodableValue(true)));
   struct Case {
     std::vector<std::string> arguments;
     std::string input;
@@ -216,7 +193,7 @@ TEST_F(ShellCommandsTest, SecretSetStoresTheValueFromTheCommandLineOrStandardInp
 }
 
 TEST_F(ShellCommandsTest, SecretTypedAtATerminalIsPromptedForAndNeverPrinted) {
-  Reply("secureWrite", Success(EncodableValue(true)));
+  Reply("secureWrite", ScriptedReply::Success(EncodableValue(true)));
   const Outcome outcome = Run({"secret", "set", "api token"}, "typed-secret\nnext line\n", true);
   EXPECT_EQ(outcome.status, kExitSuccess) << outcome.err;
   // One line only: at a terminal Enter ends the value.
@@ -227,7 +204,7 @@ TEST_F(ShellCommandsTest, SecretTypedAtATerminalIsPromptedForAndNeverPrinted) {
 }
 
 TEST_F(ShellCommandsTest, SecretPromptEndedWithoutAValueStoresNothing) {
-  Reply("secureWrite", Success(EncodableValue(true)));
+  Reply("secureWrite", ScriptedReply::Success(EncodableValue(true)));
   const Outcome outcome = Run({"secret", "set", "api token"}, "", true);
   EXPECT_EQ(outcome.status, kExitUsage);
   EXPECT_THAT(outcome.err, HasSubstr("no value was typed for api token"));
@@ -240,7 +217,7 @@ TEST_F(ShellCommandsTest, SecretPromptEndedWithoutAValueStoresNothing) {
 }
 
 TEST_F(ShellCommandsTest, SecretSetThatTheHostRefusesFails) {
-  Reply("secureWrite", Success(EncodableValue(false)));
+  Reply("secureWrite", ScriptedReply::Success(EncodableValue(false)));
   const Outcome outcome = Run({"secret", "set", "k", "v"});
   EXPECT_EQ(outcome.status, kExitFailure);
   EXPECT_EQ(outcome.err, "pelmora-cli: the host could not store the secret k\n");
@@ -262,7 +239,7 @@ TEST_F(ShellCommandsTest, SecretGetPrintsTheValueOrSaysNothingIsStored) {
   };
   for (const Case& test_case : cases) {
     SCOPED_TRACE(test_case.out + test_case.err);
-    Reply("secureRead", Success(test_case.reply));
+    Reply("secureRead", ScriptedReply::Success(test_case.reply));
     const Outcome outcome = Run(test_case.arguments);
     EXPECT_EQ(outcome.status, test_case.status);
     EXPECT_EQ(outcome.out, test_case.out);
@@ -272,7 +249,7 @@ TEST_F(ShellCommandsTest, SecretGetPrintsTheValueOrSaysNothingIsStored) {
 }
 
 TEST_F(ShellCommandsTest, SecretRmAsksFirstUnlessToldYes) {
-  Reply("secureDelete", Success(EncodableValue(true)));
+  Reply("secureDelete", ScriptedReply::Success(EncodableValue(true)));
 
   // Nobody at a terminal to answer: refused before anything is sent.
   const Outcome unanswerable = Run({"secret", "rm", "k"});
@@ -291,7 +268,7 @@ TEST_F(ShellCommandsTest, SecretRmAsksFirstUnlessToldYes) {
   EXPECT_EQ(confirmed.out, "Removed the secret k\n");
   EXPECT_THAT(host_.last_arguments("secureDelete"), Optional(Map({{"key", "k"}})));
 
-  Reply("secureDelete", Success(EncodableValue(false)));
+  Reply("secureDelete", ScriptedReply::Success(EncodableValue(false)));
   const Outcome refused = Run({"secret", "rm", "k", "--yes"});
   EXPECT_EQ(refused.status, kExitFailure);
   EXPECT_EQ(refused.err, "pelmora-cli: the host could not remove the secret k\n");

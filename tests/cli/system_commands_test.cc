@@ -21,14 +21,12 @@ using flutter::EncodableValue;
 using ::testing::HasSubstr;
 using ::testing::IsEmpty;
 using ::testing::Not;
+using testing::Console;
 using testing::FakeBridgeHost;
+using testing::Outcome;
+using testing::RunClientAgainst;
 using testing::ScriptedReply;
 
-struct Outcome {
-  int status;
-  std::string out;
-  std::string err;
-};
 
 EncodableValue Record(std::initializer_list<std::pair<const char*, EncodableValue>> fields) {
   EncodableMap map;
@@ -132,18 +130,11 @@ class SystemCommandsTest : public ::testing::Test {
 
   Outcome Run(std::vector<std::string> arguments, const std::string& input = "", bool terminal = false,
               std::function<unsigned()> interrupt_count = nullptr) {
-    arguments.insert(arguments.begin(), {"--port", std::to_string(host_.port())});
-    std::istringstream in(input);
     out_.str("");
-    std::ostringstream err;
-    CliEnvironment environment;
-    environment.in = &in;
-    environment.in_is_terminal = terminal;
-    environment.out = &out_;
-    environment.err = &err;
-    environment.interrupt_count = std::move(interrupt_count);
-    const int status = RunCli(arguments, environment);
-    return {status, out_.str(), err.str()};
+    // The output stream is the fixture's, so a test can watch frames while --watch runs.
+    return RunClientAgainst(host_, std::move(arguments),
+                            Console{.typed = input, .in_is_terminal = terminal,
+                                    .interrupt_count = std::move(interrupt_count), .out = &out_});
   }
 
   // The client's output so far; the client polls interrupt_count on the thread that writes it.
