@@ -2,7 +2,10 @@
 
 #include <windows.h>
 
+#include <cstdint>
 #include <utility>
+
+#include "plugin/file_time.h"
 
 namespace pel_mora {
 
@@ -39,5 +42,21 @@ class FindHandle {
 
   HANDLE handle_ = INVALID_HANDLE_VALUE;
 };
+
+// What one entry of a listing says, in the forms every walk uses.
+
+// The "." and ".." entries, which a walk must never descend into or count.
+inline bool IsDotOrDotDot(const wchar_t* name) {
+  return name[0] == L'.' && (name[1] == L'\0' || (name[1] == L'.' && name[2] == L'\0'));
+}
+
+inline uint64_t FoundFileSize(const WIN32_FIND_DATAW& entry) {
+  return (static_cast<uint64_t>(entry.nFileSizeHigh) << 32) | entry.nFileSizeLow;
+}
+
+inline int64_t LastWriteUnixSeconds(const WIN32_FIND_DATAW& entry) {
+  const FILETIME& time = entry.ftLastWriteTime;
+  return FileTimeToUnixSeconds((static_cast<uint64_t>(time.dwHighDateTime) << 32) | time.dwLowDateTime);
+}
 
 }  // namespace pel_mora

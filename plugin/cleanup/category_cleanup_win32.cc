@@ -4,6 +4,7 @@
 
 #include "plugin/cleanup/recycle_bin.h"
 #include "plugin/cleanup/recycle_bin_totals.h"
+#include "plugin/find_handle.h"
 
 namespace pel_mora {
 namespace {
@@ -28,7 +29,7 @@ class DeletingVisitor : public TraversalVisitor {
       SetFileAttributesW(path.c_str(), entry.dwFileAttributes & ~static_cast<DWORD>(FILE_ATTRIBUTE_READONLY));
     }
     if (DeleteFileW(path.c_str())) {
-      counters_.bytes += (static_cast<uint64_t>(entry.nFileSizeHigh) << 32) | entry.nFileSizeLow;
+      counters_.bytes += FoundFileSize(entry);
       ++counters_.items;
     } else {
       ++counters_.errors;

@@ -5,6 +5,7 @@
 
 #include "plugin/cleanup/recycle_bin.h"
 #include "plugin/cleanup/recycle_bin_totals.h"
+#include "plugin/find_handle.h"
 
 namespace pel_mora {
 namespace {
@@ -16,7 +17,7 @@ using flutter::EncodableValue;
 class MeasuringVisitor : public TraversalVisitor {
  public:
   void VisitFile(const std::wstring& /*path*/, const WIN32_FIND_DATAW& entry) override {
-    total_bytes_ += (static_cast<uint64_t>(entry.nFileSizeHigh) << 32) | entry.nFileSizeLow;
+    total_bytes_ += FoundFileSize(entry);
     ++item_count_;
   }
   void LeaveSubfolder(const std::wstring& /*path*/) override {}

@@ -9,10 +9,6 @@ namespace {
 // Files in folders down to this many levels below a category folder are reached.
 constexpr int kDepthLimit = 20;
 
-bool IsDotEntry(const wchar_t* name) {
-  return (name[0] == L'.' && name[1] == L'\0') || (name[0] == L'.' && name[1] == L'.' && name[2] == L'\0');
-}
-
 bool IsPlainFolderAttributes(DWORD attributes) {
   return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0 &&
          (attributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0;
@@ -74,7 +70,7 @@ FolderOutcome WalkFolder(const std::wstring& folder, Recursion recursion, std::w
     return FolderOutcome::kEntered;
   }
   do {
-    if (IsDotEntry(entry.cFileName) || (entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
+    if (IsDotOrDotDot(entry.cFileName) || (entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
       continue;
     }
     const std::wstring path = JoinPath(folder, entry.cFileName);

@@ -25,14 +25,6 @@ constexpr int kMaximumDepth = 64;
 constexpr size_t kBatchSize = 1000;
 constexpr size_t kBatchCapacity = 1064;
 
-uint64_t FileTimeTicks(const FILETIME& time) {
-  return (static_cast<uint64_t>(time.dwHighDateTime) << 32) | time.dwLowDateTime;
-}
-
-bool IsDotOrDotDot(const wchar_t* name) {
-  return name[0] == L'.' && (name[1] == L'\0' || (name[1] == L'.' && name[2] == L'\0'));
-}
-
 }  // namespace
 
 class DriveScanner::Scan {
@@ -152,7 +144,7 @@ class DriveScanner::Scan {
       }
       const std::wstring_view name(item.cFileName);
       WideToUtf8(name, name_utf8);
-      const int64_t modified_time = FileTimeToUnixSeconds(FileTimeTicks(item.ftLastWriteTime));
+      const int64_t modified_time = LastWriteUnixSeconds(item);
       if ((item.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
         folders_scanned_.fetch_add(1, std::memory_order_relaxed);
         std::string full_utf8 = prefix_utf8 + name_utf8;
@@ -160,7 +152,7 @@ class DriveScanner::Scan {
         total += child_total;
         Append(MakeFolderEntry(std::move(full_utf8), name_utf8, child_total, modified_time), batch);
       } else {
-        const uint64_t size = (static_cast<uint64_t>(item.nFileSizeHigh) << 32) + item.nFileSizeLow;
+        const uint64_t size = FoundFileSize(item);
         total += size;
         files_scanned_.fetch_add(1, std::memory_order_relaxed);
         total_bytes_.fetch_add(size, std::memory_order_relaxed);

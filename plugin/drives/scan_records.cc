@@ -12,10 +12,6 @@ using flutter::EncodableList;
 using flutter::EncodableMap;
 using flutter::EncodableValue;
 
-constexpr uint64_t kTicksPerSecond = 10'000'000;
-// Seconds from 1601-01-01 to 1970-01-01.
-constexpr int64_t kUnixEpochInFileTimeSeconds = 11'644'473'600;
-
 constexpr size_t kFileEntryKeyCount = 7;
 
 // Entries are built for every file of a drive, so their maps are filled in key order with a hint
@@ -38,10 +34,6 @@ std::string FileExtension(std::wstring_view name) {
     character = static_cast<wchar_t>(std::towlower(static_cast<std::wint_t>(character)));
   }
   return WideToUtf8(extension);
-}
-
-int64_t FileTimeToUnixSeconds(uint64_t ticks) {
-  return static_cast<int64_t>(ticks / kTicksPerSecond) - kUnixEpochInFileTimeSeconds;
 }
 
 std::wstring_view LastPathComponent(std::wstring_view path) {

@@ -17,10 +17,6 @@ namespace pel_mora {
 // a dot. Characters are lowered one by one with towlower.
 std::string FileExtension(std::wstring_view name);
 
-// A Windows file time (100-nanosecond ticks since 1601-01-01 UTC) as whole seconds since
-// 1970-01-01 UTC, truncated.
-int64_t FileTimeToUnixSeconds(uint64_t ticks);
-
 // The part of `path` after its last backslash; the whole path when it has none, and empty for a
 // drive root such as "C:\".
 std::wstring_view LastPathComponent(std::wstring_view path);

@@ -17,17 +17,6 @@ using flutter::EncodableValue;
 
 // The root has depth 0; folders down to this depth are listed.
 constexpr int kMaximumDepth = 32;
-// Seconds between 1601-01-01 (the start of a Windows file time) and 1970-01-01.
-constexpr int64_t kUnixEpochInFileTimeSeconds = 11'644'473'600;
-
-bool IsDotOrDotDot(const wchar_t* name) {
-  return name[0] == L'.' && (name[1] == L'\0' || (name[1] == L'.' && name[2] == L'\0'));
-}
-
-int64_t LastWriteSeconds(const FILETIME& time) {
-  const uint64_t ticks = (static_cast<uint64_t>(time.dwHighDateTime) << 32) | time.dwLowDateTime;
-  return static_cast<int64_t>(ticks / 10'000'000) - kUnixEpochInFileTimeSeconds;
-}
 
 EncodableValue MakeGroup(const DuplicateGroup& group, const std::vector<FileEntry>& entries) {
   const auto count = static_cast<int64_t>(group.members.size());
@@ -82,9 +71,9 @@ void CollectFiles(const std::wstring& folder, int depth, std::vector<FileEntry>&
       CollectFiles(prefix + item.cFileName, depth + 1, entries);
       continue;
     }
-    const uint64_t size = (static_cast<uint64_t>(item.nFileSizeHigh) << 32) + item.nFileSizeLow;
+    const uint64_t size = FoundFileSize(item);
     if (size >= kMinimumCandidateSize) {
-      entries.push_back(FileEntry{prefix + item.cFileName, size, LastWriteSeconds(item.ftLastWriteTime)});
+      entries.push_back(FileEntry{prefix + item.cFileName, size, LastWriteUnixSeconds(item)});
     }
   } while (FindNextFileW(listing.Get(), &item));
 }

@@ -30,8 +30,6 @@ using flutter::EncodableList;
 using flutter::EncodableMap;
 using flutter::EncodableValue;
 
-constexpr uint64_t kTicksPerSecond = 10'000'000;
-constexpr int64_t kSecondsFrom1601To1970 = 11'644'473'600;
 constexpr size_t kSubfolderCapacity = 64;
 
 // One kept match of a largest-files search. The path is kept beside the entry so that equal
@@ -105,17 +103,8 @@ void RaiseFailure(SearchContext& context) {
   context.queue_cv.notify_all();
 }
 
-bool IsDotOrDotDot(const wchar_t* name) {
-  return name[0] == L'.' && (name[1] == L'\0' || (name[1] == L'.' && name[2] == L'\0'));
-}
-
 int64_t FileSize(const WIN32_FIND_DATAW& data) {
-  return static_cast<int64_t>((static_cast<uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow);
-}
-
-int64_t ModifiedSeconds(const FILETIME& time) {
-  const uint64_t ticks = (static_cast<uint64_t>(time.dwHighDateTime) << 32) | time.dwLowDateTime;
-  return static_cast<int64_t>(ticks / kTicksPerSecond) - kSecondsFrom1601To1970;
+  return static_cast<int64_t>(FoundFileSize(data));
 }
 
 EncodableMap ResultEntry(const std::wstring& path, std::wstring_view name, const WIN32_FIND_DATAW& data) {
@@ -124,7 +113,7 @@ EncodableMap ResultEntry(const std::wstring& path, std::wstring_view name, const
       {EncodableValue("name"), EncodableValue(WideToUtf8(name))},
       {EncodableValue("extension"), EncodableValue(WideToUtf8(FileExtensionOf(name)))},
       {EncodableValue("sizeBytes"), EncodableValue(FileSize(data))},
-      {EncodableValue("modifiedTime"), EncodableValue(ModifiedSeconds(data.ftLastWriteTime))},
+      {EncodableValue("modifiedTime"), EncodableValue(LastWriteUnixSeconds(data))},
       {EncodableValue("isDirectory"), EncodableValue(false)},
   };
 }
