@@ -88,13 +88,17 @@ std::string Percent(double percent) {
 std::string Bar(double percent) {
   const double clamped = std::isfinite(percent) ? std::clamp(percent, 0.0, 100.0) : 0.0;
   const int filled = static_cast<int>(std::lround(clamped * kBarWidth / 100.0));
-  std::string bar = "[" + std::string(static_cast<size_t>(filled), '#') +
-                    std::string(static_cast<size_t>(kBarWidth - filled), '.') + "] ";
-  std::string shown = Percent(percent);
+  // Appended piece by piece: GCC 12 reports a false overlap (-Wrestrict) for a chain of +.
+  std::string bar = "[";
+  bar.append(static_cast<size_t>(filled), '#');
+  bar.append(static_cast<size_t>(kBarWidth - filled), '.');
+  bar.append("] ");
+  const std::string shown = Percent(percent);
   if (shown.size() < 7) {
-    shown.insert(0, 7 - shown.size(), ' ');
+    bar.append(7 - shown.size(), ' ');
   }
-  return bar + shown;
+  bar.append(shown);
+  return bar;
 }
 
 std::string Rate(int64_t bytes_per_second) {
