@@ -4,8 +4,8 @@
 #include <csignal>
 #include <iostream>
 
-#include "cli/commands.h"
-#include "cli/process_platform.h"
+#include "cli/commands/commands.h"
+#include "cli/connection/process_platform.h"
 
 namespace {
 

@@ -9,7 +9,7 @@
 #include <stdexcept>
 #include <utility>
 
-#include "cli/socket.h"
+#include "cli/connection/socket.h"
 #include "plugin/string_conversion.h"
 
 #ifndef PELMORA_HOST_EXECUTABLE

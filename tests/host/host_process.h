@@ -18,7 +18,7 @@
 #include <thread>
 #include <vector>
 
-#include "cli/bridge_client.h"
+#include "cli/connection/bridge_client.h"
 #include "tests/support/fixture_drive.h"
 
 namespace pel_mora::host_test {

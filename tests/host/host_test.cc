@@ -14,8 +14,8 @@
 #include <vector>
 
 #include "channel/encodable_value.h"
-#include "cli/bridge_client.h"
-#include "cli/socket.h"
+#include "cli/connection/bridge_client.h"
+#include "cli/connection/socket.h"
 #include "plugin/string_conversion.h"
 #include "tests/host/host_process.h"
 #include "tests/support/fixture_drive.h"

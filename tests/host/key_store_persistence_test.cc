@@ -10,7 +10,7 @@
 #include <string>
 
 #include "channel/encodable_value.h"
-#include "cli/bridge_client.h"
+#include "cli/connection/bridge_client.h"
 #include "tests/host/host_process.h"
 
 namespace pel_mora::host_test {

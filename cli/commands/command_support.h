@@ -1,0 +1,56 @@
+#pragma once
+
+// What every command of pelmora-cli shares: usage errors, operand checks, the report of an
+// unsuccessful reply, the confirmation before deleting and the translation of Linux paths into
+// the names the host sees. Each family of commands has a file of its own (drives and scan in
+// commands.cc, the others in <family>_commands.cc) and lists its commands in command_table.h.
+
+#include <cstdint>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "cli/commands/commands.h"
+#include "cli/common/cli_options.h"
+#include "cli/connection/bridge_client.h"
+
+namespace pel_mora::cli {
+
+// A command line that cannot be run as given; RunCli prints it and exits with kExitUsage.
+class UsageError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+// "Q", "q", "Q:" and "Q:\" (or "Q:/") all name drive Q.
+std::optional<char> ParseDriveLetter(const std::string& text);
+char RequireDriveLetter(const std::string& text);
+
+// Throws "usage: pelmora-cli SYNOPSIS" unless the command has from `minimum` to `maximum` operands.
+void RequireOperandCount(const CliOptions& options, size_t minimum, size_t maximum, const char* synopsis);
+
+// The reply's bytes as offset and hexadecimal lines, for --raw.
+std::string HexDump(const std::vector<uint8_t>& bytes);
+
+// Prints a reply that is not a success (error code and message, a method the host does not
+// implement, a reply that is no envelope) and returns the exit status it stands for; for a
+// success it prints nothing and returns kExitSuccess.
+int ReportUnsuccessfulReply(std::ostream& err, const std::string& method, const Reply& reply);
+
+enum class Confirmation { kConfirmed, kDeclined };
+
+// Asks before something is deleted. With --yes the answer is yes without a question. Without it,
+// a person at a terminal is asked `question` (followed by " [y/N] " on standard error) and only
+// "y" or "yes" confirms; when standard input is not a terminal nobody can answer, so the command
+// is refused with a usage error that names --yes.
+Confirmation ConfirmDeletion(const CliOptions& options, const CliEnvironment& environment, const std::string& question);
+
+// The name the host (a Windows program under Wine) knows a path by. Windows paths ("C:\x",
+// "C:/x", "\\server\share") pass unchanged. On Linux, where Wine shows the whole file system as
+// drive Z:, an absolute path "/a/b" becomes "Z:\a\b" and a relative one is taken from the current
+// folder first. The Windows build of the client passes every path unchanged.
+std::string HostPathForOperand(const std::string& operand);
+
+}  // namespace pel_mora::cli

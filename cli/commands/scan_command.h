@@ -1,0 +1,27 @@
+#pragma once
+
+// The "scan" command: listens on the scan channel, starts the scan, shows live progress and
+// prints the summary. Ctrl-C sends "cancelScan" and reports the partial result once the host
+// confirms the cancellation.
+
+#include <functional>
+#include <ostream>
+#include <string>
+
+#include "cli/connection/host_session.h"
+
+namespace pel_mora::cli {
+
+struct ScanOutput {
+  std::ostream* out = nullptr;
+  std::ostream* err = nullptr;
+  bool err_is_terminal = false;
+  std::function<unsigned()> interrupt_count;
+  // Where to write the HTML report of the scan; empty for none.
+  std::string report_path;
+};
+
+// Scans drive `letter` ('A' to 'Z') and returns the exit status.
+int RunScanCommand(HostSession& session, char letter, const ScanOutput& output);
+
+}  // namespace pel_mora::cli

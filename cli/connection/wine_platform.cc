@@ -1,0 +1,487 @@
+#include "cli/connection/wine_platform.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <cstdlib>
+#include <deque>
+#include <filesystem>
+#include <fstream>
+#include <mutex>
+#include <set>
+#include <system_error>
+#include <thread>
+
+#include "cli/common/human_readable.h"
+#include "cli/connection/child_process_posix.h"
+
+extern char** environ;
+
+namespace pel_mora::cli {
+
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr char kBridgeLinePrefix[] = "Interface bridge listening on 127.0.0.1:";
+constexpr char kReadyStamp[] = ".pelmora-ready";  // the same stamp as scripts/wine-environment.sh
+constexpr char kGraphicsFile[] = "graphics-driver";
+constexpr size_t kKeptOutputLines = 20;
+constexpr size_t kLongestKeptLine = 500;
+
+std::string GraphicsName(DisplayMode display) {
+  return display == DisplayMode::kNullDriver ? "null" : "default";
+}
+
+// Holds an exclusive flock on a file for as long as it lives. The descriptor is closed on exec:
+// services that Wine starts while the lock is held outlive the client's own child, and an
+// inherited descriptor would keep the lock held for as long as they live.
+class FileLock {
+ public:
+  explicit FileLock(const std::string& path) : descriptor_(::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644)) {
+    if (descriptor_ < 0) {
+      throw PlatformError("cannot open the lock file " + path + ": " + std::generic_category().message(errno));
+    }
+    while (::flock(descriptor_, LOCK_EX) < 0) {
+      if (errno != EINTR) {
+        const int error = errno;
+        ::close(descriptor_);
+        throw PlatformError("cannot lock " + path + ": " + std::generic_category().message(error));
+      }
+    }
+  }
+  ~FileLock() { ::close(descriptor_); }
+  FileLock(const FileLock&) = delete;
+  FileLock& operator=(const FileLock&) = delete;
+
+ private:
+  int descriptor_;
+};
+
+// The host's output: lines are collected while it starts and, afterwards, by a thread that
+// keeps the pipe drained (a full pipe would block the host's next diagnostic) and keeps the
+// last lines for error reports.
+class OutputLines {
+ public:
+  // Reads what is available now; returns false at end of file.
+  bool ReadAvailable(int descriptor) {
+    char buffer[4096];
+    while (true) {
+      const ssize_t count = ::read(descriptor, buffer, sizeof(buffer));
+      if (count > 0) {
+        Append(buffer, static_cast<size_t>(count));
+        continue;
+      }
+      if (count == 0) {
+        FlushPartialLine();
+        return false;
+      }
+      return errno == EAGAIN || errno == EINTR;
+    }
+  }
+
+  // The first bridge line seen, if any: the port it names.
+  std::optional<uint16_t> bridge_port() const {
+    std::lock_guard lock(mutex_);
+    return bridge_port_;
+  }
+
+  std::vector<std::string> Recent() const {
+    std::lock_guard lock(mutex_);
+    std::vector<std::string> lines(recent_.begin(), recent_.end());
+    if (!partial_.empty()) {
+      lines.push_back(partial_);
+    }
+    return lines;
+  }
+
+ private:
+  void Append(const char* bytes, size_t size) {
+    std::lock_guard lock(mutex_);
+    for (size_t index = 0; index < size; ++index) {
+      if (bytes[index] == '\n') {
+        EndLineLocked();
+      } else if (partial_.size() < kLongestKeptLine) {
+        partial_.push_back(bytes[index]);
+      }
+    }
+  }
+
+  void FlushPartialLine() {
+    std::lock_guard lock(mutex_);
+    if (!partial_.empty()) {
+      EndLineLocked();
+    }
+  }
+
+  void EndLineLocked() {
+    // A Windows program writes "\r\n" through its C runtime.
+    if (!partial_.empty() && partial_.back() == '\r') {
+      partial_.pop_back();
+    }
+    if (!bridge_port_ && partial_.rfind(kBridgeLinePrefix, 0) == 0) {
+      const std::string digits = partial_.substr(sizeof(kBridgeLinePrefix) - 1);
+      if (!digits.empty() && digits.size() <= 5 && digits.find_first_not_of("0123456789") == std::string::npos) {
+        const int port = std::stoi(digits);
+        if (port >= 1 && port <= 65535) {
+          bridge_port_ = static_cast<uint16_t>(port);
+        }
+      }
+    }
+    recent_.push_back(std::move(partial_));
+    partial_.clear();
+    if (recent_.size() > kKeptOutputLines) {
+      recent_.pop_front();
+    }
+  }
+
+  mutable std::mutex mutex_;
+  std::deque<std::string> recent_;
+  std::string partial_;
+  std::optional<uint16_t> bridge_port_;
+};
+
+bool WaitReadable(int descriptor, std::chrono::milliseconds timeout) {
+  pollfd entry{};
+  entry.fd = descriptor;
+  entry.events = POLLIN;
+  return ::poll(&entry, 1, static_cast<int>(timeout.count())) > 0;
+}
+
+class WineHostProcess : public HostProcess {
+ public:
+  WineHostProcess(std::unique_ptr<ChildProcess> child, std::unique_ptr<OutputLines> output, uint16_t port)
+      : child_(std::move(child)), output_(std::move(output)), port_(port) {
+    drain_thread_ = std::thread([this] { Drain(); });
+  }
+
+  ~WineHostProcess() override {
+    stop_draining_ = true;
+    drain_thread_.join();
+    // child_ goes next: a host still running is killed by its id.
+  }
+
+  uint16_t port() const override { return port_; }
+
+  std::optional<int> WaitForExit(std::chrono::milliseconds timeout) override { return child_->WaitFor(timeout); }
+
+  std::vector<std::string> RecentOutput() const override { return output_->Recent(); }
+
+ private:
+  void Drain() {
+    // The wineserver the host starts inherits the pipe and may outlive the host, so the end of
+    // the file cannot be relied on: the thread also stops when told to.
+    const int descriptor = child_->output_descriptor();
+    while (!stop_draining_) {
+      if (WaitReadable(descriptor, std::chrono::milliseconds(100)) && !output_->ReadAvailable(descriptor)) {
+        return;
+      }
+    }
+  }
+
+  std::unique_ptr<ChildProcess> child_;
+  std::unique_ptr<OutputLines> output_;
+  uint16_t port_;
+  std::atomic<bool> stop_draining_{false};
+  std::thread drain_thread_;
+};
+
+bool IsExecutableFile(const fs::path& path) {
+  std::error_code error;
+  return fs::is_regular_file(path, error);
+}
+
+}  // namespace
+
+std::string DefaultWineRoot() {
+  if (const char* root = std::getenv("PELMORA_WINE_ROOT"); root != nullptr && root[0] != '\0') {
+    return root;
+  }
+  std::string cache;
+  if (const char* xdg_cache = std::getenv("XDG_CACHE_HOME"); xdg_cache != nullptr && xdg_cache[0] != '\0') {
+    cache = xdg_cache;
+  } else if (const char* home = std::getenv("HOME"); home != nullptr && home[0] != '\0') {
+    cache = std::string(home) + "/.cache";
+  } else {
+    cache = "/tmp";
+  }
+  return cache + "/pelmora/wine";
+}
+
+std::string DefaultHostPath(const std::string& client_directory) {
+  if (client_directory.empty()) {
+    return std::string();
+  }
+  return (fs::path(client_directory) / ".." / ".." / "windows" / "runner" / "pelmora.exe").lexically_normal().string();
+}
+
+WinePlatform::WinePlatform(WinePlatformSettings settings) : settings_(std::move(settings)) {}
+
+std::string WinePlatform::PrefixPath() const {
+  return settings_.wine_root + "/prefix";
+}
+
+std::string WinePlatform::DosDevicesPath() const {
+  return PrefixPath() + "/dosdevices";
+}
+
+std::string WinePlatform::SettingsLocation() const {
+  return PrefixPath();
+}
+
+std::vector<std::string> WinePlatform::WineEnvironment(DisplayMode display) const {
+  const std::string home = settings_.wine_root + "/home";
+  const std::vector<std::pair<std::string, std::string>> wine_variables = {
+      {"WINEPREFIX", PrefixPath()},
+      {"HOME", home},
+      {"XDG_DATA_HOME", home + "/.local/share"},
+      {"XDG_CONFIG_HOME", home + "/.config"},
+      {"XDG_CACHE_HOME", home + "/.cache"},
+      {"WINEDEBUG", "-all"},
+      // No Mono or Gecko install prompts when the prefix is made, and no menu entries in HOME.
+      {"WINEDLLOVERRIDES", "mscoree,mshtml=;winemenubuilder.exe=d"},
+  };
+  std::set<std::string> replaced;
+  for (const auto& [name, value] : wine_variables) {
+    replaced.insert(name);
+  }
+  // The host takes an ephemeral port and says which; a stray setting could only collide.
+  replaced.insert("PELMORA_INTERFACE_PORT");
+  if (display == DisplayMode::kNullDriver) {
+    replaced.insert("DISPLAY");
+    replaced.insert("WAYLAND_DISPLAY");
+  }
+  std::vector<std::string> environment;
+  for (char** entry = environ; *entry != nullptr; ++entry) {
+    const std::string text = *entry;
+    if (replaced.count(text.substr(0, text.find('='))) == 0) {
+      environment.push_back(text);
+    }
+  }
+  for (const auto& [name, value] : wine_variables) {
+    environment.push_back(name + "=" + value);
+  }
+  return environment;
+}
+
+void WinePlatform::PreparePrefix(DisplayMode display, std::ostream& status) {
+  const std::string home = settings_.wine_root + "/home";
+  std::error_code error;
+  for (const std::string& folder : {home + "/.local/share", home + "/.config", home + "/.cache"}) {
+    fs::create_directories(folder, error);
+    if (error) {
+      throw PlatformError("cannot create " + folder + ": " + error.message());
+    }
+  }
+  const FileLock lock(settings_.wine_root + "/.prefix.lock");
+  const std::vector<std::string> environment = WineEnvironment(display);
+  const auto wine = [&](std::vector<std::string> arguments) {
+    std::vector<std::string> command = settings_.wine_command;
+    command.insert(command.end(), arguments.begin(), arguments.end());
+    try {
+      return RunChildToEnd(command, environment);
+    } catch (const std::runtime_error& failure) {
+      throw PlatformError(std::string("cannot run Wine (scripts/setup.sh installs it): ") + failure.what());
+    }
+  };
+  const std::string stamp = PrefixPath() + "/" + kReadyStamp;
+  const std::string graphics_file = settings_.wine_root + "/" + kGraphicsFile;
+  std::string current_graphics;
+  const bool prefix_ready = fs::exists(stamp, error);
+  if (!prefix_ready) {
+    status << "pelmora-cli: creating the Wine settings in " << PrefixPath() << " (first run only; this takes a while)\n"
+           << std::flush;
+    // Like scripts/wine-environment.sh, a wineboot exit status is not trusted: the stamp and the
+    // prefix's own files are what the next steps rely on.
+    wine({"wineboot", "--init"});
+    if (!fs::is_directory(DosDevicesPath(), error)) {
+      throw PlatformError("Wine did not create the prefix " + PrefixPath());
+    }
+    // No debugger on a crash: a crashed host ends at once, so its connection closes and the
+    // client reports it, where Wine's default would start winedbg and keep the host (and the
+    // client waiting for it) alive. The "debugger" is a command that exits straight away.
+    const std::string debugger_key = "HKLM\\Software\\Microsoft\\Windows NT\\CurrentVersion\\AeDebug";
+    wine({"reg", "add", debugger_key, "/v", "Debugger", "/d", "cmd.exe /c exit", "/f"});
+    wine({"reg", "add", debugger_key, "/v", "Auto", "/d", "1", "/f"});
+  } else {
+    // A prefix made by scripts/wine-environment.sh has no record and uses the null driver.
+    std::ifstream recorded(graphics_file);
+    if (!std::getline(recorded, current_graphics)) {
+      current_graphics = GraphicsName(DisplayMode::kNullDriver);
+    }
+  }
+  if (current_graphics != GraphicsName(display)) {
+    const int result = display == DisplayMode::kNullDriver
+                           ? wine({"reg", "add", "HKCU\\Software\\Wine\\Drivers", "/v", "Graphics", "/d", "null", "/f"})
+                           : wine({"reg", "delete", "HKCU\\Software\\Wine\\Drivers", "/v", "Graphics", "/f"});
+    // Deleting a value that is not there fails harmlessly; adding one must work.
+    if (result != 0 && display == DisplayMode::kNullDriver) {
+      throw PlatformError("cannot select Wine's null graphics driver in " + PrefixPath() + " (wine reg exited with " +
+                          std::to_string(result) + ")");
+    }
+    // A wineserver keeps the graphics setting it started with, and the one that wineboot or
+    // "wine reg" started lingers for a while: stop it (it writes the registry out as it
+    // goes), so the host starts a server that reads the new setting. It is the server of this
+    // client's own prefix only.
+    std::vector<std::string> stop = settings_.wineserver_command;
+    stop.push_back("-k");
+    try {
+      RunChildToEnd(stop, environment);
+    } catch (const std::runtime_error&) {
+      // No wineserver program means no server is running either.
+    }
+    std::ofstream(graphics_file) << GraphicsName(display) << '\n';
+  }
+  if (!prefix_ready) {
+    std::ofstream(stamp).flush();
+  }
+}
+
+std::unique_ptr<HostProcess> WinePlatform::StartHost(const HostLaunchOptions& options, std::ostream& status,
+                                                     const InterruptCheck& interrupted) {
+  const std::string requested = options.host_path.empty() ? settings_.default_host_path : options.host_path;
+  if (requested.empty()) {
+    throw PlatformError("no host to start: name pelmora.exe with --host PATH, or use a running host with --port N");
+  }
+  std::error_code error;
+  const fs::path host = fs::absolute(requested, error).lexically_normal();
+  if (!IsExecutableFile(host)) {
+    throw PlatformError("the host " + host.string() +
+                        " was not found; build it with scripts/setup.sh, name it with --host PATH, or use a running "
+                        "host with --port N");
+  }
+  const fs::path assets = host.parent_path() / "data" / "flutter_assets";
+  if (!fs::is_directory(assets, error)) {
+    throw PlatformError("the host " + host.string() + " has no data/flutter_assets folder beside it, without which it "
+                        "cannot start");
+  }
+  PreparePrefix(options.display, status);
+  // Making a new prefix takes seconds and is not cut short (a half-made prefix would be worse);
+  // a Ctrl-C meanwhile is honoured here, before there is a host to stop.
+  if (interrupted()) {
+    throw InterruptedError();
+  }
+
+  std::vector<std::string> command = settings_.wine_command;
+  command.push_back(host.string());
+  std::unique_ptr<ChildProcess> child;
+  try {
+    child = std::make_unique<ChildProcess>(command, WineEnvironment(options.display), host.parent_path().string(),
+                                           ChildOutput::kPipe);
+  } catch (const std::runtime_error& failure) {
+    throw PlatformError(std::string("cannot start the host under Wine (scripts/setup.sh installs Wine): ") +
+                        failure.what());
+  }
+  auto output = std::make_unique<OutputLines>();
+  const int descriptor = child->output_descriptor();
+  const auto deadline = std::chrono::steady_clock::now() + settings_.start_timeout;
+  while (true) {
+    bool open = true;
+    if (WaitReadable(descriptor, std::chrono::milliseconds(100))) {
+      open = output->ReadAvailable(descriptor);
+    }
+    if (const std::optional<uint16_t> port = output->bridge_port()) {
+      return std::make_unique<WineHostProcess>(std::move(child), std::move(output), *port);
+    }
+    if (const std::optional<int> exit_code = child->TryWait()) {
+      // Whatever it wrote last is in the pipe already, unless a wineserver holds it open.
+      if (open) {
+        output->ReadAvailable(descriptor);
+      }
+      throw PlatformError("the host did not start: it exited with code " + std::to_string(*exit_code) +
+                              " before its interface bridge listened",
+                          output->Recent());
+    }
+    if (interrupted()) {
+      throw InterruptedError();
+    }
+    if (std::chrono::steady_clock::now() >= deadline) {
+      throw PlatformError("the host did not start: its interface bridge was not listening after " +
+                              FormatDuration(settings_.start_timeout.count()),
+                          output->Recent());
+    }
+    if (!open) {
+      // The pipe ended but the process lives on: nothing more will be said, wait for its exit.
+      std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+  }
+}
+
+DriveLetterStatus WinePlatform::CheckDriveLetter(char letter) {
+  std::error_code error;
+  if (!fs::is_directory(DosDevicesPath(), error)) {
+    // The prefix is made on the first start, with C: (its Windows folder) and Z: (the root).
+    return letter == 'C' || letter == 'Z' ? DriveLetterStatus::kKnown : DriveLetterStatus::kUnknown;
+  }
+  const fs::path link = fs::path(DosDevicesPath()) / (std::string(1, static_cast<char>(letter - 'A' + 'a')) + ":");
+  return fs::symlink_status(link, error).type() != fs::file_type::not_found && !error ? DriveLetterStatus::kKnown
+                                                                                      : DriveLetterStatus::kUnknown;
+}
+
+std::optional<std::string> WinePlatform::MapDriveLetter(char letter, const std::string& folder,
+                                                        std::ostream& status) {
+  if (letter == 'C') {
+    throw PlatformError("drive C: holds the Wine prefix's Windows folder; choose another letter");
+  }
+  if (letter == 'Z') {
+    throw PlatformError("drive Z: shows the whole Linux file system to Wine; choose another letter");
+  }
+  std::error_code error;
+  const fs::path target = fs::canonical(folder, error);
+  if (error) {
+    throw PlatformError("cannot use " + folder + ": " + error.message());
+  }
+  if (!fs::is_directory(target, error)) {
+    throw PlatformError(folder + " is not a folder");
+  }
+  if (!fs::is_directory(DosDevicesPath(), error)) {
+    PreparePrefix(DisplayMode::kNullDriver, status);
+  }
+  const std::string name = std::string(1, static_cast<char>(letter - 'A' + 'a')) + ":";
+  const fs::path link = fs::path(DosDevicesPath()) / name;
+  std::optional<std::string> previous;
+  const fs::file_status existing = fs::symlink_status(link, error);
+  if (existing.type() == fs::file_type::symlink) {
+    previous = fs::read_symlink(link, error).string();
+  } else if (existing.type() != fs::file_type::not_found) {
+    throw PlatformError(link.string() + " exists and is not a symbolic link; it is left alone");
+  }
+  // A new link under a temporary name, then renamed over the old one: a host running meanwhile
+  // sees the old letter or the new one, never none.
+  const fs::path temporary = fs::path(DosDevicesPath()) / ("." + name + ".pelmora-" + std::to_string(::getpid()));
+  fs::remove(temporary, error);
+  fs::create_directory_symlink(target, temporary, error);
+  if (error) {
+    throw PlatformError("cannot create the link " + temporary.string() + ": " + error.message());
+  }
+  fs::rename(temporary, link, error);
+  if (error) {
+    fs::remove(temporary, error);
+    throw PlatformError("cannot replace " + link.string() + ": " + error.message());
+  }
+  return previous;
+}
+
+std::vector<std::pair<char, std::string>> WinePlatform::DriveLetterMappings() {
+  std::vector<std::pair<char, std::string>> mappings;
+  std::error_code error;
+  for (fs::directory_iterator entry(DosDevicesPath(), error), end; !error && entry != end; entry.increment(error)) {
+    const std::string name = entry->path().filename().string();
+    // "q:" is a drive letter; "q::" names the device behind one.
+    if (name.size() != 2 || name[1] != ':' || name[0] < 'a' || name[0] > 'z') {
+      continue;
+    }
+    std::error_code link_error;
+    const fs::path target = fs::read_symlink(entry->path(), link_error);
+    mappings.emplace_back(static_cast<char>(name[0] - 'a' + 'A'), link_error ? std::string("?") : target.string());
+  }
+  std::sort(mappings.begin(), mappings.end());
+  return mappings;
+}
+
+}  // namespace pel_mora::cli

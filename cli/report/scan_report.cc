@@ -1,0 +1,680 @@
+#include "cli/report/scan_report.h"
+
+#include <algorithm>
+#include <array>
+#include <cinttypes>
+#include <cstdio>
+#include <map>
+#include <utility>
+#include <variant>
+
+#include "cli/common/event_fields.h"
+#include "cli/common/human_readable.h"
+
+namespace pel_mora::cli {
+
+struct ScanReport::Node {
+  std::string name;
+  std::string path;  // folders only; a file's path is its folder's path and its name
+  std::string extension;
+  bool is_directory = false;
+  uint64_t bytes = 0;
+  uint64_t file_count = 0;
+  Node* parent = nullptr;
+  std::vector<std::unique_ptr<Node>> children;
+};
+
+namespace {
+
+constexpr std::ptrdiff_t kMaximumDepth = 256;
+
+using flutter::EncodableMap;
+using flutter::EncodableValue;
+
+std::string JoinPath(const std::string& folder, const std::string& name) {
+  if (!folder.empty() && folder.back() == '\\') {
+    return folder + name;
+  }
+  return folder + "\\" + name;
+}
+
+struct GroupEntry {
+  const char* extension;
+  ExtensionGroup group;
+};
+
+// Sorted by extension, for a binary search.
+constexpr GroupEntry kExtensionGroups[] = {
+    {"7z", ExtensionGroup::kArchive},     {"aac", ExtensionGroup::kAudio},
+    {"avi", ExtensionGroup::kVideo},      {"bat", ExtensionGroup::kCode},
+    {"bmp", ExtensionGroup::kImage},      {"bz2", ExtensionGroup::kArchive},
+    {"c", ExtensionGroup::kCode},         {"cab", ExtensionGroup::kArchive},
+    {"cc", ExtensionGroup::kCode},        {"cmd", ExtensionGroup::kCode},
+    {"com", ExtensionGroup::kExecutable}, {"cpp", ExtensionGroup::kCode},
+    {"cs", ExtensionGroup::kCode},        {"css", ExtensionGroup::kCode},
+    {"csv", ExtensionGroup::kDocument},   {"dll", ExtensionGroup::kExecutable},
+    {"doc", ExtensionGroup::kDocument},   {"docx", ExtensionGroup::kDocument},
+    {"drv", ExtensionGroup::kExecutable}, {"epub", ExtensionGroup::kDocument},
+    {"exe", ExtensionGroup::kExecutable}, {"flac", ExtensionGroup::kAudio},
+    {"flv", ExtensionGroup::kVideo},      {"gif", ExtensionGroup::kImage},
+    {"go", ExtensionGroup::kCode},        {"gz", ExtensionGroup::kArchive},
+    {"h", ExtensionGroup::kCode},         {"heic", ExtensionGroup::kImage},
+    {"hpp", ExtensionGroup::kCode},       {"htm", ExtensionGroup::kDocument},
+    {"html", ExtensionGroup::kDocument},  {"ico", ExtensionGroup::kImage},
+    {"iso", ExtensionGroup::kArchive},    {"jar", ExtensionGroup::kArchive},
+    {"java", ExtensionGroup::kCode},      {"jpeg", ExtensionGroup::kImage},
+    {"jpg", ExtensionGroup::kImage},      {"js", ExtensionGroup::kCode},
+    {"json", ExtensionGroup::kCode},      {"m4a", ExtensionGroup::kAudio},
+    {"m4v", ExtensionGroup::kVideo},      {"md", ExtensionGroup::kDocument},
+    {"mid", ExtensionGroup::kAudio},      {"mkv", ExtensionGroup::kVideo},
+    {"mov", ExtensionGroup::kVideo},      {"mp3", ExtensionGroup::kAudio},
+    {"mp4", ExtensionGroup::kVideo},      {"mpeg", ExtensionGroup::kVideo},
+    {"mpg", ExtensionGroup::kVideo},      {"msi", ExtensionGroup::kExecutable},
+    {"ocx", ExtensionGroup::kExecutable}, {"odp", ExtensionGroup::kDocument},
+    {"ods", ExtensionGroup::kDocument},   {"odt", ExtensionGroup::kDocument},
+    {"ogg", ExtensionGroup::kAudio},      {"opus", ExtensionGroup::kAudio},
+    {"pdf", ExtensionGroup::kDocument},   {"php", ExtensionGroup::kCode},
+    {"pl", ExtensionGroup::kCode},        {"png", ExtensionGroup::kImage},
+    {"ppt", ExtensionGroup::kDocument},   {"pptx", ExtensionGroup::kDocument},
+    {"ps1", ExtensionGroup::kCode},       {"psd", ExtensionGroup::kImage},
+    {"py", ExtensionGroup::kCode},        {"rar", ExtensionGroup::kArchive},
+    {"rb", ExtensionGroup::kCode},        {"rs", ExtensionGroup::kCode},
+    {"rtf", ExtensionGroup::kDocument},   {"scr", ExtensionGroup::kExecutable},
+    {"sh", ExtensionGroup::kCode},        {"so", ExtensionGroup::kExecutable},
+    {"sql", ExtensionGroup::kCode},       {"svg", ExtensionGroup::kImage},
+    {"sys", ExtensionGroup::kExecutable}, {"tar", ExtensionGroup::kArchive},
+    {"tgz", ExtensionGroup::kArchive},    {"tif", ExtensionGroup::kImage},
+    {"tiff", ExtensionGroup::kImage},     {"ts", ExtensionGroup::kCode},
+    {"txt", ExtensionGroup::kDocument},   {"wav", ExtensionGroup::kAudio},
+    {"webm", ExtensionGroup::kVideo},     {"webp", ExtensionGroup::kImage},
+    {"wma", ExtensionGroup::kAudio},      {"wmv", ExtensionGroup::kVideo},
+    {"xls", ExtensionGroup::kDocument},   {"xlsx", ExtensionGroup::kDocument},
+    {"xml", ExtensionGroup::kCode},       {"xz", ExtensionGroup::kArchive},
+    {"yaml", ExtensionGroup::kCode},      {"yml", ExtensionGroup::kCode},
+    {"zip", ExtensionGroup::kArchive},    {"zst", ExtensionGroup::kArchive},
+};
+
+// The drawing of a folder: a strip for its name on top when there is room, and a margin that
+// lets the folder's outline show around its contents.
+constexpr double kFolderHeader = 14;
+constexpr double kFolderMargin = 2;
+constexpr double kMinimumOpenWidth = 24;
+constexpr double kMinimumOpenHeight = kFolderHeader + 10;
+
+void AppendEscaped(std::string* out, std::string_view text) {
+  for (const char character : text) {
+    switch (character) {
+      case '&': out->append("&amp;"); break;
+      case '<': out->append("&lt;"); break;
+      case '>': out->append("&gt;"); break;
+      case '"': out->append("&quot;"); break;
+      case '\'': out->append("&#39;"); break;
+      case '\n': out->append("&#10;"); break;
+      default: out->push_back(character);
+    }
+  }
+}
+
+std::string Percent(double part, double whole) {
+  char buffer[32];
+  std::snprintf(buffer, sizeof buffer, "%.3f%%", whole > 0 ? part * 100.0 / whole : 0.0);
+  return buffer;
+}
+
+std::string ShareText(uint64_t part, uint64_t whole) {
+  char buffer[32];
+  std::snprintf(buffer, sizeof buffer, "%.1f%%",
+                whole > 0 ? static_cast<double>(part) * 100.0 / static_cast<double>(whole) : 0.0);
+  return buffer;
+}
+
+// A UTC time as "2026-12-10 23:04:05 UTC", without the C library's non-reentrant calendar.
+std::string UtcText(std::chrono::system_clock::time_point time) {
+  const int64_t seconds = std::chrono::duration_cast<std::chrono::seconds>(time.time_since_epoch()).count();
+  int64_t days = seconds / 86400;
+  int64_t second_of_day = seconds % 86400;
+  if (second_of_day < 0) {
+    second_of_day += 86400;
+    --days;
+  }
+  // Days since 1970-01-01 to a civil date (proleptic Gregorian), by 400-year eras.
+  days += 719468;
+  const int64_t era = (days >= 0 ? days : days - 146096) / 146097;
+  const int64_t day_of_era = days - era * 146097;
+  const int64_t year_of_era = (day_of_era - day_of_era / 1460 + day_of_era / 36524 - day_of_era / 146096) / 365;
+  const int64_t day_of_year = day_of_era - (365 * year_of_era + year_of_era / 4 - year_of_era / 100);
+  const int64_t month_index = (5 * day_of_year + 2) / 153;
+  const int64_t day = day_of_year - (153 * month_index + 2) / 5 + 1;
+  const int64_t month = month_index < 10 ? month_index + 3 : month_index - 9;
+  const int64_t year = year_of_era + era * 400 + (month <= 2 ? 1 : 0);
+  char buffer[128];
+  std::snprintf(buffer, sizeof buffer, "%04" PRId64 "-%02" PRId64 "-%02" PRId64 " %02" PRId64 ":%02" PRId64
+                ":%02" PRId64 " UTC",
+                year, month, day, second_of_day / 3600, second_of_day / 60 % 60, second_of_day % 60);
+  return buffer;
+}
+
+}  // namespace
+
+ExtensionGroup ExtensionGroupOf(std::string_view extension) {
+  const auto* begin = std::begin(kExtensionGroups);
+  const auto* end = std::end(kExtensionGroups);
+  const auto* found = std::lower_bound(begin, end, extension, [](const GroupEntry& entry, std::string_view wanted) {
+    return std::string_view(entry.extension) < wanted;
+  });
+  return found != end && extension == found->extension ? found->group : ExtensionGroup::kOther;
+}
+
+const char* ExtensionGroupName(ExtensionGroup group) {
+  switch (group) {
+    case ExtensionGroup::kArchive: return "archives";
+    case ExtensionGroup::kImage: return "images";
+    case ExtensionGroup::kVideo: return "video";
+    case ExtensionGroup::kAudio: return "audio";
+    case ExtensionGroup::kDocument: return "documents";
+    case ExtensionGroup::kCode: return "code";
+    case ExtensionGroup::kExecutable: return "executables";
+    case ExtensionGroup::kOther: return "other";
+  }
+  return "other";
+}
+
+ScanReport::ScanReport() = default;
+ScanReport::~ScanReport() = default;
+
+void ScanReport::Add(const EncodableValue& event, std::chrono::system_clock::time_point now) {
+  const auto* map = std::get_if<EncodableMap>(&event);
+  if (map == nullptr || completed_ || cancelled_) {
+    return;
+  }
+  const std::string type = StringOr(*map, "type", "");
+  if (type == "started") {
+    if (started_) {
+      return;
+    }
+    started_ = true;
+    started_at_ = now;
+    root_path_ = StringOr(*map, "root", "");
+    root_ = std::make_unique<Node>();
+    root_->name = root_path_;
+    root_->path = root_path_;
+    root_->is_directory = true;
+    folders_.emplace(root_path_, root_.get());
+    return;
+  }
+  if (!started_) {
+    return;
+  }
+  if (type == "batch") {
+    reported_files_ = CountOr0(*map, "filesScanned");
+    reported_folders_ = CountOr0(*map, "foldersScanned");
+    reported_bytes_ = CountOr0(*map, "totalBytes");
+    const EncodableValue* entries = FindField(*map, "entries");
+    const auto* list = entries != nullptr ? std::get_if<flutter::EncodableList>(entries) : nullptr;
+    if (list != nullptr) {
+      for (const EncodableValue& entry : *list) {
+        if (const auto* entry_map = std::get_if<EncodableMap>(&entry)) {
+          AddEntry(*entry_map);
+        }
+      }
+    }
+  } else if (type == "completed") {
+    completed_ = true;
+    reported_files_ = CountOr0(*map, "totalFiles");
+    reported_folders_ = CountOr0(*map, "totalFolders");
+    reported_bytes_ = CountOr0(*map, "totalBytes");
+    duration_ms_ = IntegerOr(*map, "durationMs", 0);
+  } else if (type == "cancelled") {
+    cancelled_ = true;
+  }
+}
+
+ScanReport::Node* ScanReport::FolderNode(const std::string& path) {
+  const auto found = folders_.find(path);
+  if (found != folders_.end()) {
+    return found->second;
+  }
+  // Only paths below the root are taken; anything else would have no place in the tree. The
+  // depth is bounded too (the host walks 64 levels), since the tree is built, laid out and freed
+  // by recursion.
+  const size_t separator = path.rfind('\\');
+  if (path.size() <= root_path_.size() || path.compare(0, root_path_.size(), root_path_) != 0 ||
+      separator == std::string::npos || separator + 1 == path.size() ||
+      std::count(path.begin(), path.end(), '\\') > kMaximumDepth) {
+    return nullptr;
+  }
+  const std::string parent_path = separator + 1 == root_path_.size() ? root_path_ : path.substr(0, separator);
+  Node* parent = FolderNode(parent_path);
+  if (parent == nullptr) {
+    return nullptr;
+  }
+  auto node = std::make_unique<Node>();
+  node->name = path.substr(separator + 1);
+  node->path = path;
+  node->is_directory = true;
+  node->parent = parent;
+  Node* raw = node.get();
+  parent->children.push_back(std::move(node));
+  folders_.emplace(path, raw);
+  return raw;
+}
+
+void ScanReport::AddEntry(const EncodableMap& entry) {
+  const std::string path = StringOr(entry, "path", "");
+  if (!BoolOr(entry, "isAccessible", true)) {
+    // Its parent lists the folder again with an entry of its own.
+    ++unreadable_folders_;
+    return;
+  }
+  if (BoolOr(entry, "isDirectory", false)) {
+    FolderNode(path);
+    return;
+  }
+  const size_t separator = path.rfind('\\');
+  if (separator == std::string::npos || separator + 1 == path.size()) {
+    return;
+  }
+  Node* parent = FolderNode(separator + 1 == root_path_.size() ? root_path_ : path.substr(0, separator));
+  if (parent == nullptr) {
+    return;
+  }
+  auto file = std::make_unique<Node>();
+  file->name = path.substr(separator + 1);
+  file->extension = StringOr(entry, "extension", "");
+  const int64_t size = IntegerOr(entry, "sizeBytes", 0);
+  file->bytes = size > 0 ? static_cast<uint64_t>(size) : 0;
+  file->file_count = 1;
+  file->parent = parent;
+  // Folder sizes are the sums of the files received, so a cancelled scan's partial tree adds up.
+  for (Node* folder = parent; folder != nullptr; folder = folder->parent) {
+    folder->bytes += file->bytes;
+    folder->file_count += 1;
+  }
+  parent->children.push_back(std::move(file));
+}
+
+Tile ScanReport::Layout(const ReportOptions& options) const {
+  Tile root;
+  root.kind = TileKind::kFolder;
+  root.rect = LayoutRect{0, 0, options.width, options.height};
+  if (!root_) {
+    return root;
+  }
+  root.name = root_->name;
+  root.path = root_->path;
+  root.bytes = root_->bytes;
+  root.item_count = root_->children.size();
+
+  // Lays out a folder's contents in `content` and appends their tiles to `tile`.
+  struct Builder {
+    const ReportOptions& options;
+
+    void Fill(const Node& folder, const LayoutRect& content, Tile* tile) const {
+      const double area = content.width * content.height;
+      if (folder.bytes == 0 || area <= 0) {
+        return;
+      }
+      std::vector<const Node*> children;
+      children.reserve(folder.children.size());
+      for (const auto& child : folder.children) {
+        children.push_back(child.get());
+      }
+      std::stable_sort(children.begin(), children.end(),
+                       [](const Node* left, const Node* right) { return left->bytes > right->bytes; });
+      const double pixels_per_byte = area / static_cast<double>(folder.bytes);
+      std::vector<double> sizes;
+      size_t shown = 0;
+      while (shown < children.size() &&
+             static_cast<double>(children[shown]->bytes) * pixels_per_byte >= options.minimum_tile_area) {
+        sizes.push_back(static_cast<double>(children[shown]->bytes));
+        ++shown;
+      }
+      uint64_t hidden_bytes = 0;
+      for (size_t index = shown; index < children.size(); ++index) {
+        hidden_bytes += children[index]->bytes;
+      }
+      const size_t hidden_count = children.size() - shown;
+      if (hidden_bytes > 0) {
+        sizes.push_back(static_cast<double>(hidden_bytes));
+      }
+      const std::vector<LayoutRect> rects = SquarifiedLayout(sizes, content);
+      for (size_t index = 0; index < shown; ++index) {
+        tile->children.push_back(Make(*children[index], folder, rects[index]));
+      }
+      if (hidden_bytes > 0) {
+        Tile smaller;
+        smaller.kind = TileKind::kSmallerItems;
+        smaller.rect = rects.back();
+        smaller.item_count = hidden_count;
+        smaller.name = FormatCount(static_cast<uint64_t>(hidden_count)) +
+                       (hidden_count == 1 ? " smaller item" : " smaller items");
+        smaller.path = folder.path;
+        smaller.bytes = hidden_bytes;
+        tile->children.push_back(std::move(smaller));
+      }
+    }
+
+    Tile Make(const Node& node, const Node& parent, const LayoutRect& rect) const {
+      Tile tile;
+      tile.rect = rect;
+      tile.name = node.name;
+      tile.bytes = node.bytes;
+      if (!node.is_directory) {
+        tile.kind = TileKind::kFile;
+        tile.path = JoinPath(parent.path, node.name);
+        tile.group = ExtensionGroupOf(node.extension);
+        return tile;
+      }
+      tile.path = node.path;
+      tile.item_count = node.children.size();
+      const LayoutRect content{rect.x + kFolderMargin, rect.y + kFolderHeader,
+                               rect.width - 2 * kFolderMargin, rect.height - kFolderHeader - kFolderMargin};
+      if (rect.width < kMinimumOpenWidth || rect.height < kMinimumOpenHeight ||
+          content.width * content.height < 2 * options.minimum_tile_area) {
+        tile.kind = TileKind::kClosedFolder;
+        return tile;
+      }
+      tile.kind = TileKind::kFolder;
+      Fill(node, content, &tile);
+      return tile;
+    }
+  };
+
+  Builder{options}.Fill(*root_, root.rect, &root);
+  return root;
+}
+
+namespace {
+
+const char* kTileClass[] = {"t d", "t c", "t f", "t s"};
+
+void RenderTile(std::string* out, const Tile& tile, const LayoutRect& parent, bool is_root) {
+  out->append("<div class=\"");
+  out->append(kTileClass[static_cast<int>(tile.kind)]);
+  if (tile.kind == TileKind::kFile) {
+    out->append(" g-");
+    out->append(ExtensionGroupName(tile.group));
+  }
+  if (is_root) {
+    out->append("\" id=\"root\" style=\"left:0;top:0;width:100%;height:100%");
+  } else {
+    out->append("\" style=\"left:");
+    out->append(Percent(tile.rect.x - parent.x, parent.width));
+    out->append(";top:");
+    out->append(Percent(tile.rect.y - parent.y, parent.height));
+    out->append(";width:");
+    out->append(Percent(tile.rect.width, parent.width));
+    out->append(";height:");
+    out->append(Percent(tile.rect.height, parent.height));
+  }
+  out->append("\" title=\"");
+  if (tile.kind == TileKind::kSmallerItems) {
+    AppendEscaped(out, tile.name + " in " + tile.path);
+  } else {
+    AppendEscaped(out, tile.path);
+  }
+  out->append("&#10;");
+  AppendEscaped(out, FormatSize(tile.bytes));
+  if (tile.kind == TileKind::kFolder || tile.kind == TileKind::kClosedFolder) {
+    AppendEscaped(out, " in " + FormatCount(tile.item_count) + (tile.item_count == 1 ? " item" : " items"));
+  }
+  out->append("\"");
+  if (tile.kind == TileKind::kFolder) {
+    out->append(" data-path=\"");
+    AppendEscaped(out, tile.path);
+    out->append("\"");
+  }
+  out->append(">");
+  if (tile.kind == TileKind::kFolder && !is_root) {
+    out->append("<span class=\"n\">");
+    AppendEscaped(out, tile.name);
+    out->append("</span>");
+  }
+  for (const Tile& child : tile.children) {
+    RenderTile(out, child, tile.rect, false);
+  }
+  out->append("</div>");
+}
+
+constexpr const char* kStyle = R"(
+body{font:14px/1.4 system-ui,-apple-system,"Segoe UI",sans-serif;margin:16px 24px;color:#222;background:#fafafa}
+h1{font-size:20px;margin:0 0 4px}h2{font-size:16px;margin:24px 0 8px}
+.facts{color:#555;margin:0 0 12px}.facts b{color:#222}
+#crumbs{margin:0 0 6px;min-height:22px}#crumbs button{font:inherit;border:0;background:none;color:#0645ad;cursor:pointer;padding:0}
+#crumbs button:disabled{color:#222;cursor:default;font-weight:600}#crumbs .sep{color:#888;margin:0 6px}
+#map{position:relative;width:100%;aspect-ratio:16/9;max-height:78vh;background:#fff;border:1px solid #888;overflow:hidden}
+.t{position:absolute;box-sizing:border-box;overflow:hidden}
+.d{background:rgba(40,40,60,.07);border:1px solid rgba(30,30,50,.45);cursor:zoom-in}
+#map>.d{border:0;cursor:default}
+.n{display:block;font-size:11px;line-height:13px;height:13px;padding:0 3px;white-space:nowrap;overflow:hidden;text-overflow:ellipsis;color:#222}
+.c{background:rgba(90,90,110,.35);border:1px solid rgba(30,30,50,.45)}
+.f,.s{border:1px solid rgba(0,0,0,.28)}
+.f{background-image:radial-gradient(ellipse at 30% 30%,rgba(255,255,255,.55),rgba(255,255,255,0) 70%)}
+.s{background:repeating-linear-gradient(45deg,#d8d8d8 0 3px,#c4c4c4 3px 6px)}
+.g-archives{background-color:#d9534f}.g-images{background-color:#f0ad4e}.g-video{background-color:#9b59b6}
+.g-audio{background-color:#e377c2}.g-documents{background-color:#5bc0de}.g-code{background-color:#5cb85c}
+.g-executables{background-color:#8c6d4f}.g-other{background-color:#a0a8b0}
+.legend{margin:6px 0 0;color:#444}.legend span{display:inline-block;margin-right:14px}
+.legend i{display:inline-block;width:12px;height:12px;margin-right:4px;vertical-align:-1px;border:1px solid rgba(0,0,0,.3)}
+.tables{display:flex;flex-wrap:wrap;gap:24px}.tables>div{flex:1 1 420px;min-width:0}
+table{border-collapse:collapse;width:100%}th,td{padding:2px 8px;text-align:left;border-bottom:1px solid #e4e4e4}
+th{background:#eee}td.num,th.num{text-align:right;white-space:nowrap}td.path{word-break:break-all}
+)";
+
+// Drill-down moves the chosen folder's tile to the top of the map and back: its children are
+// placed in percentages of it, so the same tiles fill the map at any size. A folder's path after
+// '#' opens the page drilled into it.
+constexpr const char* kScript = R"(
+(function(){
+var map=document.getElementById('map'),root=document.getElementById('root'),crumbs=document.getElementById('crumbs');
+var stack=[];
+function top(){return stack.length?stack[stack.length-1].tile:root;}
+function name(tile){var n=tile.querySelector(':scope>.n');return n?n.textContent:tile.getAttribute('data-path');}
+function render(){
+  crumbs.textContent='';
+  var all=[root].concat(stack.map(function(e){return e.tile;}));
+  all.forEach(function(tile,i){
+    if(i){var s=document.createElement('span');s.className='sep';s.textContent='\u203a';crumbs.appendChild(s);}
+    var b=document.createElement('button');b.textContent=name(tile);b.disabled=i===all.length-1;
+    b.onclick=function(){up(i);};crumbs.appendChild(b);
+  });
+}
+function drill(tile){
+  var previous=top();
+  stack.push({tile:tile,parent:tile.parentNode,next:tile.nextSibling,style:tile.getAttribute('style')});
+  map.appendChild(tile);
+  tile.setAttribute('style','left:0;top:0;width:100%;height:100%');
+  tile.classList.add('focus');
+  previous.style.display='none';
+}
+function up(depth){
+  while(stack.length>depth){
+    var e=stack.pop();
+    e.tile.setAttribute('style',e.style);e.tile.classList.remove('focus');
+    e.parent.insertBefore(e.tile,e.next);
+  }
+  top().style.display='';
+  render();
+}
+map.addEventListener('click',function(event){
+  var tile=event.target.closest('.d');
+  var current=top();
+  if(!tile||tile===current)return;
+  // Go down one level at a time along the way to the clicked folder.
+  var chain=[];
+  for(var t=tile;t&&t!==current;t=t.parentNode.closest('.d'))chain.unshift(t);
+  chain.forEach(drill);render();
+});
+function open(path){
+  var target=null;
+  map.querySelectorAll('.d[data-path]').forEach(function(t){if(t.getAttribute('data-path')===path)target=t;});
+  if(!target||target===root)return;
+  var chain=[];
+  for(var t=target;t&&t!==root;t=t.parentNode.closest('.d'))chain.unshift(t);
+  chain.forEach(drill);
+}
+if(location.hash.length>1){try{open(decodeURIComponent(location.hash.slice(1)));}catch(e){}}
+render();
+})();
+)";
+
+void AppendRow(std::string* out, const std::vector<std::string>& cells, const std::vector<bool>& numeric) {
+  out->append("<tr>");
+  for (size_t index = 0; index < cells.size(); ++index) {
+    out->append(numeric[index] ? "<td class=\"num\">" : "<td class=\"path\">");
+    AppendEscaped(out, cells[index]);
+    out->append("</td>");
+  }
+  out->append("</tr>\n");
+}
+
+struct Ranked {
+  std::string path;
+  uint64_t bytes;
+};
+
+}  // namespace
+
+std::string ScanReport::RenderHtml(const ReportOptions& options) const {
+  std::string out;
+  out.reserve(1 << 16);
+  const std::string title = "Pelmora scan of " + (root_path_.empty() ? std::string("a drive") : root_path_);
+  out.append("<!DOCTYPE html>\n<html lang=\"en\"><head><meta charset=\"utf-8\">\n<title>");
+  AppendEscaped(&out, title);
+  out.append("</title>\n<style>");
+  out.append(kStyle);
+  out.append("</style></head><body>\n<h1>");
+  AppendEscaped(&out, title);
+  out.append("</h1>\n");
+
+  // Totals: those of the "completed" event; a cancelled scan has what its entries add up to.
+  uint64_t files = reported_files_;
+  uint64_t folders = reported_folders_;
+  uint64_t bytes = reported_bytes_;
+  if (!completed_ && root_) {
+    files = root_->file_count;
+    bytes = root_->bytes;
+    folders = folders_.size() > 0 ? folders_.size() - 1 : 0;
+  }
+  out.append("<p class=\"facts\">");
+  out.append(completed_ ? "Completed" : (cancelled_ ? "Cancelled, partial result" : "Unfinished, partial result"));
+  out.append(" &middot; started <b>");
+  AppendEscaped(&out, UtcText(started_at_));
+  out.append("</b>");
+  if (duration_ms_) {
+    out.append(" &middot; took <b>");
+    AppendEscaped(&out, FormatDuration(*duration_ms_));
+    out.append("</b>");
+  }
+  out.append("<br><b>");
+  AppendEscaped(&out, FormatSize(bytes));
+  out.append("</b> (");
+  AppendEscaped(&out, FormatCount(bytes));
+  out.append(" bytes) in <b>");
+  AppendEscaped(&out, FormatCount(files));
+  out.append("</b> files and <b>");
+  AppendEscaped(&out, FormatCount(folders));
+  out.append("</b> folders");
+  if (unreadable_folders_ > 0) {
+    out.append(" &middot; <b>");
+    AppendEscaped(&out, FormatCount(unreadable_folders_));
+    out.append("</b> folders could not be read");
+  }
+  out.append("</p>\n<div id=\"crumbs\"></div>\n<div id=\"map\">");
+  const Tile layout = Layout(options);
+  RenderTile(&out, layout, layout.rect, true);
+  out.append("</div>\n<div class=\"legend\">");
+  for (int group = 0; group <= static_cast<int>(ExtensionGroup::kOther); ++group) {
+    const char* name = ExtensionGroupName(static_cast<ExtensionGroup>(group));
+    out.append("<span><i class=\"g-");
+    out.append(name);
+    out.append("\"></i>");
+    out.append(name);
+    out.append("</span>");
+  }
+  out.append("<span><i class=\"s\"></i>items too small to draw</span></div>\n");
+
+  // The largest folders and files, and the extensions, from the whole tree.
+  std::vector<Ranked> largest_folders;
+  std::vector<Ranked> largest_files;
+  std::map<std::string, std::pair<uint64_t, uint64_t>> extensions;  // files, bytes
+  if (root_) {
+    std::vector<const Node*> pending{root_.get()};
+    while (!pending.empty()) {
+      const Node* folder = pending.back();
+      pending.pop_back();
+      for (const auto& child : folder->children) {
+        if (child->is_directory) {
+          largest_folders.push_back({child->path, child->bytes});
+          pending.push_back(child.get());
+        } else {
+          largest_files.push_back({JoinPath(folder->path, child->name), child->bytes});
+          auto& totals = extensions[child->extension];
+          totals.first += 1;
+          totals.second += child->bytes;
+        }
+      }
+    }
+  }
+  const auto by_size = [](const Ranked& left, const Ranked& right) {
+    return left.bytes != right.bytes ? left.bytes > right.bytes : left.path < right.path;
+  };
+  const auto keep_largest = [&](std::vector<Ranked>* list) {
+    const size_t count = std::min(list->size(), options.largest_count);
+    std::partial_sort(list->begin(), list->begin() + static_cast<std::ptrdiff_t>(count), list->end(), by_size);
+    list->resize(count);
+  };
+  keep_largest(&largest_folders);
+  keep_largest(&largest_files);
+
+  const auto ranked_table = [&](const char* heading, const std::vector<Ranked>& list) {
+    out.append("<div><h2>");
+    out.append(heading);
+    out.append("</h2>\n<table><tr><th class=\"num\">Size</th><th>Path</th></tr>\n");
+    for (const Ranked& item : list) {
+      AppendRow(&out, {FormatSize(item.bytes), item.path}, {true, false});
+    }
+    if (list.empty()) {
+      out.append("<tr><td></td><td>(none)</td></tr>\n");
+    }
+    out.append("</table></div>\n");
+  };
+  out.append("<div class=\"tables\">\n");
+  ranked_table("Largest folders", largest_folders);
+  ranked_table("Largest files", largest_files);
+  out.append("</div>\n");
+
+  std::vector<std::pair<std::string, std::pair<uint64_t, uint64_t>>> extension_rows(extensions.begin(),
+                                                                                    extensions.end());
+  std::stable_sort(extension_rows.begin(), extension_rows.end(),
+                   [](const auto& left, const auto& right) { return left.second.second > right.second.second; });
+  out.append("<h2>Extensions</h2>\n<table id=\"extensions\"><tr><th>Extension</th><th>Kind</th>"
+             "<th class=\"num\">Files</th><th class=\"num\">Size</th><th class=\"num\">Share</th></tr>\n");
+  const uint64_t drive_bytes = root_ ? root_->bytes : 0;
+  for (size_t index = 0; index < extension_rows.size() && index < options.extension_rows; ++index) {
+    const auto& [extension, totals] = extension_rows[index];
+    AppendRow(&out,
+              {extension.empty() ? "(none)" : "." + extension, ExtensionGroupName(ExtensionGroupOf(extension)),
+               FormatCount(totals.first), FormatSize(totals.second), ShareText(totals.second, drive_bytes)},
+              {false, false, true, true, true});
+  }
+  if (extension_rows.size() > options.extension_rows) {
+    uint64_t rest_files = 0;
+    uint64_t rest_bytes = 0;
+    for (size_t index = options.extension_rows; index < extension_rows.size(); ++index) {
+      rest_files += extension_rows[index].second.first;
+      rest_bytes += extension_rows[index].second.second;
+    }
+    AppendRow(&out,
+              {FormatCount(static_cast<uint64_t>(extension_rows.size() - options.extension_rows)) +
+                   " other extensions",
+               "", FormatCount(rest_files), FormatSize(rest_bytes), ShareText(rest_bytes, drive_bytes)},
+              {false, false, true, true, true});
+  }
+  out.append("</table>\n<script>");
+  out.append(kScript);
+  out.append("</script>\n</body></html>\n");
+  return out;
+}
+
+}  // namespace pel_mora::cli

@@ -1,0 +1,335 @@
+// Starting the host under Wine and mapping drive letters, with a shell script in Wine's place:
+// the launcher's environment, its wait for the bridge line, the close at the end and the
+// report of a host that does not start, all without Wine or a host build.
+
+#include "cli/connection/wine_platform.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <stdlib.h>
+
+#include <filesystem>
+#include <functional>
+#include <fstream>
+#include <optional>
+#include <sstream>
+
+#include "cli/commands/commands.h"
+#include "tests/cli/support/fake_bridge_host.h"
+
+namespace pel_mora::cli {
+namespace {
+
+namespace fs = std::filesystem;
+using ::testing::AllOf;
+using ::testing::Contains;
+using ::testing::HasSubstr;
+using ::testing::Not;
+using testing::DriveRecord;
+using testing::FakeBridgeHost;
+
+std::string ReadFile(const fs::path& path) {
+  std::ifstream stream(path);
+  std::stringstream text;
+  text << stream.rdbuf();
+  return text.str();
+}
+
+void WriteFile(const fs::path& path, const std::string& text) {
+  std::ofstream(path) << text;
+}
+
+// Sets an environment variable for one scope and puts the old value back.
+class ScopedVariable {
+ public:
+  ScopedVariable(const char* name, const char* value) : name_(name) {
+    if (const char* old = std::getenv(name)) {
+      old_ = old;
+    }
+    if (value != nullptr) {
+      ::setenv(name, value, 1);
+    } else {
+      ::unsetenv(name);
+    }
+  }
+  ~ScopedVariable() {
+    if (old_) {
+      ::setenv(name_, old_->c_str(), 1);
+    } else {
+      ::unsetenv(name_);
+    }
+  }
+  ScopedVariable(const ScopedVariable&) = delete;
+  ScopedVariable& operator=(const ScopedVariable&) = delete;
+
+ private:
+  const char* name_;
+  std::optional<std::string> old_;
+};
+
+class WinePlatformTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::string pattern = (fs::temp_directory_path() / "pelmora-cli-test.XXXXXX").string();
+    ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
+    folder_ = pattern;
+    wine_root_ = folder_ / "wine";
+    // A prefix as scripts/wine-environment.sh leaves it: ready, null driver, C: and Z:.
+    fs::create_directories(wine_root_ / "prefix" / "dosdevices");
+    WriteFile(wine_root_ / "prefix" / ".pelmora-ready", "");
+    fs::create_directory_symlink("../drive_c", wine_root_ / "prefix" / "dosdevices" / "c:");
+    fs::create_directory_symlink("/", wine_root_ / "prefix" / "dosdevices" / "z:");
+    host_path_ = folder_ / "runner" / "pelmora.exe";
+    fs::create_directories(host_path_.parent_path() / "data" / "flutter_assets");
+    WriteFile(host_path_, "MZ");
+    host_.set_drives({DriveRecord("C", 3, true, "", "NTFS", 1024, 0)});
+    host_.set_close_flag_path((folder_ / "closed").string());
+  }
+
+  void TearDown() override { fs::remove_all(folder_); }
+
+  // A script that plays Wine: it logs every command line; as the host it saves its
+  // environment, writes `host_output` and waits until the fake host has received the close
+  // request, then exits with `exit_code`.
+  void WriteFakeWine(const std::string& host_output, int exit_code = 0) {
+    const fs::path log = folder_ / "wine.log";
+    std::ostringstream script;
+    script << "printf '%s\\n' \"$*\" >> '" << log.string() << "'\n"
+           << "case \"$1\" in reg|wineboot|-k) exit 0;; esac\n"
+           << "env > '" << (folder_ / "host.env").string() << "'\n"
+           << "pwd > '" << (folder_ / "host.pwd").string() << "'\n"
+           << host_output << "\n";
+    if (exit_code == 0) {
+      script << "count=0\n"
+             << "while [ ! -e '" << (folder_ / "closed").string() << "' ] && [ $count -lt 600 ]; do\n"
+             << "  sleep 0.05; count=$((count + 1))\n"
+             << "done\n";
+    }
+    script << "exit " << exit_code << "\n";
+    WriteFile(folder_ / "fake-wine.sh", script.str());
+  }
+
+  std::string BridgeLine() const {
+    // The Windows C runtime ends lines with CR LF.
+    return "echo 'fake engine: warming up'; printf 'Interface bridge listening on 127.0.0.1:%s\\r\\n' " +
+           std::to_string(host_.port()) + " >&2";
+  }
+
+  WinePlatformSettings Settings() const {
+    WinePlatformSettings settings;
+    settings.wine_root = wine_root_.string();
+    settings.wine_command = {"/bin/sh", (folder_ / "fake-wine.sh").string()};
+    settings.wineserver_command = {"/bin/sh", (folder_ / "fake-wine.sh").string()};
+    settings.default_host_path = host_path_.string();
+    settings.start_timeout = std::chrono::seconds(60);
+    return settings;
+  }
+
+  struct Outcome {
+    int status;
+    std::string out;
+    std::string err;
+  };
+
+  Outcome Run(const std::vector<std::string>& arguments, std::function<unsigned()> interrupt_count = nullptr) {
+    // Each run's fake host waits for a close request of its own.
+    fs::remove(folder_ / "closed");
+    WinePlatform platform(Settings());
+    std::ostringstream out;
+    std::ostringstream err;
+    CliEnvironment environment;
+    environment.out = &out;
+    environment.err = &err;
+    environment.interrupt_count = std::move(interrupt_count);
+    environment.platform = &platform;
+    environment.session.exit_timeout = std::chrono::seconds(30);
+    const int status = RunCli(arguments, environment);
+    return {status, out.str(), err.str()};
+  }
+
+  fs::path folder_;
+  fs::path wine_root_;
+  fs::path host_path_;
+  FakeBridgeHost host_;
+};
+
+TEST_F(WinePlatformTest, StartsTheHostInPrivateWineSettingsAndClosesIt) {
+  WriteFakeWine(BridgeLine());
+  Outcome outcome;
+  {
+    const ScopedVariable display("DISPLAY", ":99");
+    const ScopedVariable port("PELMORA_INTERFACE_PORT", "1");
+    outcome = Run({"drives"});
+  }
+
+  EXPECT_EQ(outcome.status, kExitSuccess) << outcome.err;
+  EXPECT_THAT(outcome.out, HasSubstr("C:     Fixed"));
+  EXPECT_TRUE(host_.close_requested());
+  const std::string environment = ReadFile(folder_ / "host.env");
+  EXPECT_THAT(environment, AllOf(HasSubstr("WINEPREFIX=" + (wine_root_ / "prefix").string() + "\n"),
+                                 HasSubstr("HOME=" + (wine_root_ / "home").string() + "\n"),
+                                 HasSubstr("XDG_DATA_HOME=" + (wine_root_ / "home/.local/share").string() + "\n"),
+                                 HasSubstr("WINEDEBUG=-all\n")));
+  EXPECT_THAT(environment, Not(HasSubstr("DISPLAY=")));
+  EXPECT_THAT(environment, Not(HasSubstr("PELMORA_INTERFACE_PORT=")));
+  // The host runs from its own folder, and an existing prefix is used as it is.
+  EXPECT_EQ(ReadFile(folder_ / "host.pwd"), host_path_.parent_path().string() + "\n");
+  EXPECT_EQ(ReadFile(folder_ / "wine.log"), host_path_.string() + "\n");
+}
+
+TEST_F(WinePlatformTest, ADisplayModeChangeReconfiguresThePrefixOnce) {
+  WriteFakeWine(BridgeLine());
+  EXPECT_EQ(Run({"--display", "drives"}).status, kExitSuccess);
+  EXPECT_EQ(Run({"--display", "drives"}).status, kExitSuccess);
+  EXPECT_EQ(Run({"drives"}).status, kExitSuccess);
+  // The driver value, then the wineserver goes (it keeps the display it started with).
+  const std::string host = host_path_.string();
+  EXPECT_EQ(ReadFile(folder_ / "wine.log"),
+            "reg delete HKCU\\Software\\Wine\\Drivers /v Graphics /f\n"
+            "-k\n" +
+                host + "\n" + host +
+                "\n"
+                "reg add HKCU\\Software\\Wine\\Drivers /v Graphics /d null /f\n"
+                "-k\n" +
+                host + "\n");
+}
+
+TEST_F(WinePlatformTest, ANewPrefixIsMadeLikeTheTestPrefixWithAFreshWineserverAtTheEnd) {
+  // No stamp: the prefix is made as scripts/wine-environment.sh makes it, in the same order.
+  fs::remove(wine_root_ / "prefix" / ".pelmora-ready");
+  WriteFakeWine(BridgeLine());
+  const Outcome outcome = Run({"drives"});
+  EXPECT_EQ(outcome.status, kExitSuccess) << outcome.err;
+  EXPECT_THAT(outcome.err, HasSubstr("creating the Wine settings in " + (wine_root_ / "prefix").string()));
+  EXPECT_EQ(ReadFile(folder_ / "wine.log"),
+            "wineboot --init\n"
+            "reg add HKLM\\Software\\Microsoft\\Windows NT\\CurrentVersion\\AeDebug /v Debugger /d cmd.exe /c exit /f\n"
+            "reg add HKLM\\Software\\Microsoft\\Windows NT\\CurrentVersion\\AeDebug /v Auto /d 1 /f\n"
+            "reg add HKCU\\Software\\Wine\\Drivers /v Graphics /d null /f\n"
+            "-k\n" +
+                host_path_.string() + "\n");
+  EXPECT_TRUE(fs::exists(wine_root_ / "prefix" / ".pelmora-ready"));
+}
+
+TEST_F(WinePlatformTest, ACtrlCWhileThePrefixIsMadeFinishesItButStartsNoHost) {
+  fs::remove(wine_root_ / "prefix" / ".pelmora-ready");
+  WriteFakeWine(BridgeLine());
+  const Outcome outcome = Run({"drives"}, [] { return 1u; });
+  EXPECT_EQ(outcome.status, kExitInterrupted) << outcome.err;
+  EXPECT_THAT(ReadFile(folder_ / "wine.log"), AllOf(::testing::StartsWith("wineboot --init\n"),
+                                                    ::testing::EndsWith("/v Graphics /d null /f\n-k\n")));
+  EXPECT_TRUE(fs::exists(wine_root_ / "prefix" / ".pelmora-ready"));
+  EXPECT_EQ(host_.connections(), 0);
+}
+
+TEST_F(WinePlatformTest, AHostThatDoesNotStartIsReportedWithItsLastLines) {
+  WriteFakeWine("printf '%s\\n' 'engine: data\\flutter_assets is missing' 'window creation failed' >&2", 1);
+  const Outcome outcome = Run({"drives"});
+  EXPECT_EQ(outcome.status, kExitUsage);
+  EXPECT_EQ(outcome.err,
+            "pelmora-cli: the host did not start: it exited with code 1 before its interface bridge listened\n"
+            "The host's last lines:\n"
+            "  engine: data\\flutter_assets is missing\n"
+            "  window creation failed\n");
+  EXPECT_EQ(host_.connections(), 0);
+}
+
+TEST_F(WinePlatformTest, MissingHostOrAssetsAreNamed) {
+  WriteFakeWine(BridgeLine());
+  const Outcome missing = Run({"--host", (folder_ / "nowhere.exe").string(), "drives"});
+  EXPECT_EQ(missing.status, kExitUsage);
+  EXPECT_THAT(missing.err, HasSubstr("nowhere.exe was not found; build it with scripts/setup.sh"));
+
+  fs::remove_all(host_path_.parent_path() / "data");
+  const Outcome no_assets = Run({"drives"});
+  EXPECT_EQ(no_assets.status, kExitUsage);
+  EXPECT_THAT(no_assets.err, HasSubstr("has no data/flutter_assets folder beside it"));
+  EXPECT_FALSE(fs::exists(folder_ / "wine.log"));
+}
+
+TEST_F(WinePlatformTest, MapGivesAFolderADriveLetter) {
+  const fs::path first = folder_ / "first";
+  const fs::path second = folder_ / "second";
+  fs::create_directories(first);
+  fs::create_directories(second);
+  const fs::path link = wine_root_ / "prefix" / "dosdevices" / "q:";
+
+  const Outcome mapped = Run({"map", "q", first.string()});
+  EXPECT_EQ(mapped.status, kExitSuccess) << mapped.err;
+  EXPECT_EQ(mapped.out, "Drive Q: now shows " + first.string() + "\n");
+  EXPECT_EQ(fs::read_symlink(link), first);
+
+  const Outcome remapped = Run({"map", "Q:", second.string()});
+  EXPECT_EQ(remapped.status, kExitSuccess) << remapped.err;
+  EXPECT_EQ(remapped.out, "Drive Q: now shows " + second.string() + " (it showed " + first.string() + " before)\n");
+  EXPECT_EQ(fs::read_symlink(link), second);
+
+  const Outcome listed = Run({"map"});
+  EXPECT_EQ(listed.status, kExitSuccess);
+  EXPECT_EQ(listed.out, "Drive letters in " + (wine_root_ / "prefix").string() +
+                            ":\n"
+                            "  C:  ../drive_c\n"
+                            "  Q:  " +
+                            second.string() +
+                            "\n"
+                            "  Z:  /\n");
+}
+
+TEST_F(WinePlatformTest, MapRefusesWhatWouldBreakThePrefix) {
+  const fs::path plain_file = folder_ / "file.txt";
+  WriteFile(plain_file, "x");
+  fs::create_directories(wine_root_ / "prefix" / "dosdevices" / "r:");
+  struct Case {
+    std::vector<std::string> arguments;
+    const char* message;
+  };
+  const Case cases[] = {
+      {{"map", "C", folder_.string()}, "drive C: holds the Wine prefix's Windows folder"},
+      {{"map", "z", folder_.string()}, "drive Z: shows the whole Linux file system"},
+      {{"map", "Q", (folder_ / "absent").string()}, "cannot use "},
+      {{"map", "Q", plain_file.string()}, "file.txt is not a folder"},
+      {{"map", "R", folder_.string()}, "r: exists and is not a symbolic link; it is left alone"},
+      {{"map", "QQ", folder_.string()}, "\"QQ\" is not a drive letter"},
+      {{"map", "Q"}, "usage: pelmora-cli map LETTER FOLDER"},
+  };
+  for (const Case& test_case : cases) {
+    const Outcome outcome = Run(test_case.arguments);
+    EXPECT_EQ(outcome.status, kExitUsage) << test_case.arguments[1];
+    EXPECT_THAT(outcome.err, HasSubstr(test_case.message));
+  }
+  EXPECT_FALSE(fs::exists(fs::symlink_status(wine_root_ / "prefix" / "dosdevices" / "q:")));
+  EXPECT_EQ(fs::read_symlink(wine_root_ / "prefix" / "dosdevices" / "c:"), "../drive_c");
+}
+
+TEST_F(WinePlatformTest, ScanOfAnUnmappedLetterFailsBeforeTheHostStarts) {
+  WriteFakeWine(BridgeLine());
+  const Outcome outcome = Run({"scan", "Q"});
+  EXPECT_EQ(outcome.status, kExitUsage);
+  EXPECT_EQ(outcome.err, "pelmora-cli: unknown drive Q: (the Wine settings in " + (wine_root_ / "prefix").string() +
+                             " have no drive Q:; give a folder that letter with: pelmora-cli map Q FOLDER)\n");
+  EXPECT_FALSE(fs::exists(folder_ / "wine.log"));
+}
+
+TEST(WinePlatformDefaultsTest, RootAndHostPaths) {
+  EXPECT_EQ(DefaultHostPath("/src/build/release/cli"), "/src/build/windows/runner/pelmora.exe");
+  EXPECT_EQ(DefaultHostPath(""), "");
+  {
+    const ScopedVariable root("PELMORA_WINE_ROOT", nullptr);
+    const ScopedVariable cache("XDG_CACHE_HOME", "/cache");
+    EXPECT_EQ(DefaultWineRoot(), "/cache/pelmora/wine");
+  }
+  {
+    const ScopedVariable root("PELMORA_WINE_ROOT", nullptr);
+    const ScopedVariable cache("XDG_CACHE_HOME", nullptr);
+    const ScopedVariable home("HOME", "/home/someone");
+    EXPECT_EQ(DefaultWineRoot(), "/home/someone/.cache/pelmora/wine");
+  }
+  {
+    const ScopedVariable root("PELMORA_WINE_ROOT", "/elsewhere");
+    EXPECT_EQ(DefaultWineRoot(), "/elsewhere");
+  }
+}
+
+}  // namespace
+}  // namespace pel_mora::cli
