@@ -14,8 +14,10 @@ namespace pel_mora {
 // sources is listed twice. Unreadable keys and values are skipped.
 flutter::EncodableList ListInstalledApps();
 
-// Starts `command` (UTF-8) as a process, or failing that hands the whole text to the shell to
-// open. Never waits for it. False when neither way started it.
+// Starts `command` (UTF-8, environment variables expanded, an unquoted program path pinned to
+// the file it names) as a process, or failing that asks the shell to open its program with its
+// parameters. Never waits for it. False when neither way started it, or when the command names
+// no program that is safe to start.
 bool LaunchUninstaller(const std::string& command);
 
 }  // namespace pel_mora

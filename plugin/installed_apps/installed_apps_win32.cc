@@ -1,16 +1,15 @@
-// Reading the uninstall entries with the registry calls and starting uninstallers with
-// CreateProcessW and ShellExecuteW. Which entries are listed and the order of the two ways of
-// starting a command are decided in uninstall_entry_rules.cc.
+// Reading the uninstall entries with the registry calls, and starting an uninstaller. Which
+// entries are listed is decided in uninstall_entry_rules.cc; how a command is read and started,
+// in uninstall_command.cc.
 
 #include <windows.h>
-#include <objbase.h>
-#include <shellapi.h>
 
 #include <string>
-#include <utility>
 #include <vector>
 
+#include "plugin/installed_apps/command_starter_win32.h"
 #include "plugin/installed_apps/installed_apps.h"
+#include "plugin/installed_apps/uninstall_command.h"
 #include "plugin/installed_apps/uninstall_entry_rules.h"
 #include "plugin/operations.h"
 #include "plugin/registry_key.h"
@@ -148,49 +147,6 @@ void ReadUninstallKey(const UninstallSource& source, EncodableList& list) {
     });
   }
 }
-
-// COM for the shell on this worker thread, released when the launch is done. The shell may use
-// COM to resolve associations; a thread that already has COM in another mode keeps it.
-class ComApartment {
- public:
-  ComApartment() : result_(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE)) {}
-  ~ComApartment() {
-    if (SUCCEEDED(result_)) {
-      CoUninitialize();
-    }
-  }
-  ComApartment(const ComApartment&) = delete;
-  ComApartment& operator=(const ComApartment&) = delete;
-
- private:
-  HRESULT result_;
-};
-
-class Win32CommandStarter : public CommandStarter {
- public:
-  bool StartProcess(const std::wstring& command_line) override {
-    // CreateProcessW may write into the command line, so it gets a copy of its own.
-    std::vector<wchar_t> writable(command_line.begin(), command_line.end());
-    writable.push_back(L'\0');
-    STARTUPINFOW startup{};
-    startup.cb = sizeof(startup);
-    PROCESS_INFORMATION process{};
-    if (!CreateProcessW(nullptr, writable.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
-                        &process)) {
-      return false;
-    }
-    // The uninstaller runs on its own; nothing here waits for it or keeps it.
-    CloseHandle(process.hThread);
-    CloseHandle(process.hProcess);
-    return true;
-  }
-
-  intptr_t OpenWithShell(const std::wstring& file) override {
-    const ComApartment apartment;
-    const HINSTANCE result = ShellExecuteW(nullptr, L"open", file.c_str(), nullptr, nullptr, SW_SHOWNORMAL);
-    return reinterpret_cast<intptr_t>(result);
-  }
-};
 
 }  // namespace
 

@@ -23,14 +23,4 @@ int64_t EstimatedSizeBytes(const RegistryValueReading& estimated_size) {
   return static_cast<int64_t>(estimated_size.number) * 1024;
 }
 
-bool LaunchUninstallCommand(const std::wstring& command, CommandStarter& starter) {
-  if (command.empty()) {
-    return false;
-  }
-  if (starter.StartProcess(command)) {
-    return true;
-  }
-  return starter.OpenWithShell(command) > 32;
-}
-
 }  // namespace pel_mora

@@ -1,11 +1,10 @@
 #pragma once
 
-// Which uninstall entries of the registry appear in the application list, and how an
-// uninstaller's command is started. Both are plain decisions, kept apart from the registry and
-// process calls so they can be exercised with values no test machine holds on demand.
+// Which uninstall entries of the registry appear in the application list: a plain decision, kept
+// apart from the registry calls so it can be exercised with values no test machine holds on
+// demand.
 
 #include <cstdint>
-#include <optional>
 #include <string>
 
 namespace pel_mora {
@@ -33,21 +32,5 @@ bool IsListedUninstallEntry(const UninstallEntryMarks& marks);
 
 // "EstimatedSize" is kept in kibibytes; anything but a DWORD counts as 0.
 int64_t EstimatedSizeBytes(const RegistryValueReading& estimated_size);
-
-// The two ways an uninstaller's command may be started, so the launch rule runs against fakes.
-class CommandStarter {
- public:
-  virtual ~CommandStarter() = default;
-  // Starts the command line as a process (the system splits program and arguments itself);
-  // true when the process was created.
-  virtual bool StartProcess(const std::wstring& command_line) = 0;
-  // Asks the shell to open the whole text as one file; the shell's result code (above 32 on
-  // success).
-  virtual intptr_t OpenWithShell(const std::wstring& file) = 0;
-};
-
-// Starts `command` unchanged as a process, or when that fails, opens it with the shell. An empty
-// command starts nothing. True when either way started it.
-bool LaunchUninstallCommand(const std::wstring& command, CommandStarter& starter);
 
 }  // namespace pel_mora

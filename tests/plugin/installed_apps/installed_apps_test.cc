@@ -11,11 +11,14 @@
 #include <fstream>
 #include <iterator>
 #include <memory>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "channel/encodable_value.h"
+#include "plugin/installed_apps/command_starter_win32.h"
+#include "plugin/installed_apps/uninstall_command.h"
 #include "plugin/operations.h"
 #include "plugin/registry_key.h"
 #include "plugin/string_conversion.h"
@@ -232,8 +235,14 @@ std::string FileText(const std::wstring& path) {
   return std::string(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
 }
 
+// What the recorder was started with: its whole command line and its arguments after the program.
+struct Recorded {
+  std::string command_line;
+  std::vector<std::string> arguments;
+};
+
 // Waits for the recorder to write `path` (it renames a finished file into place).
-std::string WaitForRecord(const std::wstring& path) {
+Recorded WaitForRecord(const std::wstring& path) {
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
   while (GetFileAttributesW(path.c_str()) == INVALID_FILE_ATTRIBUTES) {
     if (std::chrono::steady_clock::now() > deadline) {
@@ -242,7 +251,13 @@ std::string WaitForRecord(const std::wstring& path) {
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
   }
-  return FileText(path);
+  std::istringstream lines(FileText(path));
+  Recorded recorded;
+  std::getline(lines, recorded.command_line);
+  for (std::string argument; std::getline(lines, argument);) {
+    recorded.arguments.push_back(argument);
+  }
+  return recorded;
 }
 
 bool LaunchReply(const std::string& command) {
@@ -287,7 +302,122 @@ TEST_F(LaunchUninstallerTest, QuotedProgramWithArgumentsStartsUnchanged) {
   const std::string command =
       "\"" + WideToUtf8(*recorder_) + "\" \"" + WideToUtf8(record) + "\" /S --log=\"a b\" \xC3\xA9t\xC3\xA9";
   EXPECT_TRUE(LaunchReply(command));
-  EXPECT_EQ(WaitForRecord(record), command);
+  const Recorded recorded = WaitForRecord(record);
+  EXPECT_EQ(recorded.command_line, command);
+  EXPECT_EQ(recorded.arguments, (std::vector<std::string>{WideToUtf8(record), "/S", "--log=a b", "\xC3\xA9t\xC3\xA9"}));
+}
+
+// Copies of the recorder where process creation would look first for the program of an unquoted
+// "T:\Program Files\Test App\un install.exe ..." (each blank-separated prefix plus ".exe");
+// removed when the test ends.
+class PlantedPrograms {
+ public:
+  PlantedPrograms(const test_support::FixtureDrive& drive, const std::wstring& recorder) {
+    for (const wchar_t* name : {L"Program.exe", L"Program Files\\Test.exe", L"Program Files\\Test App\\un.exe"}) {
+      paths_.push_back(drive.PathOf(name));
+      EXPECT_TRUE(CopyFileW(recorder.c_str(), paths_.back().c_str(), FALSE)) << "CopyFileW " << GetLastError();
+    }
+  }
+  ~PlantedPrograms() {
+    for (const std::wstring& path : paths_) {
+      DeleteFileW(path.c_str());
+      DeleteFileW((path + L".ran").c_str());
+    }
+  }
+  PlantedPrograms(const PlantedPrograms&) = delete;
+  PlantedPrograms& operator=(const PlantedPrograms&) = delete;
+
+  // The planted copies that have been started.
+  std::vector<std::string> Started() const {
+    std::vector<std::string> started;
+    for (const std::wstring& path : paths_) {
+      if (GetFileAttributesW((path + L".ran").c_str()) != INVALID_FILE_ATTRIBUTES) {
+        started.push_back(WideToUtf8(path));
+      }
+    }
+    return started;
+  }
+
+ private:
+  std::vector<std::wstring> paths_;
+};
+
+TEST_F(LaunchUninstallerTest, UnquotedProgramWithSpacesStartsTheUninstallerNotAPlantedPrefix) {
+  const PlantedPrograms planted(*drive_, *recorder_);
+  const std::wstring record = drive_->PathOf(L"record two.txt");
+  const std::string arguments = "\"" + WideToUtf8(record) + "\" /S --log=\"a b\"";
+  EXPECT_TRUE(LaunchReply(WideToUtf8(*recorder_) + " " + arguments));
+  const Recorded recorded = WaitForRecord(record);
+  EXPECT_EQ(recorded.command_line, "\"" + WideToUtf8(*recorder_) + "\" " + arguments);
+  EXPECT_EQ(recorded.arguments, (std::vector<std::string>{WideToUtf8(record), "/S", "--log=a b"}));
+  // One launch starts one process, and the recorder was it.
+  EXPECT_EQ(planted.Started(), std::vector<std::string>{});
+}
+
+// An environment variable of this process for the object's lifetime.
+class ScopedVariable {
+ public:
+  ScopedVariable(const wchar_t* name, const std::wstring& value) : name_(name) {
+    EXPECT_TRUE(SetEnvironmentVariableW(name, value.c_str()));
+  }
+  ~ScopedVariable() { SetEnvironmentVariableW(name_, nullptr); }
+  ScopedVariable(const ScopedVariable&) = delete;
+  ScopedVariable& operator=(const ScopedVariable&) = delete;
+
+ private:
+  const wchar_t* name_;
+};
+
+TEST_F(LaunchUninstallerTest, ExpandableCommandStartsWithVariablesExpanded) {
+  const ScopedVariable variable(L"PELMORA_TEST_APPS", drive_->PathOf(L"Program Files"));
+  const PlantedPrograms planted(*drive_, *recorder_);
+  // As a REG_EXPAND_SZ uninstall string holds it: unquoted, with variables in the program and an
+  // argument.
+  EXPECT_TRUE(LaunchReply("%PELMORA_TEST_APPS%\\Test App\\un install.exe \"%PELMORA_TEST_APPS%\\record three.txt\" "
+                          "/S %PELMORA_NOT_SET%"));
+  const std::wstring record = drive_->PathOf(L"Program Files\\record three.txt");
+  const Recorded recorded = WaitForRecord(record);
+  EXPECT_EQ(recorded.arguments, (std::vector<std::string>{WideToUtf8(record), "/S", "%PELMORA_NOT_SET%"}));
+  EXPECT_EQ(planted.Started(), std::vector<std::string>{});
+}
+
+// ERROR_ELEVATION_REQUIRED, which some SDK headers (MinGW's among them) do not declare.
+constexpr DWORD kElevationRequired = 740;
+
+// The real launch calls, except that process creation fails as it does for an uninstaller that
+// needs elevation, so the shell has to start it.
+class ElevationRequiredStarter : public Win32CommandStarter {
+ public:
+  bool StartProcess(const std::wstring& command_line) override {
+    process_attempts.push_back(WideToUtf8(command_line));
+    SetLastError(kElevationRequired);
+    return false;
+  }
+  std::vector<std::string> process_attempts;
+};
+
+TEST_F(LaunchUninstallerTest, ElevationRequiredHandsProgramAndParametersToTheShell) {
+  const PlantedPrograms planted(*drive_, *recorder_);
+  struct ElevationCase {
+    const char* situation;
+    std::string program_text;
+  };
+  const std::vector<ElevationCase> cases = {
+      {"quoted", "\"" + WideToUtf8(*recorder_) + "\""},
+      {"unquoted", WideToUtf8(*recorder_)},
+  };
+  int number = 0;
+  for (const ElevationCase& elevation : cases) {
+    SCOPED_TRACE(elevation.situation);
+    const std::wstring record = drive_->PathOf(L"record elevated " + std::to_wstring(++number) + L".txt");
+    const std::string arguments = "\"" + WideToUtf8(record) + "\" /S --log=\"a b\"";
+    ElevationRequiredStarter starter;
+    EXPECT_TRUE(LaunchUninstallCommand(Utf8ToWide(elevation.program_text + " " + arguments), starter));
+    EXPECT_EQ(starter.process_attempts, std::vector<std::string>{"\"" + WideToUtf8(*recorder_) + "\" " + arguments});
+    const Recorded recorded = WaitForRecord(record);
+    EXPECT_EQ(recorded.arguments, (std::vector<std::string>{WideToUtf8(record), "/S", "--log=a b"}));
+  }
+  EXPECT_EQ(planted.Started(), std::vector<std::string>{});
 }
 
 TEST_F(LaunchUninstallerTest, MissingProgramAnswersFalse) {
@@ -328,8 +458,8 @@ TEST_F(LaunchUninstallerTest, DocumentPathIsOpenedByTheShell) {
   drive_->AddFile(L"read me.pelmoraappstest", 10);
   const std::wstring document = drive_->PathOf(L"read me.pelmoraappstest");
   EXPECT_TRUE(LaunchReply(WideToUtf8(document)));
-  const std::string recorded = WaitForRecord(record);
-  EXPECT_NE(recorded.find(WideToUtf8(document)), std::string::npos) << recorded;
+  const Recorded recorded = WaitForRecord(record);
+  EXPECT_EQ(recorded.arguments, (std::vector<std::string>{WideToUtf8(record), WideToUtf8(document)}));
 }
 
 }  // namespace

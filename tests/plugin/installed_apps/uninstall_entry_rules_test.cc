@@ -58,56 +58,5 @@ TEST(EstimatedSizeTest, KibibytesOfADwordOnly) {
   EXPECT_EQ(EstimatedSizeBytes(OtherType()), 0);
 }
 
-// Records what it was asked to start and answers as told.
-class ScriptedStarter : public CommandStarter {
- public:
-  ScriptedStarter(bool process_starts, intptr_t shell_result)
-      : process_starts_(process_starts), shell_result_(shell_result) {}
-
-  bool StartProcess(const std::wstring& command_line) override {
-    calls.push_back(L"process:" + command_line);
-    return process_starts_;
-  }
-  intptr_t OpenWithShell(const std::wstring& file) override {
-    calls.push_back(L"shell:" + file);
-    return shell_result_;
-  }
-
-  std::vector<std::wstring> calls;
-
- private:
-  bool process_starts_;
-  intptr_t shell_result_;
-};
-
-TEST(LaunchUninstallCommandTest, ProcessFirstThenTheShellWithTheWholeText) {
-  const std::wstring command = L"\"C:\\Program Files\\App\\uninst.exe\" /S /log=\"a b\"";
-  struct LaunchCase {
-    const char* situation;
-    bool process_starts;
-    intptr_t shell_result;
-    bool launched;
-    std::vector<std::wstring> calls;
-  };
-  const std::vector<LaunchCase> cases = {
-      {"process starts", true, 0, true, {L"process:" + command}},
-      {"shell opens it", false, 42, true, {L"process:" + command, L"shell:" + command}},
-      {"shell answers 33", false, 33, true, {L"process:" + command, L"shell:" + command}},
-      {"shell answers 32", false, 32, false, {L"process:" + command, L"shell:" + command}},
-      {"shell answers file not found", false, 2, false, {L"process:" + command, L"shell:" + command}},
-  };
-  for (const LaunchCase& launch : cases) {
-    ScriptedStarter starter(launch.process_starts, launch.shell_result);
-    EXPECT_EQ(LaunchUninstallCommand(command, starter), launch.launched) << launch.situation;
-    EXPECT_EQ(starter.calls, launch.calls) << launch.situation;
-  }
-}
-
-TEST(LaunchUninstallCommandTest, EmptyCommandStartsNothing) {
-  ScriptedStarter starter(true, 42);
-  EXPECT_FALSE(LaunchUninstallCommand(L"", starter));
-  EXPECT_TRUE(starter.calls.empty());
-}
-
 }  // namespace
 }  // namespace pel_mora

@@ -1,11 +1,16 @@
 // Authenticode verification under Wine, of files signed at test time with a throwaway root
-// (made by make_signed_files.sh before this test runs).
+// (made by make_signed_files.sh before this test runs): signatures embedded in executables, and
+// text files signed through catalogues added to the prefix's catalogue store while a test runs.
 
 #include <windows.h>
 #include <wincrypt.h>
+#include <softpub.h>
+#include <wintrust.h>
+#include <mscat.h>
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <fstream>
 #include <iterator>
 #include <memory>
@@ -16,6 +21,8 @@
 #include "channel/encodable_value.h"
 #include "channel/method_call.h"
 #include "plugin/method_dispatcher.h"
+#include "plugin/signatures/catalogue_calls_win32.h"
+#include "plugin/signatures/catalogue_verification.h"
 #include "plugin/string_conversion.h"
 #include "tests/plugin/recording_method_result.h"
 #include "tests/support/fixture_drive.h"
@@ -111,6 +118,137 @@ TEST(VerifyAuthenticodeTest, OnlyTheIntactSignedFileVerifies) {
   for (const Case& test_case : cases) {
     SCOPED_TRACE(WideToUtf8(test_case.path));
     EXPECT_EQ(Verify(test_case.path), EncodableValue(test_case.verifies));
+  }
+}
+
+// A catalogue in the prefix's catalogue store (below system32\catroot) for the object's lifetime.
+// The ctest entry holds the lock "trusted_roots", which covers the store as well.
+class InstalledCatalogue {
+ public:
+  InstalledCatalogue(const std::wstring& file, const std::wstring& name) : name_(name) {
+    GUID subsystem = DRIVER_ACTION_VERIFY;
+    if (!CryptCATAdminAcquireContext(&admin_, &subsystem, 0)) {
+      throw std::runtime_error("CryptCATAdminAcquireContext failed (" + std::to_string(GetLastError()) + ")");
+    }
+    std::wstring writable_file = file;
+    const HCATINFO added = CryptCATAdminAddCatalog(admin_, writable_file.data(), name_.data(), 0);
+    if (added == nullptr) {
+      const DWORD error = GetLastError();
+      CryptCATAdminReleaseContext(admin_, 0);
+      throw std::runtime_error("CryptCATAdminAddCatalog failed (" + std::to_string(error) + ")");
+    }
+    CryptCATAdminReleaseCatalogContext(admin_, added, 0);
+  }
+  ~InstalledCatalogue() {
+    CryptCATAdminRemoveCatalog(admin_, name_.c_str(), 0);
+    CryptCATAdminReleaseContext(admin_, 0);
+  }
+  InstalledCatalogue(const InstalledCatalogue&) = delete;
+  InstalledCatalogue& operator=(const InstalledCatalogue&) = delete;
+
+ private:
+  std::wstring name_;
+  HCATADMIN admin_ = nullptr;
+};
+
+TEST(VerifyAuthenticodeTest, FilesWithoutTheirOwnSignatureVerifyThroughACatalogue) {
+  const TrustedRoot root(FileBytes(SignedFile(L"root.cer")));
+  // Before any catalogue lists it, a text file has no signature at all.
+  EXPECT_EQ(Verify(SignedFile(L"catalogued.txt")), EncodableValue(false));
+
+  const InstalledCatalogue catalogue(SignedFile(L"catalogue.cat"), L"pelmora-test-catalogue.cat");
+  const InstalledCatalogue tampered(SignedFile(L"tampered.cat"), L"pelmora-test-tampered.cat");
+  struct Case {
+    const wchar_t* name;
+    bool verifies;
+  };
+  const std::vector<Case> cases = {
+      {L"catalogued.txt", true},
+      // Listed, but in a catalogue whose signature no longer matches its list.
+      {L"tampered_catalogued.txt", false},
+      // One byte differs from the listed file, so its hash is listed nowhere.
+      {L"changed_catalogued.txt", false},
+      {L"unsigned.exe", false},
+      // A signature in the file still decides on its own.
+      {L"signed.exe", true},
+      {L"tampered.exe", false},
+      {L"missing.txt", false},
+  };
+  for (const Case& test_case : cases) {
+    SCOPED_TRACE(WideToUtf8(test_case.name));
+    EXPECT_EQ(Verify(SignedFile(test_case.name)), EncodableValue(test_case.verifies));
+  }
+}
+
+// The real catalogue calls, counted: every context and catalogue acquired is released once.
+class CountingCatalogueCalls : public CatalogueCalls {
+ public:
+  explicit CountingCatalogueCalls(CatalogueCalls& real) : real_(real) {}
+
+  bool AcquireContext(HashAlgorithm algorithm, AdminContext& context) override {
+    const bool acquired = real_.AcquireContext(algorithm, context);
+    contexts_acquired += acquired ? 1 : 0;
+    return acquired;
+  }
+  void ReleaseContext(AdminContext context) override {
+    ++contexts_released;
+    real_.ReleaseContext(context);
+  }
+  bool CalculateFileHash(AdminContext context, std::vector<uint8_t>& hash) override {
+    return real_.CalculateFileHash(context, hash);
+  }
+  bool FindCatalogue(AdminContext context, const std::vector<uint8_t>& hash, CatalogueContext& catalogue) override {
+    const bool found = real_.FindCatalogue(context, hash, catalogue);
+    catalogues_found += found ? 1 : 0;
+    return found;
+  }
+  void ReleaseCatalogue(AdminContext context, CatalogueContext catalogue) override {
+    ++catalogues_released;
+    real_.ReleaseCatalogue(context, catalogue);
+  }
+  bool CatalogueVerifies(AdminContext context, CatalogueContext catalogue, const std::vector<uint8_t>& hash,
+                         const std::wstring& member_tag) override {
+    return real_.CatalogueVerifies(context, catalogue, hash, member_tag);
+  }
+
+  int contexts_acquired = 0;
+  int contexts_released = 0;
+  int catalogues_found = 0;
+  int catalogues_released = 0;
+
+ private:
+  CatalogueCalls& real_;
+};
+
+TEST(CatalogueCallsTest, RealCallsGiveEachVerdictAndReleaseWhatTheyAcquire) {
+  const TrustedRoot root(FileBytes(SignedFile(L"root.cer")));
+  const InstalledCatalogue catalogue(SignedFile(L"catalogue.cat"), L"pelmora-test-catalogue.cat");
+  const InstalledCatalogue tampered(SignedFile(L"tampered.cat"), L"pelmora-test-tampered.cat");
+  struct Case {
+    const wchar_t* name;
+    std::vector<CatalogueVerdict> verdicts;  // Any of these.
+    int catalogues;
+  };
+  // Where the system cannot hash for SHA-256 catalogues (Wine 8), the file is looked up under
+  // SHA-1 only, and the missing SHA-256 lookup counts as a failed step.
+  const std::vector<Case> cases = {
+      {L"catalogued.txt", {CatalogueVerdict::kTrusted}, 1},
+      {L"tampered_catalogued.txt", {CatalogueVerdict::kNotTrusted}, 1},
+      {L"changed_catalogued.txt", {CatalogueVerdict::kNotListed, CatalogueVerdict::kFailed}, 0},
+      {L"unsigned.exe", {CatalogueVerdict::kNotListed, CatalogueVerdict::kFailed}, 0},
+      {L"missing.txt", {CatalogueVerdict::kFailed}, 0},
+  };
+  for (const Case& test_case : cases) {
+    SCOPED_TRACE(WideToUtf8(test_case.name));
+    Win32CatalogueCalls real(SignedFile(test_case.name));
+    CountingCatalogueCalls counting(real);
+    const CatalogueVerdict verdict = VerifyThroughCatalogue(counting);
+    EXPECT_NE(std::find(test_case.verdicts.begin(), test_case.verdicts.end(), verdict), test_case.verdicts.end())
+        << "verdict " << static_cast<int>(verdict);
+    EXPECT_GE(counting.contexts_acquired, 1) << "no catalogue context at all";
+    EXPECT_EQ(counting.contexts_released, counting.contexts_acquired);
+    EXPECT_EQ(counting.catalogues_found, test_case.catalogues);
+    EXPECT_EQ(counting.catalogues_released, counting.catalogues_found);
   }
 }
 
