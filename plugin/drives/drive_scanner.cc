@@ -34,7 +34,7 @@ class DriveScanner::Scan : private WalkVisitor {
   Scan(const ScanEventCallback* callback, FolderOpenHook folder_open_hook, ScanListing listing)
       : callback_(callback),
         folder_open_hook_(std::move(folder_open_hook)),
-        walk_(ListFolderWithFindFile, WalkOptionsFor(listing)) {}
+        walk_(ListFolder, WalkOptionsFor(listing)) {}
 
   Scan(const Scan&) = delete;
   Scan& operator=(const Scan&) = delete;
