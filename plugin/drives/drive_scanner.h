@@ -11,12 +11,19 @@
 #include <thread>
 
 #include "channel/encodable_value.h"
+#include "plugin/drives/read_ahead_walk.h"
 #include "plugin/drives/scan_control.h"
 
 namespace pel_mora {
 
-// Whether the walk may list a folder it is about to open.
-enum class FolderAccess { kListable, kDenied };
+// How a scan lists folders. Both give the same events; one folder at a time is kept to measure
+// the read-ahead against.
+enum class ScanListing {
+  // Listing threads read ahead the folders the walk enters next.
+  kReadAhead,
+  // The scan thread lists each folder as it enters it.
+  kOneFolderAtATime,
+};
 
 class DriveScanner : public ScanControl {
  public:
@@ -24,13 +31,15 @@ class DriveScanner : public ScanControl {
   // at a time, and a scan that has been replaced or orphaned delivers none at all.
   using ScanEventCallback = std::function<void(const flutter::EncodableValue&)>;
 
-  // Called on the scan thread just before each folder is opened, with the folder's path as the
-  // walk holds it. Lets a test hold a walk at a chosen folder, or make a listing fail the way
-  // access denied would. Production scanners have none, which costs one test per folder.
+  // Called on the scan thread just before the walk enters each folder, with the folder's path as
+  // the walk holds it (listing threads may have read the folder before). Lets a test hold a walk
+  // at a chosen folder, or make a listing fail the way access denied would. Production scanners
+  // have none, which costs one test per folder.
   using FolderOpenHook = std::function<FolderAccess(const std::wstring& path)>;
 
   explicit DriveScanner(ScanEventCallback callback);
-  DriveScanner(ScanEventCallback callback, FolderOpenHook folder_open_hook);
+  DriveScanner(ScanEventCallback callback, FolderOpenHook folder_open_hook,
+               ScanListing listing = ScanListing::kReadAhead);
 
   // Stops the running scan, if any, without waiting for its thread. Once the destructor has
   // returned the callback is never called again, so it may capture objects about to go away.
@@ -41,7 +50,8 @@ class DriveScanner : public ScanControl {
 
   // Starts a scan of the root of drive `letter`, replacing the running one: the old walk is cut
   // off (none of its events follows the new scan's "started") and stops at its next check; its
-  // thread is not waited for. Platform thread only, never from inside the callback.
+  // thread is not waited for (its listing threads end with it and touch nothing of the new
+  // scan). Platform thread only, never from inside the callback.
   void Start(wchar_t letter) override;
 
   // Asks the running scan to stop; it then sends the entries it still holds in a last "batch"
@@ -56,6 +66,7 @@ class DriveScanner : public ScanControl {
 
   ScanEventCallback callback_;
   FolderOpenHook folder_open_hook_;
+  const ScanListing listing_;
   // The current scan's thread; it keeps a finished thread until the next Start detaches it.
   std::thread thread_;
   std::shared_ptr<Scan> scan_;

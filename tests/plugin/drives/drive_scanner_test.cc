@@ -6,6 +6,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
+#include <filesystem>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -271,11 +272,23 @@ void ExpectCancelled(const EncodableValue& event) {
 }
 
 // Scans `drive` to its end with a scanner of its own.
-std::vector<EncodableValue> ScanToEnd(const FixtureDrive& drive, FolderGate* gate = nullptr) {
+std::vector<EncodableValue> ScanToEnd(const FixtureDrive& drive, FolderGate* gate = nullptr,
+                                      ScanListing listing = ScanListing::kReadAhead) {
   EventRecorder recorder;
-  DriveScanner scanner(recorder.Callback(), gate != nullptr ? gate->Hook() : DriveScanner::FolderOpenHook());
+  DriveScanner scanner(recorder.Callback(), gate != nullptr ? gate->Hook() : DriveScanner::FolderOpenHook(), listing);
   scanner.Start(drive.Letter());
   return recorder.WaitForEnds();
+}
+
+// The events with "durationMs" taken out: the one value in which two scans of an unchanged drive
+// may differ.
+std::vector<EncodableValue> WithoutDuration(std::vector<EncodableValue> events) {
+  for (EncodableValue& event : events) {
+    if (auto* map = std::get_if<EncodableMap>(&event)) {
+      map->erase(EncodableValue("durationMs"));
+    }
+  }
+  return events;
 }
 
 // A Windows file time for a Unix time, plus `extra_ticks` below one second.
@@ -612,6 +625,107 @@ TEST(DriveScannerTest, CallbackThatThrowsEndsTheScanWithCancelled) {
   scanner.Start(drive.Letter());
   const auto events = recorder.WaitForEnds();
   EXPECT_EQ(Types(events), (std::vector<std::string>{"started", "batch", "cancelled"}));
+}
+
+// A drive of uneven shape: folders of none to dozens of files next to one of 1,300, empty
+// folders, a chain of folders deeper than the depth bound with a file at each level, names in
+// several scripts and a link to a folder.
+void FillIrregularDrive(const FixtureDrive& drive) {
+  drive.AddFolder(L"wide");
+  for (int index = 0; index < 30; ++index) {
+    const std::wstring folder = L"wide\\w" + std::to_wstring(index);
+    drive.AddFolder(folder);
+    for (int file = 0; file < (index * index) % 37; ++file) {
+      drive.AddFile(folder + L"\\f" + std::to_wstring(file) + L".Txt", static_cast<uint64_t>(index * 100 + file));
+    }
+    if (index % 4 == 0) {
+      drive.AddFolder(folder + L"\\inner");
+      drive.AddFile(folder + L"\\inner\\deep.bin", 5);
+    }
+  }
+  drive.AddFolder(L"big");
+  for (int file = 0; file < 1300; ++file) {
+    drive.AddFile(L"big\\b" + std::to_wstring(file), static_cast<uint64_t>(file % 13));
+  }
+  drive.AddFolder(L"empty");
+  drive.AddFolder(L"empty\\also empty");
+  std::wstring chain = L"c";
+  drive.AddFolder(chain);
+  for (int depth = 2; depth <= 67; ++depth) {
+    chain += L"\\c";
+    drive.AddFolder(chain);
+    drive.AddFile(chain + L"\\at" + std::to_wstring(depth), static_cast<uint64_t>(depth));
+  }
+  drive.AddFolder(L"\u00e9t\u00e9 \u65e5\u672c");
+  drive.AddFile(L"\u00e9t\u00e9 \u65e5\u672c\\\U0001F600 r\u00e9sum\u00e9.PDF", 77);
+  drive.AddUnixSymlink(L"wide\\link to big", L"big");
+  drive.AddFile(L"top.bin", 1);
+}
+
+TEST(DriveScannerTest, ReadAheadScanSendsExactlyTheEventsOfAScanOneFolderAtATime) {
+  const FixtureDrive drive;
+  FillIrregularDrive(drive);
+  FolderGate gate;
+  gate.Deny(drive.PathOf(L"wide\\w3"));
+  const auto expected = WithoutDuration(ScanToEnd(drive, &gate, ScanListing::kOneFolderAtATime));
+  // The reference covers what it should: several batches, the unlistable folder, the depth bound.
+  ASSERT_GE(Types(expected).size(), 5u);
+  const std::vector<Entry> entries = Entries(expected);
+  const std::string denied = Utf8(drive.PathOf(L"wide\\w3"));
+  const auto inaccessible = FindFirst(entries, denied);
+  ASSERT_NE(inaccessible, entries.end());
+  EXPECT_FALSE(inaccessible->is_accessible);
+  EXPECT_EQ(FindByPath(entries, Utf8(drive.PathOf(L"wide\\link to big"))), nullptr);
+
+  // Listing threads finish in a different order on every run.
+  for (int round = 0; round < 4; ++round) {
+    SCOPED_TRACE("round " + std::to_string(round));
+    const auto events = WithoutDuration(ScanToEnd(drive, &gate, ScanListing::kReadAhead));
+    ASSERT_EQ(events.size(), expected.size());
+    for (size_t index = 0; index < events.size(); ++index) {
+      ASSERT_EQ(events[index], expected[index]) << "event " << index << " differs";
+    }
+  }
+}
+
+// A folder that goes away while the scan runs is reported either as its listing showed it
+// before it went, or as a folder that could not be listed: both are what a scan one folder at a
+// time reports, depending on when the folder goes.
+TEST(DriveScannerTest, FolderRemovedDuringTheScanIsReportedAsListedBeforeOrAsUnlistable) {
+  for (int round = 0; round < 3; ++round) {
+    SCOPED_TRACE("round " + std::to_string(round));
+    const FixtureDrive drive;
+    drive.AddFolder(L"first");
+    for (int file = 0; file < 300; ++file) {
+      drive.AddFile(L"first\\f" + std::to_wstring(file), 1);
+    }
+    drive.AddFolder(L"doomed");
+    for (int file = 0; file < 30; ++file) {
+      drive.AddFile(L"doomed\\g" + std::to_wstring(file), 10);
+    }
+    drive.AddFile(L"after.bin", 3);
+    const auto listed_before = WithoutDuration(ScanToEnd(drive, nullptr, ScanListing::kOneFolderAtATime));
+    FolderGate gate;
+    gate.Deny(drive.PathOf(L"doomed"));
+    const auto unlistable = WithoutDuration(ScanToEnd(drive, &gate, ScanListing::kOneFolderAtATime));
+    ASSERT_NE(listed_before, unlistable);
+
+    // The folder goes (renamed out of the way at once, so no listing sees half of it) as the
+    // walk enters "first", after the root was listed.
+    const std::wstring first = drive.PathOf(L"first");
+    const std::wstring doomed = drive.PathOf(L"doomed");
+    const std::wstring gone = drive.PathOf(L"gone");
+    EventRecorder recorder;
+    DriveScanner scanner(recorder.Callback(), [&](const std::wstring& path) {
+      if (path == first) {
+        std::filesystem::rename(doomed, gone);
+      }
+      return FolderAccess::kListable;
+    });
+    scanner.Start(drive.Letter());
+    const auto events = WithoutDuration(recorder.WaitForEnds());
+    EXPECT_TRUE(events == listed_before || events == unlistable);
+  }
 }
 
 }  // namespace
