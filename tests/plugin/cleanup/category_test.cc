@@ -173,11 +173,13 @@ TEST(CategoryScanTest, OtherDriveMeasuresItsRootFoldersAndRootOnlySuffixes) {
   AddTreeFile(drive, L"$GetCurrent\\c.bin", 30);
   AddTreeFile(drive, L"$SysReset\\deep\\d.bin", 40);
   AddTreeFile(drive, L"setup.tmp", 5);
-  AddTreeFile(drive, L"upper.TMP", 7);          // The suffix is case-sensitive.
+  AddTreeFile(drive, L"upper.TMP", 7);          // Case does not matter for A to Z.
+  AddTreeFile(drive, L"setuptmp", 8);           // The letters without the dot are not the suffix.
   AddTreeFile(drive, L"folder\\nested.tmp", 9);  // Only files directly in the root count.
   AddTreeFile(drive, L"found.000\\file0000.chk", 11);
   AddTreeFile(drive, L"found.001\\other", 12);
   AddTreeFile(drive, L"file0001.chk", 13);
+  AddTreeFile(drive, L"FILE0002.CHK", 16);
   AddTreeFile(drive, L"folder\\nested.chk", 14);
   AddTreeFile(drive, L"keep.txt", 15);
 
@@ -193,24 +195,24 @@ TEST(CategoryScanTest, OtherDriveMeasuresItsRootFoldersAndRootOnlySuffixes) {
                       {"chkdsk_fragments", "Chkdsk & Error Fragments",
                        "Recovered disk cluster fragments (.chk) and chkdsk lost folders.", "System"},
                   });
-    EXPECT_EQ(ScanTotals(records, "drive_temp").bytes, 10 + 20 + 30 + 40 + 5);
-    EXPECT_EQ(ScanTotals(records, "drive_temp").items, 5);
-    EXPECT_EQ(ScanTotals(records, "chkdsk_fragments").bytes, 11 + 12 + 13);
-    EXPECT_EQ(ScanTotals(records, "chkdsk_fragments").items, 3);
+    EXPECT_EQ(ScanTotals(records, "drive_temp").bytes, 10 + 20 + 30 + 40 + 5 + 7);
+    EXPECT_EQ(ScanTotals(records, "drive_temp").items, 6);
+    EXPECT_EQ(ScanTotals(records, "chkdsk_fragments").bytes, 11 + 12 + 13 + 16);
+    EXPECT_EQ(ScanTotals(records, "chkdsk_fragments").items, 4);
   }
 
   // The clean-up deletes what was counted, keeps every category root, and nothing else.
   const auto reply = std::get<EncodableMap>(
       ValueOf(PerformCleanupOperation({"drive_temp", "chkdsk_fragments"}, letter + ":")));
-  EXPECT_EQ(IntegerField(reply, "bytesCleaned"), 105 + 36);
-  EXPECT_EQ(IntegerField(reply, "itemsDeleted"), 8);
+  EXPECT_EQ(IntegerField(reply, "bytesCleaned"), 112 + 52);
+  EXPECT_EQ(IntegerField(reply, "itemsDeleted"), 10);
   EXPECT_EQ(IntegerField(reply, "errorsCount"), 0);
-  for (const wchar_t* kept : {L"Temp", L"$GetCurrent", L"$SysReset", L"found.000", L"found.001", L"upper.TMP",
+  for (const wchar_t* kept : {L"Temp", L"$GetCurrent", L"$SysReset", L"found.000", L"found.001", L"setuptmp",
                               L"folder\\nested.tmp", L"folder\\nested.chk", L"keep.txt"}) {
     EXPECT_TRUE(Exists(drive.PathOf(kept))) << WideToUtf8(kept);
   }
-  for (const wchar_t* gone : {L"Temp\\a.bin", L"Temp\\sub", L"$SysReset\\deep", L"setup.tmp", L"file0001.chk",
-                              L"found.000\\file0000.chk"}) {
+  for (const wchar_t* gone : {L"Temp\\a.bin", L"Temp\\sub", L"$SysReset\\deep", L"setup.tmp", L"upper.TMP",
+                              L"file0001.chk", L"FILE0002.CHK", L"found.000\\file0000.chk"}) {
     EXPECT_FALSE(Exists(drive.PathOf(gone))) << WideToUtf8(gone);
   }
 }
@@ -478,9 +480,9 @@ class SwapForLink {
   SwapForLink(const FixtureDrive& drive, std::wstring subfolder_relative)
       : drive_(drive), subfolder_relative_(std::move(subfolder_relative)) {}
 
-  BeforeDescendHook Hook() {
-    return [this](const std::wstring& subfolder) {
-      if (subfolder != drive_.PathOf(subfolder_relative_) || swapped_) {
+  WalkHook Hook() {
+    return [this](WalkMoment moment, const std::wstring& subfolder) {
+      if (moment != WalkMoment::kBeforeDescending || subfolder != drive_.PathOf(subfolder_relative_) || swapped_) {
         return;
       }
       swapped_ = true;
@@ -533,20 +535,19 @@ TEST(CategoryLinkTest, AFolderCannotBeRenamedWhileItIsWalked) {
   class RenamingVisitor : public TraversalVisitor {
    public:
     explicit RenamingVisitor(const FixtureDrive& drive) : drive_(drive) {}
-    void VisitFile(const std::wstring& /*path*/, const WIN32_FIND_DATAW& /*entry*/) override {
+    void VisitFile(const std::wstring& /*path*/, const WIN32_FIND_DATAW& /*entry*/, FileOutcome /*outcome*/) override {
       ++files_;
       const std::wstring walked = drive_.PathOf(L"Cache\\sub");
       const std::wstring elsewhere = drive_.PathOf(L"Elsewhere");
       renamed_ = MoveFileW(walked.c_str(), elsewhere.c_str()) != 0;
     }
-    void LeaveSubfolder(const std::wstring& /*path*/) override {}
     int files_ = 0;
     bool renamed_ = true;
 
    private:
     const FixtureDrive& drive_;
   } visitor(drive);
-  WalkContentItem(drive.PathOf(L"Cache"), Recursion::kRecursive, L"", visitor);
+  WalkContentItem(drive.PathOf(L"Cache"), Recursion::kRecursive, L"", WalkPurpose::kMeasure, visitor);
   EXPECT_EQ(visitor.files_, 1);
   EXPECT_FALSE(visitor.renamed_);
   EXPECT_TRUE(Exists(drive.PathOf(L"Cache\\sub\\f.bin")));
@@ -597,8 +598,10 @@ TEST(CleanupFoldersTest, SystemDriveIsChosenByAnEmptyArgumentOrItsOwnLetter) {
 // user's temporary folder empty, so nothing is measured or deleted for it.
 TEST(CleanupFoldersTest, TemporaryFoldersThatHoldOtherFoldersAreNotUsed) {
   FixtureDrive drive;
+  AddTreeFolder(drive, L"Temp");
   const CleanupFolders system = ResolveCleanupFolders("");
   const std::wstring local = system.local_app_data;
+  CreateDirectoryW((local + L"\\Temp").c_str(), nullptr);
   struct TempCase {
     std::wstring tmp;
     std::wstring expected;  // Empty when the folder must not be used.
