@@ -202,24 +202,40 @@ class FolderWalk {
     if (hook_) {
       hook_(WalkMoment::kBeforeDescending, path);
     }
-    constexpr ACCESS_MASK kListing = FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES;
     HANDLE opened = INVALID_HANDLE_VALUE;
-    // Deleting asks for the right to remove the folder afterwards; a folder that refuses it is
-    // still walked, and stays.
-    const bool removable =
-        purpose_ == WalkPurpose::kDelete &&
-        NT_SUCCESS(OpenEntryRelative(parent_handle, name, EntryKind::kFolder, kListing | DELETE, opened));
-    if (!removable && !NT_SUCCESS(OpenEntryRelative(parent_handle, name, EntryKind::kFolder, kListing, opened))) {
+    if (!NT_SUCCESS(OpenEntryRelative(parent_handle, name, EntryKind::kFolder, FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES,
+                                      opened))) {
       return;
     }
-    const FileHandle held(opened);
-    if (!IsPlainFolderAttributes(AttributesOfHandle(held.Get())) || !LiesDirectlyIn(held.Get(), parent_identity)) {
+    std::optional<FileIdentity> walked;
+    {
+      const FileHandle held(opened);
+      if (!IsPlainFolderAttributes(AttributesOfHandle(held.Get())) || !LiesDirectlyIn(held.Get(), parent_identity)) {
+        return;
+      }
+      walked = IdentityOfHandle(held.Get());
+      WalkHeld(path, held.Get(), depth);
+    }
+    if (purpose_ == WalkPurpose::kDelete && walked) {
+      RemoveEmptySubfolder(parent_handle, parent_identity, name, *walked);
+    }
+  }
+
+  // Removes a walked subfolder once it is empty, through a handle opened anew in the held parent
+  // and checked to be the same folder (Wine does not let a folder held without delete sharing
+  // be examined by path, so the walk holds it without the right to delete it). A subfolder that
+  // still holds something (a locked file, a link, content too deep) stays.
+  static void RemoveEmptySubfolder(HANDLE parent_handle, const FileIdentity& parent_identity, std::wstring_view name,
+                                   const FileIdentity& walked) {
+    HANDLE opened = INVALID_HANDLE_VALUE;
+    if (!NT_SUCCESS(OpenEntryRelative(parent_handle, name, EntryKind::kFolder, DELETE | FILE_READ_ATTRIBUTES, opened))) {
       return;
     }
-    WalkHeld(path, held.Get(), depth);
-    // A subfolder that still holds something (a locked file, a link, content too deep) stays.
-    if (removable) {
-      MarkForDeletion(held.Get(), EntryKind::kFolder);
+    const FileHandle folder(opened);
+    const std::optional<FileIdentity> identity = IdentityOfHandle(folder.Get());
+    if (identity && *identity == walked && IsPlainFolderAttributes(AttributesOfHandle(folder.Get())) &&
+        LiesDirectlyIn(folder.Get(), parent_identity)) {
+      MarkForDeletion(folder.Get(), EntryKind::kFolder);
     }
   }
 

@@ -13,6 +13,7 @@
 namespace pel_mora {
 
 struct FileIdentity {
+  // The volume's serial number; 0 where the system gives no stable one (see IdentityOfHandle).
   uint64_t volume = 0;
   // The 128-bit file id; file systems with 64-bit ids leave the high half zero.
   uint64_t id_high = 0;

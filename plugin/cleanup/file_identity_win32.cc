@@ -15,25 +15,42 @@ HANDLE OpenForIdentity(const std::wstring& path, LinkHandling link_handling) {
                      nullptr, OPEN_EXISTING, flags, nullptr);
 }
 
+namespace {
+
+// Wine numbers a volume after the drive letter it last associated with it, and that changes as
+// letters come and go (or reads 0 when the query fails), so the same folder can show two serial
+// numbers a moment apart. There the file ids (the Unix inode numbers) are compared alone.
+bool VolumeSerialIsStable() {
+  static const bool stable = [] {
+    const HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
+    return ntdll == nullptr || GetProcAddress(ntdll, "wine_get_version") == nullptr;
+  }();
+  return stable;
+}
+
+}  // namespace
+
 std::optional<FileIdentity> IdentityOfHandle(HANDLE handle) {
+  FileIdentity identity;
   FILE_ID_INFO id_information{};
   if (GetFileInformationByHandleEx(handle, FileIdInfo, &id_information, sizeof(id_information))) {
-    FileIdentity identity;
     identity.volume = id_information.VolumeSerialNumber;
     static_assert(sizeof(id_information.FileId.Identifier) == 2 * sizeof(uint64_t));
     std::memcpy(&identity.id_low, id_information.FileId.Identifier, sizeof(uint64_t));
     std::memcpy(&identity.id_high, id_information.FileId.Identifier + sizeof(uint64_t), sizeof(uint64_t));
-    return identity;
+  } else {
+    // Older systems and some file systems know only the 64-bit index, which is the low half of
+    // the 128-bit id where both exist.
+    BY_HANDLE_FILE_INFORMATION information{};
+    if (!GetFileInformationByHandle(handle, &information)) {
+      return std::nullopt;
+    }
+    identity.volume = information.dwVolumeSerialNumber;
+    identity.id_low = (static_cast<uint64_t>(information.nFileIndexHigh) << 32) | information.nFileIndexLow;
   }
-  // Older systems and some file systems know only the 64-bit index, which is the low half of
-  // the 128-bit id where both exist.
-  BY_HANDLE_FILE_INFORMATION information{};
-  if (!GetFileInformationByHandle(handle, &information)) {
-    return std::nullopt;
+  if (!VolumeSerialIsStable()) {
+    identity.volume = 0;
   }
-  FileIdentity identity;
-  identity.volume = information.dwVolumeSerialNumber;
-  identity.id_low = (static_cast<uint64_t>(information.nFileIndexHigh) << 32) | information.nFileIndexLow;
   return identity;
 }
 
