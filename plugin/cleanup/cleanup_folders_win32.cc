@@ -6,6 +6,7 @@
 
 #include <array>
 #include <cwctype>
+#include <utility>
 #include <vector>
 
 #include "plugin/cleanup/file_identity_win32.h"
@@ -95,7 +96,12 @@ std::vector<TemporaryFolderLimit> TemporaryFolderLimits(const CleanupFolders& fo
     return IdentityChainOfPath(path, LinkHandling::kFollow).value_or(IdentityChain());
   };
   std::vector<TemporaryFolderLimit> limits;
-  limits.push_back({chain_of(folders.windows_directory), row == TemporaryRow::kWindows ? kNotAbove : kNeitherAboveNorInside});
+  TemporaryFolderLimit windows{chain_of(folders.windows_directory), kNeitherAboveNorInside};
+  if (row == TemporaryRow::kWindows) {
+    // The entry itself: a link put in its place is not the Windows folder's own Temp.
+    windows.allowed_inside = IdentityOfPath(folders.windows_directory + L"\\Temp", LinkHandling::kOpenLinkItself);
+  }
+  limits.push_back(std::move(windows));
   for (REFKNOWNFOLDERID folder_id : {FOLDERID_ProgramFiles, FOLDERID_ProgramFilesX86, FOLDERID_ProgramData,
                                      FOLDERID_Desktop, FOLDERID_Documents, FOLDERID_Downloads, FOLDERID_Music,
                                      FOLDERID_Pictures, FOLDERID_Videos}) {

@@ -152,7 +152,8 @@ bool IsSafeTemporaryFolderObject(const IdentityChain& folder, std::span<const Te
     if (holds(limit.folder, folder.front())) {
       return false;
     }
-    if (limit.kind == TemporaryFolderLimitKind::kNeitherAboveNorInside && holds(folder, limit.folder.front())) {
+    if (limit.kind == TemporaryFolderLimitKind::kNeitherAboveNorInside && holds(folder, limit.folder.front()) &&
+        folder.front() != limit.allowed_inside) {
       return false;
     }
   }

@@ -4,6 +4,7 @@
 // the TMP and TEMP variables, which can name anything: a TMP of "C:\" or of the profile folder
 // must not turn a clean-up of temporary files into the deletion of every file below it.
 
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -34,6 +35,9 @@ enum class TemporaryFolderLimitKind {
 struct TemporaryFolderLimit {
   IdentityChain folder;  // Empty when the folder does not exist; it then limits nothing.
   TemporaryFolderLimitKind kind;
+  // The one folder that may lie inside all the same: the Windows folder's own Temp, for the row
+  // that cleans it.
+  std::optional<FileIdentity> allowed_inside = std::nullopt;
 };
 
 // The same rule by identity, so that another drive letter, a short name or a link gives no way

@@ -259,7 +259,7 @@ TEST(TemporaryFolderSafetyTest, ByIdentityNeitherAboveNorInsideTheSystemOrTheUse
   };
   // The Windows temporary folder's own row: its Temp lies inside the Windows folder.
   std::vector<TemporaryFolderLimit> windows_temp_limits = user_limits;
-  windows_temp_limits[0].kind = kNotAbove;
+  windows_temp_limits[0].allowed_inside = FileIdentity{1, 0, 3};
   struct FolderCase {
     const char* name;
     IdentityChain folder;
