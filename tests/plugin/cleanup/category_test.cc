@@ -12,9 +12,11 @@
 #include "plugin/cleanup/category_scan.h"
 #include "plugin/cleanup/cleanup_folders.h"
 #include "plugin/cleanup/cleanup_traversal.h"
+#include "plugin/cleanup/known_folders_win32.h"
 #include "plugin/file_handle.h"
 #include "plugin/operations.h"
 #include "plugin/string_conversion.h"
+#include "tests/plugin/cleanup/system_canary.h"
 #include "tests/support/fixture_drive.h"
 
 namespace pel_mora {
@@ -23,7 +25,9 @@ namespace {
 using flutter::EncodableList;
 using flutter::EncodableMap;
 using flutter::EncodableValue;
+using test_support::DriveLetterMapping;
 using test_support::FixtureDrive;
+using test_support::SystemCanary;
 
 const EncodableValue& Field(const EncodableMap& map, const char* key) {
   static const EncodableValue kMissing;
@@ -677,6 +681,144 @@ TEST(CategoryOperationTest, UserTempAndCrashDumpsOfThePrefixAreMeasuredAndCleane
   EXPECT_TRUE(Exists(crash_dumps));
   EXPECT_TRUE(Exists(drive.PathOf(L"TempHere")));
   EXPECT_FALSE(Exists(drive.PathOf(L"TempHere\\nested")));
+}
+
+// A temporary folder set to, or inside, the system's and the user's own folders is never used,
+// whatever name reaches it: the prefix's System32, Program Files and ProgramData, folders inside
+// them and inside Documents, and the Windows folder through a second drive letter for drive C.
+// Where emptying the folder would only take a canary, the clean-up runs too; the whole system
+// folders are only measured, so a missing guard shows as counted files instead of a wrecked
+// prefix.
+TEST(CleanupFoldersTest, TemporaryFoldersInsideSystemAndUserFoldersAreNotUsed) {
+  const DriveLetterMapping second_c(test_support::PrefixDriveCUnixFolder());
+  const std::wstring second_windows = second_c.Root() + L"windows";
+  const std::wstring documents = KnownFolder(FOLDERID_Documents);
+  ASSERT_FALSE(documents.empty());
+  struct TempCase {
+    std::wstring folder;        // Where the canary lies.
+    std::wstring tmp_in_place;  // The TMP naming that folder, or empty for a canary folder below it.
+    bool clean;
+  };
+  const std::vector<TempCase> cases = {
+      {L"C:\\windows\\system32", L"C:\\windows\\system32", false},
+      {L"C:\\Program Files", L"C:\\Program Files", false},
+      {L"C:\\ProgramData", L"C:\\ProgramData", false},
+      {L"C:\\windows", L"", true},
+      {L"C:\\windows\\system32", L"", true},
+      {L"C:\\Program Files", L"", true},
+      {L"C:\\ProgramData", L"", true},
+      {documents, L"", true},
+  };
+  for (const TempCase& test_case : cases) {
+    for (const bool second_letter : {false, true}) {
+      const SystemCanary canary(test_case.folder, SystemCanary::Kind::kFolderWithFile);
+      std::wstring tmp = test_case.tmp_in_place.empty() ? canary.Path() : test_case.tmp_in_place;
+      if (second_letter) {
+        if (tmp.rfind(L"C:\\", 0) != 0) {
+          continue;
+        }
+        tmp = second_c.Root() + tmp.substr(3);
+      }
+      SCOPED_TRACE(WideToUtf8(tmp));
+      const ScopedEnvironmentVariable tmp_variable(L"TMP", tmp);
+      EXPECT_EQ(ResolveCleanupFolders("").user_temp, L"");
+      const auto records = std::get<EncodableList>(ValueOf(ScanCleanableCategoriesOperation("")));
+      EXPECT_EQ(ScanTotals(records, "user_temp").items, 0);
+      if (test_case.clean) {
+        const auto reply = std::get<EncodableMap>(ValueOf(PerformCleanupOperation({"user_temp"}, "")));
+        EXPECT_EQ(IntegerField(reply, "itemsDeleted"), 0);
+      }
+      EXPECT_TRUE(canary.Intact());
+    }
+  }
+  EXPECT_TRUE(Exists(second_windows));
+}
+
+// A TMP naming the profile through a second drive letter (a letter for the folder of user
+// profiles, as subst gives one) is seen as the profile: nothing of it is measured.
+TEST(CleanupFoldersTest, TheProfileThroughASecondDriveLetterIsNotATemporaryFolder) {
+  const std::wstring profile = KnownFolder(FOLDERID_Profile);
+  ASSERT_FALSE(profile.empty());
+  const SystemCanary canary(profile, SystemCanary::Kind::kFile);
+  const DriveLetterMapping users(test_support::PrefixDriveCUnixFolder() + L"/users");
+  const std::wstring profile_name = profile.substr(profile.find_last_of(L'\\') + 1);
+  for (const std::wstring& tmp : {users.Root() + profile_name, users.Root() + profile_name + L"\\AppData\\..",
+                                  users.Root()}) {
+    SCOPED_TRACE(WideToUtf8(tmp));
+    const ScopedEnvironmentVariable tmp_variable(L"TMP", tmp);
+    EXPECT_EQ(ResolveCleanupFolders("").user_temp, L"");
+    const auto records = std::get<EncodableList>(ValueOf(ScanCleanableCategoriesOperation("")));
+    EXPECT_EQ(ScanTotals(records, "user_temp").items, 0);
+  }
+  // The Windows folder's own Temp stays a temporary folder.
+  const CleanupFolders folders = ResolveCleanupFolders("");
+  EXPECT_FALSE(folders.windows_temp.empty());
+  EXPECT_TRUE(canary.Intact());
+}
+
+// Wine lists a Unix link to a file as a plain file. One inside a temporary folder is another name
+// for a file elsewhere: neither counted nor deleted, and neither is what it points to.
+TEST(CategoryLinkTest, AFileLinkInsideACategoryLeavesItsTargetAlone) {
+  FixtureDrive drive;
+  const CleanupFolders folders = FixtureFolders(drive, false);
+  const SystemCanary system_file(L"C:\\windows\\system32", SystemCanary::Kind::kFile);
+  AddTreeFile(drive, L"Documents\\thesis.docx", 1000);
+  AddTreeFile(drive, L"Temp\\junk.tmp", 10);
+  AddTreeFolder(drive, L"Temp\\sub");
+  drive.AddUnixSymlink(L"Temp\\thesis-link.docx", L"Documents\\thesis.docx");
+  drive.AddUnixSymlinkTo(L"Temp\\sub\\system-link.dll", system_file.UnixPath());
+  const Totals scanned = ScanTotals(ScanCleanableCategories(folders), "drive_temp");
+  EXPECT_EQ(scanned.bytes, 10);
+  EXPECT_EQ(scanned.items, 1);
+  const EncodableMap reply = PerformCleanup({"drive_temp"}, folders);
+  EXPECT_EQ(IntegerField(reply, "bytesCleaned"), 10);
+  EXPECT_EQ(IntegerField(reply, "itemsDeleted"), 1);
+  EXPECT_TRUE(Exists(drive.PathOf(L"Documents\\thesis.docx")));
+  EXPECT_TRUE(system_file.Intact());
+  EXPECT_TRUE(Exists(drive.PathOf(L"Temp\\thesis-link.docx")));
+  EXPECT_FALSE(Exists(drive.PathOf(L"Temp\\junk.tmp")));
+}
+
+// A Linux process swaps a folder for a link to the user's documents while the walk holds it: the
+// Windows sharing rules do not stop it, and under Wine every open through the held folder now
+// reaches the documents. Nothing behind the link is counted or deleted.
+TEST(CategoryLinkTest, AFolderSwappedByALinuxProcessWhileHeldLeadsNowhere) {
+  enum class Action { kMeasure, kClean };
+  for (const wchar_t* swapped : {L"Temp\\cache", L"Temp"}) {
+    for (const Action action : {Action::kMeasure, Action::kClean}) {
+      SCOPED_TRACE(WideToUtf8(swapped) + (action == Action::kMeasure ? " measured" : " cleaned"));
+      FixtureDrive drive;
+      const CleanupFolders folders = FixtureFolders(drive, false);
+      AddTreeFile(drive, L"Documents\\thesis.docx", 1000);
+      AddTreeFile(drive, L"Documents\\notes\\n.txt", 100);
+      AddTreeFile(drive, L"Temp\\cache\\c.bin", 10);
+      bool swap_done = false;
+      const WalkHook hook = [&](WalkMoment moment, const std::wstring& folder) {
+        if (moment != WalkMoment::kFolderHeld || folder != drive.PathOf(swapped) || swap_done) {
+          return;
+        }
+        swap_done = true;
+        test_support::StartUnixProgram(L"/bin/sh", {L"-c", L"mv \"$0\" \"$1\" && ln -s \"$2\" \"$0\"",
+                                                    drive.UnixPathOf(swapped), drive.UnixPathOf(L"Moved"),
+                                                    drive.UnixPathOf(L"Documents")});
+        const std::wstring link = drive.PathOf(swapped);
+        ASSERT_TRUE(test_support::PollUntil([&] {
+          const DWORD attributes = GetFileAttributesW(link.c_str());
+          return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+        }));
+      };
+      if (action == Action::kMeasure) {
+        const Totals totals = ScanTotals(ScanCleanableCategories(folders, hook), "drive_temp");
+        EXPECT_EQ(totals.items, 0);
+      } else {
+        const EncodableMap reply = PerformCleanup({"drive_temp"}, folders, hook);
+        EXPECT_EQ(IntegerField(reply, "itemsDeleted"), 0);
+      }
+      EXPECT_TRUE(swap_done);
+      EXPECT_TRUE(Exists(drive.PathOf(L"Documents\\thesis.docx")));
+      EXPECT_TRUE(Exists(drive.PathOf(L"Documents\\notes\\n.txt")));
+    }
+  }
 }
 
 }  // namespace
