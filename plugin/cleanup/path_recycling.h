@@ -41,6 +41,11 @@ std::optional<std::wstring> ResolveRecyclablePath(std::wstring_view requested_pa
 // program, program-data, user-profiles and profile folders themselves.
 ProtectedObjects ResolveProtectedObjects(wchar_t windows_drive_letter);
 
+// The identity of the name itself when recycling the (already resolved) `path` is allowed by
+// identity: what the path reaches and the path's own entry (a link is judged by both), each with
+// every folder above it where it really lies. Nothing when either is refused or cannot be read.
+std::optional<FileIdentity> AllowedObject(const std::wstring& path, const ProtectedObjects& protected_objects);
+
 // Recycles each path of `paths` (UTF-8, in order) with its own shell operation, so one failure
 // does not touch the others, and counts the outcome. Each path is judged by its text and then by
 // the object it reaches and its own entry (see ResolveProtectedObjects); a path on a volume
