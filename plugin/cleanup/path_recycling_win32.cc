@@ -118,9 +118,8 @@ void AddProtectedLocation(const std::wstring& path, ProtectedObjects& objects) {
   objects.holders.insert(objects.holders.end(), chain->begin() + 1, chain->end());
 }
 
-// The identity of the name itself when recycling it is allowed by identity: what the path
-// reaches and the path's own entry (a link is judged by both), each with every folder above it
-// where it really lies. Nothing when either is refused or cannot be read.
+}  // namespace
+
 std::optional<FileIdentity> AllowedObject(const std::wstring& path, const ProtectedObjects& protected_objects) {
   const std::optional<IdentityChain> reached = IdentityChainOfPath(path, LinkHandling::kFollow);
   const std::optional<IdentityChain> own = IdentityChainOfPath(path, LinkHandling::kOpenLinkItself);
@@ -130,6 +129,8 @@ std::optional<FileIdentity> AllowedObject(const std::wstring& path, const Protec
   }
   return own->front();
 }
+
+namespace {
 
 // Whether `object` still lies at `path` after the shell reported it moved.
 bool IsStillInPlace(const std::wstring& path, const FileIdentity& object) {
