@@ -791,6 +791,10 @@ TEST(CategoryLinkTest, AFolderSwappedByALinuxProcessWhileHeldLeadsNowhere) {
       const CleanupFolders folders = FixtureFolders(drive, false);
       AddTreeFile(drive, L"Documents\\thesis.docx", 1000);
       AddTreeFile(drive, L"Documents\\notes\\n.txt", 100);
+      // Same names as the category's own entries, so an open that goes through the folder's name
+      // finds something behind the link.
+      AddTreeFile(drive, L"Documents\\c.bin", 500);
+      AddTreeFile(drive, L"Documents\\cache\\c.bin", 500);
       AddTreeFile(drive, L"Temp\\cache\\c.bin", 10);
       bool swap_done = false;
       const WalkHook hook = [&](WalkMoment moment, const std::wstring& folder) {
@@ -817,6 +821,8 @@ TEST(CategoryLinkTest, AFolderSwappedByALinuxProcessWhileHeldLeadsNowhere) {
       EXPECT_TRUE(swap_done);
       EXPECT_TRUE(Exists(drive.PathOf(L"Documents\\thesis.docx")));
       EXPECT_TRUE(Exists(drive.PathOf(L"Documents\\notes\\n.txt")));
+      EXPECT_TRUE(Exists(drive.PathOf(L"Documents\\c.bin")));
+      EXPECT_TRUE(Exists(drive.PathOf(L"Documents\\cache\\c.bin")));
     }
   }
 }
