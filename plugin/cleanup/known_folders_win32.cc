@@ -23,8 +23,9 @@ class TaskMemoryString {
 std::wstring KnownFolder(REFKNOWNFOLDERID folder_id) {
   TaskMemoryString path;
   // SHGetKnownFolderPath allocates the result even when it fails, so it is always handed to the
-  // owner above.
-  if (FAILED(SHGetKnownFolderPath(folder_id, 0, nullptr, path.Receive()))) {
+  // owner above. The folder is not verified here: callers open it anyway, and Wine's check fails
+  // now and then for folders that exist, which would drop them from the guards.
+  if (FAILED(SHGetKnownFolderPath(folder_id, KF_FLAG_DONT_VERIFY, nullptr, path.Receive()))) {
     return {};
   }
   return path.Value();
