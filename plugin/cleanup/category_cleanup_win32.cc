@@ -23,12 +23,8 @@ class DeletingVisitor : public TraversalVisitor {
  public:
   explicit DeletingVisitor(CategoryCounters& counters) : counters_(counters) {}
 
-  void VisitFile(const std::wstring& path, const WIN32_FIND_DATAW& entry) override {
-    // DeleteFileW refuses a read-only file; hidden and system files need nothing.
-    if ((entry.dwFileAttributes & FILE_ATTRIBUTE_READONLY) != 0) {
-      SetFileAttributesW(path.c_str(), entry.dwFileAttributes & ~static_cast<DWORD>(FILE_ATTRIBUTE_READONLY));
-    }
-    if (DeleteFileW(path.c_str())) {
+  void VisitFile(const std::wstring& /*path*/, const WIN32_FIND_DATAW& entry, FileOutcome outcome) override {
+    if (outcome == FileOutcome::kDeleted) {
       counters_.bytes += FoundFileSize(entry);
       ++counters_.items;
     } else {
@@ -36,33 +32,35 @@ class DeletingVisitor : public TraversalVisitor {
     }
   }
 
-  // A subfolder that still holds something (a locked file, a link, content too deep) stays.
-  void LeaveSubfolder(const std::wstring& path) override { RemoveDirectoryW(path.c_str()); }
-
  private:
   CategoryCounters& counters_;
 };
 
+uint64_t Decrease(int64_t before, int64_t after) {
+  return before > after ? static_cast<uint64_t>(before - after) : 0;
+}
+
 CategoryCounters EmptyBin(const CleanupFolders& folders) {
   const std::wstring root = RecycleBinRoot(folders);
-  // What the bin held just before emptying is what the empty frees.
   const EncodableMap before = QueryRecycleBin(root);
   CategoryCounters counters;
-  if (EmptyRecycleBin(root)) {
-    counters.bytes = static_cast<uint64_t>(RecycleBinTotal(before, "totalBytes"));
-    counters.items = static_cast<uint64_t>(RecycleBinTotal(before, "itemCount"));
-  } else {
+  if (!EmptyRecycleBin(root)) {
     counters.errors = 1;
   }
+  // What the empty freed is what left the bin, not what it held: the shell can report success
+  // and leave items behind (Wine keeps folders that still hold files).
+  const EncodableMap after = QueryRecycleBin(root);
+  counters.bytes = Decrease(RecycleBinTotal(before, "totalBytes"), RecycleBinTotal(after, "totalBytes"));
+  counters.items = Decrease(RecycleBinTotal(before, "itemCount"), RecycleBinTotal(after, "itemCount"));
   return counters;
 }
 
-CategoryCounters CleanFolders(const CatalogueRow& row, const CleanupFolders& folders,
-                              const BeforeDescendHook& before_descend) {
+CategoryCounters CleanFolders(const CatalogueRow& row, const CleanupFolders& folders, const WalkHook& hook) {
   CategoryCounters counters;
   DeletingVisitor visitor(counters);
   for (const ContentItem& item : row.content) {
-    WalkContentItem(ContentFolderPath(folders, item), item.recursion, item.suffix, visitor, before_descend);
+    WalkContentItem(ContentFolderPath(folders, item), item.recursion, item.suffix, WalkPurpose::kDelete, visitor,
+                    hook);
   }
   return counters;
 }
@@ -70,7 +68,7 @@ CategoryCounters CleanFolders(const CatalogueRow& row, const CleanupFolders& fol
 }  // namespace
 
 EncodableMap PerformCleanup(const std::vector<std::string>& ids, const CleanupFolders& folders,
-                            const BeforeDescendHook& before_descend) {
+                            const WalkHook& hook) {
   const ListedFor drive_kind = folders.is_system_drive ? ListedFor::kSystemDrive : ListedFor::kOtherDrive;
   CategoryCounters totals;
   EncodableList breakdown;
@@ -79,7 +77,7 @@ EncodableMap PerformCleanup(const std::vector<std::string>& ids, const CleanupFo
     CategoryCounters counters;
     if (const CatalogueRow* row = FindCleanupCategory(id, drive_kind)) {
       name = row->name;
-      counters = row->kind == CategoryKind::kRecycleBin ? EmptyBin(folders) : CleanFolders(*row, folders, before_descend);
+      counters = row->kind == CategoryKind::kRecycleBin ? EmptyBin(folders) : CleanFolders(*row, folders, hook);
     }
     totals.bytes += counters.bytes;
     totals.items += counters.items;

@@ -10,6 +10,6 @@ namespace pel_mora {
 // returns one record per category ("id", "name", "description", "group", "isSafe",
 // "totalBytes", "itemCount").
 flutter::EncodableList ScanCleanableCategories(const CleanupFolders& folders,
-                                               const BeforeDescendHook& before_descend = nullptr);
+                                               const WalkHook& hook = nullptr);
 
 }  // namespace pel_mora

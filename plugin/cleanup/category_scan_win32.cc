@@ -16,11 +16,10 @@ using flutter::EncodableValue;
 
 class MeasuringVisitor : public TraversalVisitor {
  public:
-  void VisitFile(const std::wstring& /*path*/, const WIN32_FIND_DATAW& entry) override {
+  void VisitFile(const std::wstring& /*path*/, const WIN32_FIND_DATAW& entry, FileOutcome /*outcome*/) override {
     total_bytes_ += FoundFileSize(entry);
     ++item_count_;
   }
-  void LeaveSubfolder(const std::wstring& /*path*/) override {}
 
   uint64_t total_bytes() const { return total_bytes_; }
   uint64_t item_count() const { return item_count_; }
@@ -44,7 +43,7 @@ EncodableValue Record(const CatalogueRow& row, int64_t total_bytes, int64_t item
 
 }  // namespace
 
-EncodableList ScanCleanableCategories(const CleanupFolders& folders, const BeforeDescendHook& before_descend) {
+EncodableList ScanCleanableCategories(const CleanupFolders& folders, const WalkHook& hook) {
   const ListedFor drive_kind = folders.is_system_drive ? ListedFor::kSystemDrive : ListedFor::kOtherDrive;
   EncodableList records;
   for (const CatalogueRow& row : CleanupCatalogue()) {
@@ -58,7 +57,8 @@ EncodableList ScanCleanableCategories(const CleanupFolders& folders, const Befor
     }
     MeasuringVisitor visitor;
     for (const ContentItem& item : row.content) {
-      WalkContentItem(ContentFolderPath(folders, item), item.recursion, item.suffix, visitor, before_descend);
+      WalkContentItem(ContentFolderPath(folders, item), item.recursion, item.suffix, WalkPurpose::kMeasure, visitor,
+                      hook);
     }
     records.push_back(
         Record(row, static_cast<int64_t>(visitor.total_bytes()), static_cast<int64_t>(visitor.item_count())));

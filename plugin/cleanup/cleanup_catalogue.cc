@@ -133,7 +133,20 @@ std::wstring ContentFolderPath(const CleanupFolders& folders, const ContentItem&
 }
 
 bool NameMatchesSuffix(std::wstring_view name, std::wstring_view suffix) {
-  return suffix.empty() || (name.size() >= suffix.size() && name.substr(name.size() - suffix.size()) == suffix);
+  if (name.size() < suffix.size()) {
+    return false;
+  }
+  const std::wstring_view ending = name.substr(name.size() - suffix.size());
+  // Only A to Z fold: chkdsk writes "FILE0000.CHK", and "X.TMP" is as temporary as "x.tmp".
+  const auto fold = [](wchar_t unit) {
+    return (unit >= L'a' && unit <= L'z') ? static_cast<wchar_t>(unit - L'a' + L'A') : unit;
+  };
+  for (size_t index = 0; index < suffix.size(); ++index) {
+    if (fold(ending[index]) != fold(suffix[index])) {
+      return false;
+    }
+  }
+  return true;
 }
 
 }  // namespace pel_mora

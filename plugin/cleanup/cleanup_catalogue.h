@@ -28,7 +28,7 @@ enum class FolderBase { kUserTemp, kWindowsTemp, kLocalAppData, kWindowsDirector
 enum class Recursion { kRecursive, kThisFolderOnly };
 
 // One folder a category covers: base + literal, walked recursively or not, counting every file
-// or only those whose names end with `suffix` (compared case-sensitively).
+// or only those whose names end with `suffix` (A to Z compared without case).
 struct ContentItem {
   FolderBase base;
   std::wstring_view literal;
@@ -67,7 +67,8 @@ const CatalogueRow* FindCleanupCategory(std::string_view id, ListedFor drive_kin
 std::wstring ContentFolderPath(const CleanupFolders& folders, const ContentItem& item);
 
 // Whether a file name passes a content item's suffix test: an empty suffix passes every name;
-// otherwise the name must end with the suffix, unit for unit, case included.
+// otherwise the name must end with the suffix, unit for unit, folding only A to Z ("X.TMP" ends in
+// ".tmp"; "xtmp" does not).
 bool NameMatchesSuffix(std::wstring_view name, std::wstring_view suffix);
 
 }  // namespace pel_mora

@@ -6,39 +6,17 @@
 
 #include <array>
 #include <cwctype>
+#include <utility>
 #include <vector>
 
+#include "plugin/cleanup/file_identity_win32.h"
+#include "plugin/cleanup/known_folders_win32.h"
 #include "plugin/cleanup/temporary_folder_safety.h"
 
 namespace pel_mora {
 namespace {
 
 constexpr DWORD kPathBufferLength = 260;
-
-// Owns a string the shell allocated with CoTaskMemAlloc.
-class TaskMemoryString {
- public:
-  TaskMemoryString() = default;
-  ~TaskMemoryString() { CoTaskMemFree(text_); }
-  TaskMemoryString(const TaskMemoryString&) = delete;
-  TaskMemoryString& operator=(const TaskMemoryString&) = delete;
-
-  PWSTR* Receive() { return &text_; }
-  std::wstring Value() const { return text_ == nullptr ? std::wstring() : std::wstring(text_); }
-
- private:
-  PWSTR text_ = nullptr;
-};
-
-std::wstring KnownFolder(REFKNOWNFOLDERID folder_id) {
-  TaskMemoryString path;
-  // SHGetKnownFolderPath allocates the result even when it fails, so it is always handed to the
-  // owner above.
-  if (FAILED(SHGetKnownFolderPath(folder_id, 0, nullptr, path.Receive()))) {
-    return {};
-  }
-  return path.Value();
-}
 
 // GetFullPathNameW resolves ".", "..", a relative path (against the current folder), trailing
 // dots and runs of separators, without touching the file system. Empty when it fails.
@@ -105,13 +83,52 @@ std::vector<std::wstring> ProtectedFolders(const CleanupFolders& folders) {
   return protected_folders;
 }
 
-// The canonical form of a temporary folder when it is safe to measure and empty, else empty.
-std::wstring SafeTemporaryFolder(const std::wstring& folder, const std::vector<std::wstring>& protected_folders) {
+// The folders a temporary folder must stay clear of, by identity, for the user's temporary
+// folder or for the Windows one, which lies inside the Windows folder by design.
+enum class TemporaryRow { kUser, kWindows };
+
+std::vector<TemporaryFolderLimit> TemporaryFolderLimits(const CleanupFolders& folders, TemporaryRow row) {
+  using enum TemporaryFolderLimitKind;
+  const auto chain_of = [](const std::wstring& path) {
+    if (path.empty()) {
+      return IdentityChain();
+    }
+    return IdentityChainOfPath(path, LinkHandling::kFollow).value_or(IdentityChain());
+  };
+  std::vector<TemporaryFolderLimit> limits;
+  TemporaryFolderLimit windows{chain_of(folders.windows_directory), kNeitherAboveNorInside};
+  if (row == TemporaryRow::kWindows) {
+    // The entry itself: a link put in its place is not the Windows folder's own Temp.
+    windows.allowed_inside = IdentityOfPath(folders.windows_directory + L"\\Temp", LinkHandling::kOpenLinkItself);
+  }
+  limits.push_back(std::move(windows));
+  for (REFKNOWNFOLDERID folder_id : {FOLDERID_ProgramFiles, FOLDERID_ProgramFilesX86, FOLDERID_ProgramData,
+                                     FOLDERID_Desktop, FOLDERID_Documents, FOLDERID_Downloads, FOLDERID_Music,
+                                     FOLDERID_Pictures, FOLDERID_Videos}) {
+    limits.push_back({chain_of(KnownFolder(folder_id)), kNeitherAboveNorInside});
+  }
+  for (REFKNOWNFOLDERID folder_id : {FOLDERID_Profile, FOLDERID_LocalAppData}) {
+    limits.push_back({chain_of(KnownFolder(folder_id)), kNotAbove});
+  }
+  limits.push_back({chain_of(folders.local_app_data), kNotAbove});
+  return limits;
+}
+
+// The canonical form of a temporary folder when it is safe to measure and empty, else empty. The
+// text is judged first (roots, folders above the protected ones), then the folder itself, so a
+// second drive letter, a short name or a link gives no way round. A folder that does not exist
+// holds nothing to clean.
+std::wstring SafeTemporaryFolder(const std::wstring& folder, const std::vector<std::wstring>& protected_folders,
+                                 const std::vector<TemporaryFolderLimit>& limits) {
   std::wstring canonical = CanonicalFullPath(folder);
   while (canonical.size() > 3 && canonical.back() == L'\\') {
     canonical.pop_back();
   }
   if (!IsSafeTemporaryFolder(canonical, protected_folders)) {
+    return {};
+  }
+  const std::optional<IdentityChain> object = IdentityChainOfPath(canonical, LinkHandling::kFollow);
+  if (!object || !IsSafeTemporaryFolderObject(*object, limits)) {
     return {};
   }
   return canonical;
@@ -136,8 +153,10 @@ CleanupFolders ResolveCleanupFolders(const std::string& drive_letter_argument) {
   folders.local_app_data = LocalAppData();
 
   const std::vector<std::wstring> protected_folders = ProtectedFolders(folders);
-  folders.user_temp = SafeTemporaryFolder(UserTemp(), protected_folders);
-  folders.windows_temp = SafeTemporaryFolder(folders.windows_directory + L"\\Temp", protected_folders);
+  folders.user_temp =
+      SafeTemporaryFolder(UserTemp(), protected_folders, TemporaryFolderLimits(folders, TemporaryRow::kUser));
+  folders.windows_temp = SafeTemporaryFolder(folders.windows_directory + L"\\Temp", protected_folders,
+                                             TemporaryFolderLimits(folders, TemporaryRow::kWindows));
   return folders;
 }
 

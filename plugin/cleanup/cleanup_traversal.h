@@ -13,26 +13,41 @@
 
 namespace pel_mora {
 
-// What a walk does with what it finds. Called on the walking thread, in enumeration order.
+// What a walk does with the files it reaches.
+enum class WalkPurpose { kMeasure, kDelete };
+
+// What became of one file that passed the suffix test.
+enum class FileOutcome {
+  kFound,       // Measured; nothing was changed.
+  kDeleted,     // Deleted, and checked to be gone.
+  kNotDeleted,  // It could not be opened for deleting (in use, access denied) or is still there.
+};
+
+// What a walk reports. Called on the walking thread, in enumeration order.
 class TraversalVisitor {
  public:
   virtual ~TraversalVisitor() = default;
-  // A file that passed the suffix test; `entry` is its enumeration data.
-  virtual void VisitFile(const std::wstring& path, const WIN32_FIND_DATAW& entry) = 0;
-  // A subfolder whose contents have been walked; the walk no longer holds it open.
-  virtual void LeaveSubfolder(const std::wstring& path) = 0;
+  // `entry` is the file's enumeration data; its size is what the file counts for.
+  virtual void VisitFile(const std::wstring& path, const WIN32_FIND_DATAW& entry, FileOutcome outcome) = 0;
 };
 
-// Called with a subfolder's path after the subfolder was listed and before it is opened to be
-// walked. Tests use it to change the tree at that moment.
-using BeforeDescendHook = std::function<void(const std::wstring& subfolder)>;
+// The moments at which a test may change the tree under a walk.
+enum class WalkMoment {
+  kBeforeDescending,  // A subfolder was listed and is about to be opened.
+  kFolderHeld,        // A folder has been opened and is held; it is about to be listed.
+};
+using WalkHook = std::function<void(WalkMoment moment, const std::wstring& folder)>;
 
 // Walks one content item: `folder` itself (depth 0) and, when recursive, its subfolders down to
 // 20 levels below it. Reparse points (junctions, symbolic links) are neither visited nor
-// entered, and that includes `folder` itself. Each folder is held open while it is walked, so it
-// cannot be renamed or replaced by a link meanwhile. A folder that is missing, not a folder, or
-// cannot be opened or listed is skipped silently.
-void WalkContentItem(const std::wstring& folder, Recursion recursion, std::wstring_view suffix,
-                     TraversalVisitor& visitor, const BeforeDescendHook& before_descend = nullptr);
+// entered, and that includes `folder` itself. Each folder is held open while it is walked, and
+// every entry is opened relative to that held folder and kept only when it really lies in it (the
+// folder of its final path is the held folder), so a link that looks like a plain file, or a
+// folder swapped for a link by any means, leads nowhere outside the category. When deleting, a
+// file is deleted through that checked handle, never by a call that would follow a link, and a
+// subfolder is removed through its own handle once it is empty; `folder` itself always stays. A
+// folder that is missing, not a folder, or cannot be opened or listed is skipped silently.
+void WalkContentItem(const std::wstring& folder, Recursion recursion, std::wstring_view suffix, WalkPurpose purpose,
+                     TraversalVisitor& visitor, const WalkHook& hook = nullptr);
 
 }  // namespace pel_mora

@@ -9,6 +9,8 @@
 #include <string_view>
 #include <vector>
 
+#include "plugin/cleanup/protected_paths.h"
+
 namespace pel_mora {
 
 // What one request did: paths moved to the Recycle Bin, paths refused or not moved, and the sum
@@ -34,8 +36,21 @@ wchar_t WindowsDriveLetter();
 // shell, which cannot take that form, would be handed a different file.
 std::optional<std::wstring> ResolveRecyclablePath(std::wstring_view requested_path, wchar_t windows_drive_letter);
 
+// The objects recycling leaves in place, for Windows on `windows_drive_letter`: the system
+// locations on C and on that drive, the folders holding them, every local drive's root, and the
+// program, program-data, user-profiles and profile folders themselves.
+ProtectedObjects ResolveProtectedObjects(wchar_t windows_drive_letter);
+
+// The identity of the name itself when recycling the (already resolved) `path` is allowed by
+// identity: what the path reaches and the path's own entry (a link is judged by both), each with
+// every folder above it where it really lies. Nothing when either is refused or cannot be read.
+std::optional<FileIdentity> AllowedObject(const std::wstring& path, const ProtectedObjects& protected_objects);
+
 // Recycles each path of `paths` (UTF-8, in order) with its own shell operation, so one failure
-// does not touch the others, and counts the outcome.
+// does not touch the others, and counts the outcome. Each path is judged by its text and then by
+// the object it reaches and its own entry (see ResolveProtectedObjects); a path on a volume
+// without a Recycle Bin is refused rather than deleted for good; and a path counts as recycled
+// only when the shell reports success and the object is gone from that path.
 RecycleTally RecyclePaths(const std::vector<std::string>& paths, wchar_t windows_drive_letter);
 
 }  // namespace pel_mora

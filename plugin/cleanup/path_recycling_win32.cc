@@ -3,7 +3,14 @@
 #include <windows.h>
 #include <shellapi.h>
 
+#include <cwctype>
+
+#include <knownfolders.h>
+
+#include "plugin/cleanup/file_identity_win32.h"
+#include "plugin/cleanup/known_folders_win32.h"
 #include "plugin/cleanup/protected_paths.h"
+#include "plugin/file_handle.h"
 #include "plugin/operations.h"
 #include "plugin/path_normalization.h"
 #include "plugin/string_conversion.h"
@@ -65,6 +72,72 @@ bool MoveToRecycleBin(const std::wstring& path) {
   return SHFileOperationW(&operation) == 0 && !operation.fAnyOperationsAborted;
 }
 
+// The drive-letter form of a final path's root ("\\?\C:\" gives "C:\"), which GetDriveTypeW
+// takes; other roots stay as they are.
+std::wstring DriveTypeRoot(const std::wstring& root) {
+  if (root.size() == 7 && root.compare(0, 4, L"\\\\?\\") == 0 && root[5] == L':') {
+    return root.substr(4);
+  }
+  return root;
+}
+
+// Whether a volume root has a Recycle Bin. Recycling on a network share, an optical disc, a RAM
+// disk or a removable drive deletes for good (or fails) instead, so only fixed drives qualify.
+bool RootHasRecycleBin(const std::wstring& root) {
+  return GetDriveTypeW(DriveTypeRoot(root).c_str()) == DRIVE_FIXED;
+}
+
+// Whether both the volume the path names and the volume where the object really lies (which a
+// link or a mapped letter may make another one) have a Recycle Bin.
+bool IsOnVolumeWithRecycleBin(const std::wstring& path) {
+  std::wstring named_root(path.size() + 2, L'\0');
+  if (!GetVolumePathNameW(path.c_str(), named_root.data(), static_cast<DWORD>(named_root.size()))) {
+    return false;
+  }
+  named_root.resize(wcslen(named_root.c_str()));
+  if (!RootHasRecycleBin(named_root)) {
+    return false;
+  }
+  const FileHandle object(OpenForIdentity(path, LinkHandling::kFollow));
+  if (!object.IsValid()) {
+    return false;
+  }
+  const std::optional<std::wstring> final_path = FinalPathOfHandle(object.Get());
+  const std::optional<std::wstring> final_root = final_path ? RootOfFinalPath(*final_path) : std::nullopt;
+  return final_root && RootHasRecycleBin(*final_root);
+}
+
+// Adds what `path` reaches, when it exists: the object to `objects`, the folders above it to
+// `holders`.
+void AddProtectedLocation(const std::wstring& path, ProtectedObjects& objects) {
+  const std::optional<IdentityChain> chain = IdentityChainOfPath(path, LinkHandling::kFollow);
+  if (!chain) {
+    return;
+  }
+  objects.system_locations.push_back(chain->front());
+  objects.holders.insert(objects.holders.end(), chain->begin() + 1, chain->end());
+}
+
+}  // namespace
+
+std::optional<FileIdentity> AllowedObject(const std::wstring& path, const ProtectedObjects& protected_objects) {
+  const std::optional<IdentityChain> reached = IdentityChainOfPath(path, LinkHandling::kFollow);
+  const std::optional<IdentityChain> own = IdentityChainOfPath(path, LinkHandling::kOpenLinkItself);
+  if (!reached || !own || CheckRecyclableObject(*reached, protected_objects) == RecycleVerdict::kRefused ||
+      CheckRecyclableObject(*own, protected_objects) == RecycleVerdict::kRefused) {
+    return std::nullopt;
+  }
+  return own->front();
+}
+
+namespace {
+
+// Whether `object` still lies at `path` after the shell reported it moved.
+bool IsStillInPlace(const std::wstring& path, const FileIdentity& object) {
+  const std::optional<FileIdentity> now = IdentityOfPath(path, LinkHandling::kOpenLinkItself);
+  return now && *now == object;
+}
+
 }  // namespace
 
 wchar_t WindowsDriveLetter() {
@@ -75,6 +148,46 @@ wchar_t WindowsDriveLetter() {
   if (letter >= L'a' && letter <= L'z') return static_cast<wchar_t>(letter - L'a' + L'A');
   if (letter >= L'A' && letter <= L'Z') return letter;
   return L'C';
+}
+
+ProtectedObjects ResolveProtectedObjects(wchar_t windows_drive_letter) {
+  ProtectedObjects objects;
+  const wchar_t windows_drive = static_cast<wchar_t>(std::towupper(windows_drive_letter));
+  std::wstring letters = L"C";
+  if (windows_drive != L'C') letters.push_back(windows_drive);
+  for (const wchar_t letter : letters) {
+    for (const std::wstring_view location : SystemLocations()) {
+      AddProtectedLocation(std::wstring{letter, L':'} + std::wstring(location), objects);
+    }
+  }
+  wchar_t windows_directory[MAX_PATH + 1] = {};
+  if (GetWindowsDirectoryW(windows_directory, MAX_PATH + 1) != 0) {
+    if (const std::optional<IdentityChain> chain = IdentityChainOfPath(windows_directory, LinkHandling::kFollow)) {
+      objects.holders.insert(objects.holders.end(), chain->begin(), chain->end());
+    }
+  }
+  // The root of every local drive, whatever letter reaches it.
+  const DWORD drives = GetLogicalDrives();
+  for (int index = 0; index < 26; ++index) {
+    const std::wstring root = {static_cast<wchar_t>(L'A' + index), L':', L'\\'};
+    if ((drives & (1u << index)) == 0 || GetDriveTypeW(root.c_str()) != DRIVE_FIXED) {
+      continue;
+    }
+    if (const std::optional<FileIdentity> identity = IdentityOfPath(root, LinkHandling::kFollow)) {
+      objects.holders.push_back(*identity);
+    }
+  }
+  for (REFKNOWNFOLDERID folder_id : {FOLDERID_ProgramFiles, FOLDERID_ProgramFilesX86, FOLDERID_ProgramData,
+                                     FOLDERID_UserProfiles, FOLDERID_Profile}) {
+    const std::wstring folder = KnownFolder(folder_id);
+    if (folder.empty()) {
+      continue;
+    }
+    if (const std::optional<FileIdentity> identity = IdentityOfPath(folder, LinkHandling::kFollow)) {
+      objects.kept_folders.push_back(*identity);
+    }
+  }
+  return objects;
 }
 
 std::optional<std::wstring> ResolveRecyclablePath(std::wstring_view requested_path, wchar_t windows_drive_letter) {
@@ -92,25 +205,33 @@ std::optional<std::wstring> ResolveRecyclablePath(std::wstring_view requested_pa
   if (!IsRecyclable(*full, windows_drive_letter)) return std::nullopt;
   // Short names only resolve where the path exists; a path that does not exist stays as it is
   // and the shell fails on it.
+  std::wstring resolved = *full;
   if (std::optional<std::wstring> long_name = LongPathName(*full)) {
     if (!IsRecyclable(*long_name, windows_drive_letter)) return std::nullopt;
-    return long_name;
+    resolved = *long_name;
   }
-  return full;
+  // "D:\folder\" names the folder, but the shell's operation moves nothing for it and still
+  // reports success; without the separator it moves the folder.
+  while (resolved.size() > 3 && resolved.back() == L'\\') resolved.pop_back();
+  return resolved;
 }
 
 RecycleTally RecyclePaths(const std::vector<std::string>& paths, wchar_t windows_drive_letter) {
+  const ProtectedObjects protected_objects = ResolveProtectedObjects(windows_drive_letter);
   RecycleTally tally;
   for (const std::string& requested : paths) {
     const std::optional<std::wstring> path = ResolveRecyclablePath(Utf8ToWide(requested), windows_drive_letter);
-    if (!path) {
+    // The text as sent and made canonical is judged first, then the object it reaches; an
+    // object that cannot be read cannot be judged, and is not offered to the shell.
+    const std::optional<FileIdentity> object = path ? AllowedObject(*path, protected_objects) : std::nullopt;
+    if (!object || !IsOnVolumeWithRecycleBin(*path)) {
       ++tally.failed_count;
       continue;
     }
-    // Measured before the move; a path whose attributes cannot be read is still offered to the
-    // shell and frees nothing when it goes.
+    // Measured before the move.
     const std::optional<uint64_t> size = SizeOfEntry(*path);
-    if (!MoveToRecycleBin(*path)) {
+    // The shell's word is not enough: it reports success for names it did not move.
+    if (!MoveToRecycleBin(*path) || IsStillInPlace(*path, *object)) {
       ++tally.failed_count;
       continue;
     }

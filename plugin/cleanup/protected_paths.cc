@@ -1,5 +1,6 @@
 #include "plugin/cleanup/protected_paths.h"
 
+#include <algorithm>
 #include <array>
 #include <cwctype>
 
@@ -43,10 +44,6 @@ bool IsUnderProtectedLocation(std::wstring_view upper_path, wchar_t drive_letter
   return false;
 }
 
-bool HasDevicePrefix(std::wstring_view path) {
-  return StartsWith(path, L"\\\\?\\") || StartsWith(path, L"\\\\.\\");
-}
-
 bool IsAsciiLetter(wchar_t unit) {
   return (unit >= L'A' && unit <= L'Z') || (unit >= L'a' && unit <= L'z');
 }
@@ -79,7 +76,7 @@ bool IsUnsafeUnit(wchar_t unit) {
 
 RecycleVerdict CheckRecyclableRequest(std::wstring_view normalized_path) {
   const std::wstring plain = WithoutDevicePrefix(normalized_path);
-  if (HasDevicePrefix(normalized_path) && !IsDriveAbsolute(plain) && !IsShare(plain)) {
+  if (!IsDriveAbsolute(plain) && !IsShare(plain)) {
     return RecycleVerdict::kRefused;
   }
   for (size_t index = 0; index < plain.size(); ++index) {
@@ -122,6 +119,24 @@ RecycleVerdict CheckRecyclablePath(std::wstring_view full_path, wchar_t windows_
   if (IsUnderProtectedLocation(upper, L'C')) return RecycleVerdict::kRefused;
   const wchar_t windows_drive = ToUpper(windows_drive_letter);
   if (windows_drive != L'C' && IsUnderProtectedLocation(upper, windows_drive)) {
+    return RecycleVerdict::kRefused;
+  }
+  return RecycleVerdict::kAllowed;
+}
+
+std::span<const std::wstring_view> SystemLocations() {
+  return kProtectedLocations;
+}
+
+RecycleVerdict CheckRecyclableObject(const IdentityChain& object, const ProtectedObjects& protected_objects) {
+  if (object.size() < 2) return RecycleVerdict::kRefused;
+  const auto contains = [](const std::vector<FileIdentity>& set, const FileIdentity& identity) {
+    return std::find(set.begin(), set.end(), identity) != set.end();
+  };
+  for (const FileIdentity& at_or_above : object) {
+    if (contains(protected_objects.system_locations, at_or_above)) return RecycleVerdict::kRefused;
+  }
+  if (contains(protected_objects.holders, object.front()) || contains(protected_objects.kept_folders, object.front())) {
     return RecycleVerdict::kRefused;
   }
   return RecycleVerdict::kAllowed;

@@ -1,7 +1,11 @@
 #pragma once
 
+#include <span>
 #include <string>
 #include <string_view>
+#include <vector>
+
+#include "plugin/cleanup/file_identity.h"
 
 namespace pel_mora {
 
@@ -13,6 +17,10 @@ enum class RecycleVerdict { kAllowed, kRefused };
 // but otherwise unchanged.
 std::wstring WithoutDevicePrefix(std::wstring_view path);
 
+// The operating system's locations that recycling refuses, without their drive letter, upper
+// case ("\WINDOWS\SYSTEM32", ..., "\SWAPFILE.SYS").
+std::span<const std::wstring_view> SystemLocations();
+
 // Decides whether a path may be moved to the Recycle Bin. `full_path` should already be the
 // canonical full path (no "." or ".." parts, no trailing dots), because the comparison is on the
 // text: drive roots of any letter, paths shorter than "C:\" and everything that begins with one
@@ -21,6 +29,25 @@ std::wstring WithoutDevicePrefix(std::wstring_view path);
 // separator boundary on purpose: "C:\Boot.ini" is refused along with "C:\Boot".
 RecycleVerdict CheckRecyclablePath(std::wstring_view full_path, wchar_t windows_drive_letter);
 
+// The objects recycling must leave in place, resolved once per request from the system's own
+// paths, so that any name that reaches them (another drive letter, a link, a short name) is
+// refused like the plain one.
+struct ProtectedObjects {
+  // The operating system's locations that exist: neither they nor anything below them may go.
+  std::vector<FileIdentity> system_locations;
+  // Folders that may not go themselves because of what they hold: every folder above a system
+  // location (the Windows folder, a drive's root) and the root of every local drive.
+  std::vector<FileIdentity> holders;
+  // Folders that may not go themselves, though their contents may: the program and program-data
+  // folders, the folder of user profiles and the profile.
+  std::vector<FileIdentity> kept_folders;
+};
+
+// Decides by identity whether an object may be moved to the Recycle Bin. `object` is the object
+// and the folders above it, as they really lie (links resolved). A root, anything at or below a
+// system location, a holder and a kept folder are refused.
+RecycleVerdict CheckRecyclableObject(const IdentityChain& object, const ProtectedObjects& protected_objects);
+
 // Decides whether a requested path (already tidied by NormalizePath) can be handed to the shell
 // as exactly one location. The shell's file operations read a NUL as the end of one name and the
 // start of the next, and expand `*`, `?` and the DOS wildcards `<`, `>` and `"` in the last part
@@ -28,7 +55,8 @@ RecycleVerdict CheckRecyclablePath(std::wstring_view full_path, wchar_t windows_
 // can also name a folder ("C:\Windows::$INDEX_ALLOCATION\System32"). None of these can appear in
 // a real file name, so refusing them loses nothing. A device form ("\\?\", "\\.\") must lead to
 // a drive path ("C:\...") or a share ("\\server\..."), not to a raw device, a volume GUID or
-// anything relative.
+// anything relative. A relative path ("data", "\data") or a drive-relative one ("C:data") is
+// refused too: it would be resolved against the host's current folder, the program's own.
 RecycleVerdict CheckRecyclableRequest(std::wstring_view normalized_path);
 
 // Whether the path uses the extended-length form "\\?\", under which ".", ".." and trailing dots

@@ -1,5 +1,6 @@
 #include "plugin/cleanup/temporary_folder_safety.h"
 
+#include <algorithm>
 #include <cstddef>
 
 namespace pel_mora {
@@ -130,6 +131,29 @@ bool IsSafeTemporaryFolder(std::wstring_view canonical_folder, std::span<const s
     }
     const SplitPath kept = Split(protected_folder);
     if (kept.valid && IsSameOrBelow(kept, folder)) {
+      return false;
+    }
+  }
+  return true;
+}
+
+bool IsSafeTemporaryFolderObject(const IdentityChain& folder, std::span<const TemporaryFolderLimit> limits) {
+  if (folder.size() < 2) {
+    return false;
+  }
+  const auto holds = [](const IdentityChain& chain, const FileIdentity& identity) {
+    return std::find(chain.begin(), chain.end(), identity) != chain.end();
+  };
+  for (const TemporaryFolderLimit& limit : limits) {
+    if (limit.folder.empty()) {
+      continue;
+    }
+    // The limit's chain holds the temporary folder: the folder is the limit or lies above it.
+    if (holds(limit.folder, folder.front())) {
+      return false;
+    }
+    if (limit.kind == TemporaryFolderLimitKind::kNeitherAboveNorInside && holds(folder, limit.folder.front()) &&
+        folder.front() != limit.allowed_inside) {
       return false;
     }
   }

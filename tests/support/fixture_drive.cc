@@ -243,7 +243,11 @@ void FixtureDrive::SetLastWriteTime(std::wstring_view relative, uint64_t file_ti
 }
 
 void FixtureDrive::AddUnixSymlink(std::wstring_view link_relative, std::wstring_view target_relative) const {
-  StartUnixProgram(L"/bin/ln", {L"-s", UnixPathOf(target_relative), UnixPathOf(link_relative)});
+  AddUnixSymlinkTo(link_relative, UnixPathOf(target_relative));
+}
+
+void FixtureDrive::AddUnixSymlinkTo(std::wstring_view link_relative, std::wstring_view unix_target) const {
+  StartUnixProgram(L"/bin/ln", {L"-s", unix_target, UnixPathOf(link_relative)});
   const std::wstring link = PathOf(link_relative);
   if (!PollUntil([&] { return GetFileAttributesW(link.c_str()) != INVALID_FILE_ATTRIBUTES; })) {
     throw std::runtime_error("symbolic link did not appear: " + WideToUtf8(link));

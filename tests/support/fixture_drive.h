@@ -69,10 +69,12 @@ class FixtureDrive {
   // A Unix symbolic link at `link_relative` pointing to `target_relative`, which must exist. A
   // link to a folder is what Wine lists as a reparse point.
   void AddUnixSymlink(std::wstring_view link_relative, std::wstring_view target_relative) const;
-
- private:
+  // The same for a target anywhere on the Unix side, given by its absolute Unix path.
+  void AddUnixSymlinkTo(std::wstring_view link_relative, std::wstring_view unix_target) const;
+  // The Unix path of `relative` on the fixture drive.
   std::wstring UnixPathOf(std::wstring_view relative) const;
 
+ private:
   std::wstring unix_folder_;
   DriveLetterMapping mapping_;
 };

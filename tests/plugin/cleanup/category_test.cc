@@ -12,9 +12,11 @@
 #include "plugin/cleanup/category_scan.h"
 #include "plugin/cleanup/cleanup_folders.h"
 #include "plugin/cleanup/cleanup_traversal.h"
+#include "plugin/cleanup/known_folders_win32.h"
 #include "plugin/file_handle.h"
 #include "plugin/operations.h"
 #include "plugin/string_conversion.h"
+#include "tests/plugin/cleanup/system_canary.h"
 #include "tests/support/fixture_drive.h"
 
 namespace pel_mora {
@@ -23,7 +25,9 @@ namespace {
 using flutter::EncodableList;
 using flutter::EncodableMap;
 using flutter::EncodableValue;
+using test_support::DriveLetterMapping;
 using test_support::FixtureDrive;
+using test_support::SystemCanary;
 
 const EncodableValue& Field(const EncodableMap& map, const char* key) {
   static const EncodableValue kMissing;
@@ -173,11 +177,13 @@ TEST(CategoryScanTest, OtherDriveMeasuresItsRootFoldersAndRootOnlySuffixes) {
   AddTreeFile(drive, L"$GetCurrent\\c.bin", 30);
   AddTreeFile(drive, L"$SysReset\\deep\\d.bin", 40);
   AddTreeFile(drive, L"setup.tmp", 5);
-  AddTreeFile(drive, L"upper.TMP", 7);          // The suffix is case-sensitive.
+  AddTreeFile(drive, L"upper.TMP", 7);          // Case does not matter for A to Z.
+  AddTreeFile(drive, L"setuptmp", 8);           // The letters without the dot are not the suffix.
   AddTreeFile(drive, L"folder\\nested.tmp", 9);  // Only files directly in the root count.
   AddTreeFile(drive, L"found.000\\file0000.chk", 11);
   AddTreeFile(drive, L"found.001\\other", 12);
   AddTreeFile(drive, L"file0001.chk", 13);
+  AddTreeFile(drive, L"FILE0002.CHK", 16);
   AddTreeFile(drive, L"folder\\nested.chk", 14);
   AddTreeFile(drive, L"keep.txt", 15);
 
@@ -193,24 +199,24 @@ TEST(CategoryScanTest, OtherDriveMeasuresItsRootFoldersAndRootOnlySuffixes) {
                       {"chkdsk_fragments", "Chkdsk & Error Fragments",
                        "Recovered disk cluster fragments (.chk) and chkdsk lost folders.", "System"},
                   });
-    EXPECT_EQ(ScanTotals(records, "drive_temp").bytes, 10 + 20 + 30 + 40 + 5);
-    EXPECT_EQ(ScanTotals(records, "drive_temp").items, 5);
-    EXPECT_EQ(ScanTotals(records, "chkdsk_fragments").bytes, 11 + 12 + 13);
-    EXPECT_EQ(ScanTotals(records, "chkdsk_fragments").items, 3);
+    EXPECT_EQ(ScanTotals(records, "drive_temp").bytes, 10 + 20 + 30 + 40 + 5 + 7);
+    EXPECT_EQ(ScanTotals(records, "drive_temp").items, 6);
+    EXPECT_EQ(ScanTotals(records, "chkdsk_fragments").bytes, 11 + 12 + 13 + 16);
+    EXPECT_EQ(ScanTotals(records, "chkdsk_fragments").items, 4);
   }
 
   // The clean-up deletes what was counted, keeps every category root, and nothing else.
   const auto reply = std::get<EncodableMap>(
       ValueOf(PerformCleanupOperation({"drive_temp", "chkdsk_fragments"}, letter + ":")));
-  EXPECT_EQ(IntegerField(reply, "bytesCleaned"), 105 + 36);
-  EXPECT_EQ(IntegerField(reply, "itemsDeleted"), 8);
+  EXPECT_EQ(IntegerField(reply, "bytesCleaned"), 112 + 52);
+  EXPECT_EQ(IntegerField(reply, "itemsDeleted"), 10);
   EXPECT_EQ(IntegerField(reply, "errorsCount"), 0);
-  for (const wchar_t* kept : {L"Temp", L"$GetCurrent", L"$SysReset", L"found.000", L"found.001", L"upper.TMP",
+  for (const wchar_t* kept : {L"Temp", L"$GetCurrent", L"$SysReset", L"found.000", L"found.001", L"setuptmp",
                               L"folder\\nested.tmp", L"folder\\nested.chk", L"keep.txt"}) {
     EXPECT_TRUE(Exists(drive.PathOf(kept))) << WideToUtf8(kept);
   }
-  for (const wchar_t* gone : {L"Temp\\a.bin", L"Temp\\sub", L"$SysReset\\deep", L"setup.tmp", L"file0001.chk",
-                              L"found.000\\file0000.chk"}) {
+  for (const wchar_t* gone : {L"Temp\\a.bin", L"Temp\\sub", L"$SysReset\\deep", L"setup.tmp", L"upper.TMP",
+                              L"file0001.chk", L"FILE0002.CHK", L"found.000\\file0000.chk"}) {
     EXPECT_FALSE(Exists(drive.PathOf(gone))) << WideToUtf8(gone);
   }
 }
@@ -239,8 +245,8 @@ TEST(CategoryScanTest, LocalAppDataCategoriesMeasureAndCleanTheSameFiles) {
         {L"Local\\Microsoft\\Windows\\Explorer\\thumbcache_96.DB", 50},
         {L"Local\\Microsoft\\Windows\\Explorer\\sub\\nested.db", 60},
         {L"Local\\Microsoft\\Windows\\Explorer\\iconcache.dat", 70}},
-       3,
-       1},
+       53,
+       2},
       {"chrome_cache",
        {{L"Local\\Google\\Chrome\\User Data\\Default\\Cache\\Cache_Data\\f_0001", 8},
         {L"Local\\Google\\Chrome\\User Data\\Default\\Code Cache\\js\\index", 9},
@@ -478,9 +484,9 @@ class SwapForLink {
   SwapForLink(const FixtureDrive& drive, std::wstring subfolder_relative)
       : drive_(drive), subfolder_relative_(std::move(subfolder_relative)) {}
 
-  BeforeDescendHook Hook() {
-    return [this](const std::wstring& subfolder) {
-      if (subfolder != drive_.PathOf(subfolder_relative_) || swapped_) {
+  WalkHook Hook() {
+    return [this](WalkMoment moment, const std::wstring& subfolder) {
+      if (moment != WalkMoment::kBeforeDescending || subfolder != drive_.PathOf(subfolder_relative_) || swapped_) {
         return;
       }
       swapped_ = true;
@@ -533,20 +539,19 @@ TEST(CategoryLinkTest, AFolderCannotBeRenamedWhileItIsWalked) {
   class RenamingVisitor : public TraversalVisitor {
    public:
     explicit RenamingVisitor(const FixtureDrive& drive) : drive_(drive) {}
-    void VisitFile(const std::wstring& /*path*/, const WIN32_FIND_DATAW& /*entry*/) override {
+    void VisitFile(const std::wstring& /*path*/, const WIN32_FIND_DATAW& /*entry*/, FileOutcome /*outcome*/) override {
       ++files_;
       const std::wstring walked = drive_.PathOf(L"Cache\\sub");
       const std::wstring elsewhere = drive_.PathOf(L"Elsewhere");
       renamed_ = MoveFileW(walked.c_str(), elsewhere.c_str()) != 0;
     }
-    void LeaveSubfolder(const std::wstring& /*path*/) override {}
     int files_ = 0;
     bool renamed_ = true;
 
    private:
     const FixtureDrive& drive_;
   } visitor(drive);
-  WalkContentItem(drive.PathOf(L"Cache"), Recursion::kRecursive, L"", visitor);
+  WalkContentItem(drive.PathOf(L"Cache"), Recursion::kRecursive, L"", WalkPurpose::kMeasure, visitor);
   EXPECT_EQ(visitor.files_, 1);
   EXPECT_FALSE(visitor.renamed_);
   EXPECT_TRUE(Exists(drive.PathOf(L"Cache\\sub\\f.bin")));
@@ -597,8 +602,10 @@ TEST(CleanupFoldersTest, SystemDriveIsChosenByAnEmptyArgumentOrItsOwnLetter) {
 // user's temporary folder empty, so nothing is measured or deleted for it.
 TEST(CleanupFoldersTest, TemporaryFoldersThatHoldOtherFoldersAreNotUsed) {
   FixtureDrive drive;
+  AddTreeFolder(drive, L"Temp");
   const CleanupFolders system = ResolveCleanupFolders("");
   const std::wstring local = system.local_app_data;
+  CreateDirectoryW((local + L"\\Temp").c_str(), nullptr);
   struct TempCase {
     std::wstring tmp;
     std::wstring expected;  // Empty when the folder must not be used.
@@ -674,6 +681,150 @@ TEST(CategoryOperationTest, UserTempAndCrashDumpsOfThePrefixAreMeasuredAndCleane
   EXPECT_TRUE(Exists(crash_dumps));
   EXPECT_TRUE(Exists(drive.PathOf(L"TempHere")));
   EXPECT_FALSE(Exists(drive.PathOf(L"TempHere\\nested")));
+}
+
+// A temporary folder set to, or inside, the system's and the user's own folders is never used,
+// whatever name reaches it: the prefix's System32, Program Files and ProgramData, folders inside
+// them and inside Documents, and the Windows folder through a second drive letter for drive C.
+// Where emptying the folder would only take a canary, the clean-up runs too; the whole system
+// folders are only measured, so a missing guard shows as counted files instead of a wrecked
+// prefix.
+TEST(CleanupFoldersTest, TemporaryFoldersInsideSystemAndUserFoldersAreNotUsed) {
+  const DriveLetterMapping second_c(test_support::PrefixDriveCUnixFolder());
+  const std::wstring second_windows = second_c.Root() + L"windows";
+  const std::wstring documents = KnownFolder(FOLDERID_Documents);
+  ASSERT_FALSE(documents.empty());
+  struct TempCase {
+    std::wstring folder;        // Where the canary lies.
+    std::wstring tmp_in_place;  // The TMP naming that folder, or empty for a canary folder below it.
+    bool clean;
+  };
+  const std::vector<TempCase> cases = {
+      {L"C:\\windows\\system32", L"C:\\windows\\system32", false},
+      {L"C:\\Program Files", L"C:\\Program Files", false},
+      {L"C:\\ProgramData", L"C:\\ProgramData", false},
+      {L"C:\\windows", L"", true},
+      {L"C:\\windows\\system32", L"", true},
+      {L"C:\\Program Files", L"", true},
+      {L"C:\\ProgramData", L"", true},
+      {documents, L"", true},
+  };
+  for (const TempCase& test_case : cases) {
+    for (const bool second_letter : {false, true}) {
+      const SystemCanary canary(test_case.folder, SystemCanary::Kind::kFolderWithFile);
+      std::wstring tmp = test_case.tmp_in_place.empty() ? canary.Path() : test_case.tmp_in_place;
+      if (second_letter) {
+        if (tmp.rfind(L"C:\\", 0) != 0) {
+          continue;
+        }
+        tmp = second_c.Root() + tmp.substr(3);
+      }
+      SCOPED_TRACE(WideToUtf8(tmp));
+      const ScopedEnvironmentVariable tmp_variable(L"TMP", tmp);
+      EXPECT_EQ(ResolveCleanupFolders("").user_temp, L"");
+      const auto records = std::get<EncodableList>(ValueOf(ScanCleanableCategoriesOperation("")));
+      EXPECT_EQ(ScanTotals(records, "user_temp").items, 0);
+      if (test_case.clean) {
+        const auto reply = std::get<EncodableMap>(ValueOf(PerformCleanupOperation({"user_temp"}, "")));
+        EXPECT_EQ(IntegerField(reply, "itemsDeleted"), 0);
+      }
+      EXPECT_TRUE(canary.Intact());
+    }
+  }
+  EXPECT_TRUE(Exists(second_windows));
+}
+
+// A TMP naming the profile through a second drive letter (a letter for the folder of user
+// profiles, as subst gives one) is seen as the profile: nothing of it is measured.
+TEST(CleanupFoldersTest, TheProfileThroughASecondDriveLetterIsNotATemporaryFolder) {
+  const std::wstring profile = KnownFolder(FOLDERID_Profile);
+  ASSERT_FALSE(profile.empty());
+  const SystemCanary canary(profile, SystemCanary::Kind::kFile);
+  const DriveLetterMapping users(test_support::PrefixDriveCUnixFolder() + L"/users");
+  const std::wstring profile_name = profile.substr(profile.find_last_of(L'\\') + 1);
+  for (const std::wstring& tmp : {users.Root() + profile_name, users.Root() + profile_name + L"\\AppData\\..",
+                                  users.Root()}) {
+    SCOPED_TRACE(WideToUtf8(tmp));
+    const ScopedEnvironmentVariable tmp_variable(L"TMP", tmp);
+    EXPECT_EQ(ResolveCleanupFolders("").user_temp, L"");
+    const auto records = std::get<EncodableList>(ValueOf(ScanCleanableCategoriesOperation("")));
+    EXPECT_EQ(ScanTotals(records, "user_temp").items, 0);
+  }
+  // The Windows folder's own Temp stays a temporary folder.
+  const CleanupFolders folders = ResolveCleanupFolders("");
+  EXPECT_FALSE(folders.windows_temp.empty());
+  EXPECT_TRUE(canary.Intact());
+}
+
+// Wine lists a Unix link to a file as a plain file. One inside a temporary folder is another name
+// for a file elsewhere: neither counted nor deleted, and neither is what it points to.
+TEST(CategoryLinkTest, AFileLinkInsideACategoryLeavesItsTargetAlone) {
+  FixtureDrive drive;
+  const CleanupFolders folders = FixtureFolders(drive, false);
+  const SystemCanary system_file(L"C:\\windows\\system32", SystemCanary::Kind::kFile);
+  AddTreeFile(drive, L"Documents\\thesis.docx", 1000);
+  AddTreeFile(drive, L"Temp\\junk.tmp", 10);
+  AddTreeFolder(drive, L"Temp\\sub");
+  drive.AddUnixSymlink(L"Temp\\thesis-link.docx", L"Documents\\thesis.docx");
+  drive.AddUnixSymlinkTo(L"Temp\\sub\\system-link.dll", system_file.UnixPath());
+  const Totals scanned = ScanTotals(ScanCleanableCategories(folders), "drive_temp");
+  EXPECT_EQ(scanned.bytes, 10);
+  EXPECT_EQ(scanned.items, 1);
+  const EncodableMap reply = PerformCleanup({"drive_temp"}, folders);
+  EXPECT_EQ(IntegerField(reply, "bytesCleaned"), 10);
+  EXPECT_EQ(IntegerField(reply, "itemsDeleted"), 1);
+  EXPECT_TRUE(Exists(drive.PathOf(L"Documents\\thesis.docx")));
+  EXPECT_TRUE(system_file.Intact());
+  EXPECT_TRUE(Exists(drive.PathOf(L"Temp\\thesis-link.docx")));
+  EXPECT_FALSE(Exists(drive.PathOf(L"Temp\\junk.tmp")));
+}
+
+// A Linux process swaps a folder for a link to the user's documents while the walk holds it: the
+// Windows sharing rules do not stop it, and under Wine every open through the held folder now
+// reaches the documents. Nothing behind the link is counted or deleted.
+TEST(CategoryLinkTest, AFolderSwappedByALinuxProcessWhileHeldLeadsNowhere) {
+  enum class Action { kMeasure, kClean };
+  for (const wchar_t* swapped : {L"Temp\\cache", L"Temp"}) {
+    for (const Action action : {Action::kMeasure, Action::kClean}) {
+      SCOPED_TRACE(WideToUtf8(swapped) + (action == Action::kMeasure ? " measured" : " cleaned"));
+      FixtureDrive drive;
+      const CleanupFolders folders = FixtureFolders(drive, false);
+      AddTreeFile(drive, L"Documents\\thesis.docx", 1000);
+      AddTreeFile(drive, L"Documents\\notes\\n.txt", 100);
+      // Same names as the category's own entries, so an open that goes through the folder's name
+      // finds something behind the link.
+      AddTreeFile(drive, L"Documents\\c.bin", 500);
+      AddTreeFile(drive, L"Documents\\cache\\c.bin", 500);
+      AddTreeFile(drive, L"Temp\\cache\\c.bin", 10);
+      bool swap_done = false;
+      const WalkHook hook = [&](WalkMoment moment, const std::wstring& folder) {
+        if (moment != WalkMoment::kFolderHeld || folder != drive.PathOf(swapped) || swap_done) {
+          return;
+        }
+        swap_done = true;
+        test_support::StartUnixProgram(L"/bin/sh", {L"-c", L"mv \"$0\" \"$1\" && ln -s \"$2\" \"$0\"",
+                                                    drive.UnixPathOf(swapped), drive.UnixPathOf(L"Moved"),
+                                                    drive.UnixPathOf(L"Documents")});
+        const std::wstring link = drive.PathOf(swapped);
+        ASSERT_TRUE(test_support::PollUntil([&] {
+          const DWORD attributes = GetFileAttributesW(link.c_str());
+          return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+        }));
+      };
+      if (action == Action::kMeasure) {
+        const Totals totals = ScanTotals(ScanCleanableCategories(folders, hook), "drive_temp");
+        EXPECT_EQ(totals.items, 0);
+      } else {
+        const EncodableMap reply = PerformCleanup({"drive_temp"}, folders, hook);
+        EXPECT_EQ(IntegerField(reply, "itemsDeleted"), 0);
+      }
+      EXPECT_TRUE(swap_done);
+      EXPECT_TRUE(Exists(drive.PathOf(L"Documents\\thesis.docx")));
+      EXPECT_TRUE(Exists(drive.PathOf(L"Documents\\notes\\n.txt")));
+      EXPECT_TRUE(Exists(drive.PathOf(L"Documents\\c.bin")));
+      EXPECT_TRUE(Exists(drive.PathOf(L"Documents\\cache\\c.bin")));
+    }
+  }
 }
 
 }  // namespace

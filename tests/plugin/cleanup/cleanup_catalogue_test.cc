@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
+#include <initializer_list>
 #include <string>
 #include <vector>
 
@@ -166,18 +168,21 @@ TEST(CleanupCatalogueTest, AnEmptyBaseFolderGivesNoPathRatherThanARelativeOne) {
   EXPECT_EQ(ContentFolderPath(folders, FindCleanupCategory("user_temp", ListedFor::kSystemDrive)->content[0]), L"");
 }
 
-TEST(CleanupCatalogueTest, SuffixTestIsCaseSensitiveAndAnchoredAtTheEnd) {
+TEST(CleanupCatalogueTest, SuffixTestFoldsOnlyAToZAndIsAnchoredAtTheEnd) {
   struct SuffixCase {
     const wchar_t* name;
     const wchar_t* suffix;
     bool matches;
   };
   const SuffixCase cases[] = {
-      {L"thumbcache_96.db", L".db", true},   {L"thumbcache_96.DB", L".db", false},
+      {L"thumbcache_96.db", L".db", true},   {L"thumbcache_96.DB", L".db", true},
       {L"thumbcache.db.bak", L".db", false}, {L".db", L".db", true},
       {L"db", L".db", false},                {L"anything", L"", true},
-      {L"x.tmp", L".tmp", true},             {L"x.TMP", L".tmp", false},
-      {L"file0000.chk", L".chk", true},
+      {L"x.tmp", L".tmp", true},             {L"x.TMP", L".tmp", true},
+      {L"file0000.chk", L".chk", true},      {L"FILE0000.CHK", L".chk", true},
+      {L"xtmp", L".tmp", false},             {L"x.tmp.txt", L".tmp", false},
+      // Only A to Z fold: a dotless i or an accented letter stays what it is.
+      {L"x.\u0131mp", L".imp", false},      {L"x.\u00c9", L".\u00e9", false},
   };
   for (const SuffixCase& test_case : cases) {
     EXPECT_EQ(NameMatchesSuffix(test_case.name, test_case.suffix), test_case.matches)
@@ -230,6 +235,56 @@ TEST(TemporaryFolderSafetyTest, RootsAndFoldersHoldingProtectedOnesAreRefused) {
   for (const SafetyCase& test_case : cases) {
     EXPECT_EQ(IsSafeTemporaryFolder(test_case.folder, protected_folders), test_case.safe)
         << "case " << (&test_case - cases);
+  }
+}
+
+// Folders as a volume would number them: the root (1), the Windows folder (2) with its Temp (3)
+// and System32 (4), Program Files (5), the users folder (6), the profile (7), its local
+// application data (8) with Temp (9), its Documents (10), and an ordinary folder (11) with a
+// subfolder (12).
+IdentityChain Chain(std::initializer_list<uint64_t> ids) {
+  IdentityChain chain;
+  for (const uint64_t id : ids) {
+    chain.push_back(FileIdentity{1, 0, id});
+  }
+  return chain;
+}
+
+TEST(TemporaryFolderSafetyTest, ByIdentityNeitherAboveNorInsideTheSystemOrTheUsersFolders) {
+  using enum TemporaryFolderLimitKind;
+  const std::vector<TemporaryFolderLimit> user_limits = {
+      {Chain({2, 1}), kNeitherAboveNorInside}, {Chain({5, 1}), kNeitherAboveNorInside},
+      {Chain({10, 7, 6, 1}), kNeitherAboveNorInside}, {Chain({7, 6, 1}), kNotAbove},
+      {Chain({8, 7, 6, 1}), kNotAbove},         {{}, kNeitherAboveNorInside},
+  };
+  // The Windows temporary folder's own row: its Temp lies inside the Windows folder.
+  std::vector<TemporaryFolderLimit> windows_temp_limits = user_limits;
+  windows_temp_limits[0].allowed_inside = FileIdentity{1, 0, 3};
+  struct FolderCase {
+    const char* name;
+    IdentityChain folder;
+    bool safe_for_user;
+    bool safe_for_windows_temp;
+  };
+  const FolderCase cases[] = {
+      {"the usual user Temp", Chain({9, 8, 7, 6, 1}), true, true},
+      {"an ordinary folder's subfolder", Chain({12, 11, 1}), true, true},
+      {"the Windows Temp", Chain({3, 2, 1}), false, true},
+      {"System32", Chain({4, 2, 1}), false, false},
+      {"the Windows folder", Chain({2, 1}), false, false},
+      {"Program Files", Chain({5, 1}), false, false},
+      {"inside Program Files", Chain({13, 5, 1}), false, false},
+      {"inside Documents", Chain({14, 10, 7, 6, 1}), false, false},
+      {"the profile", Chain({7, 6, 1}), false, false},
+      {"the users folder", Chain({6, 1}), false, false},
+      {"local application data", Chain({8, 7, 6, 1}), false, false},
+      {"a root", Chain({1}), false, false},
+      {"nothing", {}, false, false},
+  };
+  for (const FolderCase& test_case : cases) {
+    EXPECT_EQ(IsSafeTemporaryFolderObject(test_case.folder, user_limits), test_case.safe_for_user) << test_case.name;
+    EXPECT_EQ(IsSafeTemporaryFolderObject(test_case.folder, windows_temp_limits), test_case.safe_for_windows_temp)
+        << test_case.name;
   }
 }
 

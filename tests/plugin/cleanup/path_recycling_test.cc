@@ -11,13 +11,17 @@
 #include "plugin/file_handle.h"
 #include "plugin/operations.h"
 #include "plugin/string_conversion.h"
+#include "plugin/cleanup/known_folders_win32.h"
+#include "tests/plugin/cleanup/system_canary.h"
 #include "tests/plugin/cleanup/trash_fixture.h"
 #include "tests/support/fixture_drive.h"
 
 namespace pel_mora {
 namespace {
 
+using test_support::DriveLetterMapping;
 using test_support::FixtureDrive;
+using test_support::SystemCanary;
 using test_support::PathExists;
 using test_support::TestTrash;
 using test_support::UniqueName;
@@ -242,6 +246,116 @@ TEST(WindowsDriveLetterTest, NamesTheDriveOfTheWindowsDirectory) {
   wchar_t directory[MAX_PATH + 1] = {};
   ASSERT_GT(GetWindowsDirectoryW(directory, MAX_PATH + 1), 2u);
   EXPECT_EQ(WindowsDriveLetter(), static_cast<wchar_t>(std::towupper(directory[0])));
+}
+
+// Other names for System32 and what lies in it: a second drive letter for the prefix's drive C,
+// a link in the middle of a path, and links to a folder and to a file below System32. Each is
+// refused, and the canaries stay where they are, links included.
+TEST(RecyclingByIdentityTest, OtherNamesForSystemLocationsAreRefused) {
+  TestTrash trash;
+  FixtureDrive drive;
+  const DriveLetterMapping second_c(test_support::PrefixDriveCUnixFolder());
+  const SystemCanary file(L"C:\\windows\\system32", SystemCanary::Kind::kFile);
+  const SystemCanary folder(L"C:\\windows\\system32", SystemCanary::Kind::kFolderWithFile);
+  drive.AddFolder(L"Users");
+  drive.AddFolder(L"Users\\user");
+  drive.AddFolder(L"Users\\user\\Documents");
+  drive.AddFolder(L"Desktop");
+  drive.AddUnixSymlinkTo(L"Users\\user\\Documents\\link-to-system32",
+                         test_support::PrefixDriveCUnixFolder() + L"/windows/system32");
+  drive.AddUnixSymlinkTo(L"Desktop\\s32link", folder.UnixPath());
+  drive.AddUnixSymlinkTo(L"Desktop\\filelink.dll", file.UnixPath());
+  const std::wstring through_link = drive.PathOf(L"Users\\user\\Documents\\link-to-system32\\");
+  const std::vector<std::wstring> requests = {
+      second_c.Root() + L"windows\\system32\\" + file.Name(),
+      second_c.Root() + L"WINDOWS\\System32\\" + folder.Name(),
+      through_link + file.Name(),
+      through_link + folder.Name(),
+      drive.PathOf(L"Desktop\\s32link"),
+      drive.PathOf(L"Desktop\\filelink.dll"),
+  };
+  const size_t entries_before = trash.EntryCount();
+  for (const std::wstring& request : requests) {
+    SCOPED_TRACE(Utf8(request));
+    ExpectTally(RecyclePaths({Utf8(request)}, WindowsDriveLetter()), 0, 1, 0);
+    EXPECT_TRUE(file.Intact());
+    EXPECT_TRUE(folder.Intact());
+  }
+  EXPECT_TRUE(PathExists(drive.PathOf(L"Desktop\\s32link")));
+  EXPECT_TRUE(PathExists(drive.PathOf(L"Desktop\\filelink.dll")));
+  EXPECT_EQ(trash.EntryCount(), entries_before);
+}
+
+// The folders that hold the system, and the program, program-data and profile folders
+// themselves, by any name; their contents stay recyclable. Judged without recycling: were the
+// guard missing, the shell would take the test prefix's Windows folder with it.
+TEST(RecyclingByIdentityTest, FoldersHoldingTheSystemAndProfileFoldersThemselvesAreRefused) {
+  FixtureDrive drive;
+  drive.AddFile(L"ordinary.txt", 10);
+  const DriveLetterMapping second_c(test_support::PrefixDriveCUnixFolder());
+  const std::wstring profile = KnownFolder(FOLDERID_Profile);
+  ASSERT_FALSE(profile.empty());
+  const std::wstring profile_name = profile.substr(profile.find_last_of(L'\\') + 1);
+  const SystemCanary in_program_data(L"C:\\ProgramData", SystemCanary::Kind::kFile);
+  const SystemCanary in_profile(profile, SystemCanary::Kind::kFile);
+  const ProtectedObjects protected_objects = ResolveProtectedObjects(WindowsDriveLetter());
+  const std::vector<std::wstring> refused = {
+      L"C:\\windows",         second_c.Root() + L"windows",      L"C:\\",
+      second_c.Root(),         L"C:\\ProgramData",                L"C:\\Program Files",
+      L"C:\\Program Files (x86)", L"C:\\users",                second_c.Root() + L"users",
+      profile,                 second_c.Root() + L"users\\" + profile_name,
+      drive.Root(),            test_support::WindowsPathOfUnixPath(drive.UnixFolder()),
+  };
+  for (const std::wstring& path : refused) {
+    EXPECT_FALSE(AllowedObject(path, protected_objects).has_value()) << Utf8(path);
+  }
+  for (const std::wstring& path : {drive.PathOf(L"ordinary.txt"), in_program_data.Path(), in_profile.Path()}) {
+    EXPECT_TRUE(AllowedObject(path, protected_objects).has_value()) << Utf8(path);
+  }
+}
+
+// Restores the process's current folder at the end of a scope.
+class ScopedCurrentFolder {
+ public:
+  explicit ScopedCurrentFolder(const std::wstring& folder) {
+    wchar_t previous[MAX_PATH] = {};
+    GetCurrentDirectoryW(MAX_PATH, previous);
+    previous_ = previous;
+    SetCurrentDirectoryW(folder.c_str());
+  }
+  ~ScopedCurrentFolder() { SetCurrentDirectoryW(previous_.c_str()); }
+  ScopedCurrentFolder(const ScopedCurrentFolder&) = delete;
+  ScopedCurrentFolder& operator=(const ScopedCurrentFolder&) = delete;
+
+ private:
+  std::wstring previous_;
+};
+
+// Relative and drive-relative names would be resolved against the host's current folder, which
+// is the program's own (its "data" folder beside it).
+TEST_F(RecyclingTest, RelativeAndDriveRelativePathsAreRefused) {
+  const ScopedCurrentFolder current(drive_.PathOf(L"Keep"));
+  const std::wstring letter(1, drive_.Letter());
+  ExpectTally(RecyclePaths({Utf8(first_), Utf8(letter + L":" + first_), Utf8(L"\\Keep\\" + first_), "."},
+                           WindowsDrive()),
+              0, 4, 0);
+  ExpectFixtureUntouched();
+}
+
+// A success is only counted for what left its place: a folder named with a trailing separator is
+// really moved, and an administrative share that leads nowhere fails.
+TEST_F(RecyclingTest, ASuccessMeansThePathLeftItsPlace) {
+  const std::wstring folder_name = UniqueName(L"dirslash", L"d");
+  drive_.AddFolder(folder_name);
+  drive_.AddFile(folder_name + L"\\content.bin", 5);
+  const RecycleTally tally = RecyclePaths({Utf8(drive_.PathOf(folder_name) + L"\\")}, WindowsDrive());
+  EXPECT_EQ(tally.success_count, 1u);
+  EXPECT_FALSE(PathExists(drive_.PathOf(folder_name)));
+  EXPECT_TRUE(trash_.Holds(folder_name));
+
+  const std::wstring share = L"\\\\localhost\\" + std::wstring(1, drive_.Letter()) + L"$\\Keep\\" + first_;
+  ExpectTally(RecyclePaths({Utf8(share)}, WindowsDrive()), 0, 1, 0);
+  ExpectFixtureUntouched();
 }
 
 }  // namespace

@@ -1,7 +1,10 @@
 #include <gtest/gtest.h>
 
+#include <cstdint>
+#include <optional>
 #include <string>
 
+#include "plugin/cleanup/file_identity.h"
 #include "plugin/cleanup/protected_paths.h"
 
 namespace pel_mora {
@@ -97,8 +100,12 @@ INSTANTIATE_TEST_SUITE_P(
         RequestCase{L"\\\\?\\C:\\Users\\me\\old.txt", kAllowed},
         RequestCase{L"\\\\.\\C:\\Users\\me\\old.txt", kAllowed},
         RequestCase{L"\\\\?\\UNC\\server\\share\\file.txt", kAllowed},
-        // Relative names are resolved against the current folder before the guard, like the shell.
-        RequestCase{L"notes.txt", kAllowed},
+        // Relative names would be resolved against the host's current folder, the program's own.
+        RequestCase{L"notes.txt", kRefused},
+        RequestCase{L"data", kRefused},
+        RequestCase{L"\\data", kRefused},
+        RequestCase{L"C:data", kRefused},
+        RequestCase{L"C:..\\data", kRefused},
         // The shell would expand these into every matching name of the folder.
         RequestCase{L"C:\\*", kRefused},
         RequestCase{L"C:\\Windows\\Sys*", kRefused},
@@ -135,6 +142,72 @@ TEST(WithoutDevicePrefixTest, GivesThePlainForm) {
   EXPECT_EQ(WithoutDevicePrefix(L"\\\\?\\unc\\server\\share\\a"), L"\\\\server\\share\\a");
   EXPECT_EQ(WithoutDevicePrefix(L"\\\\server\\share"), L"\\\\server\\share");
   EXPECT_EQ(WithoutDevicePrefix(L"C:/a//b"), L"C:\\a\\b");
+}
+
+// Objects as a volume would number them: a drive root (1), its Windows folder (2) with System32
+// (3) below it, a file in System32 (4), Program Files (5) with a program below it (6), the users
+// folder (7), a profile (8) with a document (9), and a root of another drive (20) with a file (21).
+FileIdentity Object(uint64_t id, uint64_t volume = 7) { return FileIdentity{volume, 0, id}; }
+
+TEST(RecyclableObjectTest, JudgesTheObjectAndWhatLiesAboveIt) {
+  const ProtectedObjects protected_objects{
+      .system_locations = {Object(3)},
+      .holders = {Object(2), Object(1), Object(20)},
+      .kept_folders = {Object(5), Object(7), Object(8)},
+  };
+  struct ObjectCase {
+    const char* name;
+    IdentityChain chain;
+    RecycleVerdict expected;
+  };
+  const ObjectCase cases[] = {
+      {"a system location", {Object(3), Object(2), Object(1)}, kRefused},
+      {"below a system location", {Object(4), Object(3), Object(2), Object(1)}, kRefused},
+      {"the folder holding one", {Object(2), Object(1)}, kRefused},
+      {"a root", {Object(1)}, kRefused},
+      {"a holder with no parent known", {Object(20), Object(1)}, kRefused},
+      {"a kept folder", {Object(5), Object(1)}, kRefused},
+      {"the users folder", {Object(7), Object(1)}, kRefused},
+      {"the profile", {Object(8), Object(7), Object(1)}, kRefused},
+      {"inside a kept folder", {Object(6), Object(5), Object(1)}, kAllowed},
+      {"a document", {Object(9), Object(8), Object(7), Object(1)}, kAllowed},
+      {"a file of another drive", {Object(21), Object(20)}, kAllowed},
+      // The same number on another volume is another object.
+      {"System32's number elsewhere", {Object(3, 8), Object(1, 8)}, kAllowed},
+      {"nothing known", {}, kRefused},
+  };
+  for (const ObjectCase& test_case : cases) {
+    EXPECT_EQ(CheckRecyclableObject(test_case.chain, protected_objects), test_case.expected) << test_case.name;
+  }
+  const FileIdentity high_only{7, 1, 3};
+  EXPECT_EQ(CheckRecyclableObject({high_only, Object(1)}, protected_objects), kAllowed)
+      << "the high half of a 128-bit id counts";
+}
+
+TEST(FinalPathTest, ParentAndRootStopAtTheVolume) {
+  struct PathCase {
+    const wchar_t* path;
+    std::optional<std::wstring> parent;
+    std::optional<std::wstring> root;
+  };
+  const PathCase cases[] = {
+      {L"\\\\?\\C:\\Windows\\System32", L"\\\\?\\C:\\Windows", L"\\\\?\\C:\\"},
+      {L"\\\\?\\c:\\Windows", L"\\\\?\\c:\\", L"\\\\?\\c:\\"},
+      {L"\\\\?\\C:\\Windows\\", L"\\\\?\\C:\\", L"\\\\?\\C:\\"},
+      {L"\\\\?\\C:\\", std::nullopt, L"\\\\?\\C:\\"},
+      {L"\\\\?\\UNC\\server\\share\\a\\b", L"\\\\?\\UNC\\server\\share\\a", L"\\\\?\\UNC\\server\\share\\"},
+      {L"\\\\?\\UNC\\server\\share\\a", L"\\\\?\\UNC\\server\\share\\", L"\\\\?\\UNC\\server\\share\\"},
+      {L"\\\\?\\UNC\\server\\share\\", std::nullopt, L"\\\\?\\UNC\\server\\share\\"},
+      {L"\\\\?\\Volume{0b1c2d3e}\\a", L"\\\\?\\Volume{0b1c2d3e}\\", L"\\\\?\\Volume{0b1c2d3e}\\"},
+      {L"C:\\Windows", std::nullopt, std::nullopt},
+      {L"\\\\?\\UNC\\server", std::nullopt, std::nullopt},
+      {L"\\\\?\\GLOBALROOT\\Device\\x", std::nullopt, std::nullopt},
+      {L"", std::nullopt, std::nullopt},
+  };
+  for (const PathCase& test_case : cases) {
+    EXPECT_EQ(ParentOfFinalPath(test_case.path), test_case.parent) << "case " << (&test_case - cases);
+    EXPECT_EQ(RootOfFinalPath(test_case.path), test_case.root) << "case " << (&test_case - cases);
+  }
 }
 
 }  // namespace

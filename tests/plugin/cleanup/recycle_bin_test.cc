@@ -81,5 +81,30 @@ TEST(RecycleBinMethodsTest, QuerySeesRecycledFilesAndEmptyRemovesThem) {
   EXPECT_EQ(emptied.item_count, static_cast<int64_t>(trash.EntryCount()));
 }
 
+// The clean-up's Recycle Bin figures are what left the bin. Wine's empty leaves a folder that
+// still holds files and reports success all the same; what is still there is not counted.
+TEST(RecycleBinMethodsTest, CleanupFiguresAreWhatLeftTheBin) {
+  TestTrash trash;
+  FixtureDrive drive;
+  const std::wstring folder = UniqueName(L"bin-folder", L"d");
+  const std::wstring file = UniqueName(L"bin-file", L"bin");
+  drive.AddFolder(folder);
+  drive.AddFile(folder + L"\\inside.bin", 700);
+  drive.AddFile(file, 300);
+  ASSERT_EQ(RecyclePaths({WideToUtf8(drive.PathOf(folder)), WideToUtf8(drive.PathOf(file))}, drive.Letter())
+                .success_count,
+            2u);
+  const BinContents before = ContentsOf(ValueOf(GetRecycleBinInfoOperation()));
+  const WorkerReply reply = PerformCleanupOperation({"recycle_bin"}, "");
+  const BinContents after = ContentsOf(ValueOf(GetRecycleBinInfoOperation()));
+  const auto& map = std::get<flutter::EncodableMap>(ValueOf(reply));
+  const auto& breakdown = std::get<flutter::EncodableList>(map.at(flutter::EncodableValue("breakdown")));
+  ASSERT_EQ(breakdown.size(), 1u);
+  const auto& entry = std::get<flutter::EncodableMap>(breakdown[0]);
+  EXPECT_EQ(entry.at(flutter::EncodableValue("itemCount")).LongValue(), before.item_count - after.item_count);
+  EXPECT_EQ(entry.at(flutter::EncodableValue("bytes")).LongValue(), before.total_bytes - after.total_bytes);
+  EXPECT_FALSE(trash.Holds(file));
+}
+
 }  // namespace
 }  // namespace pel_mora
