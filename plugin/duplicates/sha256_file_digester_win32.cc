@@ -4,6 +4,8 @@
 #include <bcrypt.h>
 
 #include <algorithm>
+#include <cstring>
+#include <optional>
 #include <vector>
 
 #include "plugin/duplicates/cng_handles.h"
@@ -20,6 +22,37 @@ bool Succeeded(NTSTATUS status) {
   return status >= 0;
 }
 
+// The identity of the file behind an open handle on the walk's volume: the 128-bit id where the
+// system and the file system give one (ReFS needs all 128 bits), else the 64-bit file index. An
+// id of zero means the file system has none to give (some network redirectors answer so for
+// every file), which would make every file look like every other: that, like a failing call,
+// counts as unknown.
+std::optional<FileIdentity> ReadFileIdentity(HANDLE file) {
+  FileIdentity identity;
+  // Zeroed first: a file system may fill fewer bytes of the id than the structure holds.
+  FILE_ID_INFO id_info{};
+  if (GetFileInformationByHandleEx(file, FileIdInfo, &id_info, sizeof(id_info))) {
+    static_assert(sizeof(id_info.FileId.Identifier) == sizeof(identity.file_id));
+    std::memcpy(identity.file_id.data(), id_info.FileId.Identifier, identity.file_id.size());
+  } else {
+    BY_HANDLE_FILE_INFORMATION information{};
+    if (!GetFileInformationByHandle(file, &information)) {
+      return std::nullopt;
+    }
+    // The index goes into the low bytes, where the 128-bit id of NTFS holds it.
+    const uint64_t index = (static_cast<uint64_t>(information.nFileIndexHigh) << 32) | information.nFileIndexLow;
+    for (size_t byte = 0; byte < sizeof(index); ++byte) {
+      identity.file_id[byte] = static_cast<uint8_t>(index >> (8 * byte));
+    }
+  }
+  const bool id_is_zero =
+      std::all_of(identity.file_id.begin(), identity.file_id.end(), [](uint8_t byte) { return byte == 0; });
+  if (id_is_zero) {
+    return std::nullopt;
+  }
+  return identity;
+}
+
 class Sha256FileDigester final : public FileDigester {
  public:
   explicit Sha256FileDigester(FileReadObserver* observer) : observer_(observer), buffer_(kReadBlockBytes) {
@@ -30,7 +63,9 @@ class Sha256FileDigester final : public FileDigester {
     }
   }
 
-  DigestOutcome DigestPrefix(const std::wstring& path, uint64_t byte_count) override {
+  DigestOutcome DigestPrefix(const std::wstring& path,
+                             uint64_t byte_count,
+                             const IsNameToRead& is_name_to_read) override {
     DigestOutcome outcome;
     HashObject hash = CreateHash();
     if (!hash.IsValid()) {
@@ -38,6 +73,11 @@ class Sha256FileDigester final : public FileDigester {
     }
     const FileHandle file(Open(path));
     if (!file.IsValid()) {
+      return outcome;
+    }
+    // The identity comes from this very handle, so it names the file whose bytes are read here.
+    outcome.identity = ReadFileIdentity(file.Get());
+    if (!outcome.identity || !is_name_to_read(*outcome.identity)) {
       return outcome;
     }
     // A single read: a file no longer than the prefix is read whole by it.
@@ -49,7 +89,7 @@ class Sha256FileDigester final : public FileDigester {
     if (!Succeeded(BCryptHashData(hash.Get(), buffer_.data(), bytes_read, 0))) {
       return outcome;
     }
-    return Finish(hash, bytes_read);
+    return Finish(hash, bytes_read, outcome.identity);
   }
 
   DigestOutcome DigestContent(const std::wstring& path) override {
@@ -62,6 +102,10 @@ class Sha256FileDigester final : public FileDigester {
     if (!file.IsValid()) {
       return outcome;
     }
+    outcome.identity = ReadFileIdentity(file.Get());
+    if (!outcome.identity) {
+      return outcome;
+    }
     uint64_t total = 0;
     DWORD bytes_read = 0;
     // Reads until the end or the first failure; the caller compares the bytes covered with the
@@ -72,7 +116,7 @@ class Sha256FileDigester final : public FileDigester {
       }
       total += bytes_read;
     }
-    return Finish(hash, total);
+    return Finish(hash, total, outcome.identity);
   }
 
  private:
@@ -109,8 +153,11 @@ class Sha256FileDigester final : public FileDigester {
     return succeeded;
   }
 
-  static DigestOutcome Finish(const HashObject& hash, uint64_t bytes_hashed) {
+  static DigestOutcome Finish(const HashObject& hash,
+                              uint64_t bytes_hashed,
+                              const std::optional<FileIdentity>& identity) {
     DigestOutcome outcome;
+    outcome.identity = identity;
     if (Succeeded(BCryptFinishHash(hash.Get(), outcome.digest.data(), static_cast<ULONG>(outcome.digest.size()), 0))) {
       outcome.has_digest = true;
       outcome.bytes_hashed = bytes_hashed;
