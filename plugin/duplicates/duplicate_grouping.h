@@ -46,7 +46,7 @@ bool IsContentAwayFromDisk(uint32_t attributes);
 using Sha256Digest = std::array<uint8_t, 32>;
 
 // What tells one file from another whatever the name it is reached by: its id on its volume
-// (the 128-bit id where the file system has one, else the 64-bit file index, zero-extended). The
+// (the 64-bit file index, zero-extended, or the 128-bit id where the index cannot hold it). The
 // volume is not part of it: the walk never passes a link, junction or mount point, so every file
 // it finds lies on the root's volume. (The volume serial number would add nothing there, and Wine
 // reports it differently from one call to the next while drive letters come and go.)

@@ -2,6 +2,7 @@
 
 #include <windows.h>
 #include <bcrypt.h>
+#include <winternl.h>
 
 #include <algorithm>
 #include <cstring>
@@ -22,32 +23,51 @@ bool Succeeded(NTSTATUS status) {
   return status >= 0;
 }
 
-// The identity of the file behind an open handle on the walk's volume: the 128-bit id where the
-// system and the file system give one (ReFS needs all 128 bits), else the 64-bit file index. An
-// id of zero means the file system has none to give (some network redirectors answer so for
-// every file), which would make every file look like every other: that, like a failing call,
-// counts as unknown.
-std::optional<FileIdentity> ReadFileIdentity(HANDLE file) {
-  FileIdentity identity;
+// The file information classes asked for below, by their values: the SDK's winternl.h names
+// only the first class of the list.
+constexpr auto kFileInternalInformation = static_cast<FILE_INFORMATION_CLASS>(6);
+
+std::optional<FileIdentity> IdentityFromIdInfo(HANDLE file) {
   // Zeroed first: a file system may fill fewer bytes of the id than the structure holds.
   FILE_ID_INFO id_info{};
-  if (GetFileInformationByHandleEx(file, FileIdInfo, &id_info, sizeof(id_info))) {
-    static_assert(sizeof(id_info.FileId.Identifier) == sizeof(identity.file_id));
-    std::memcpy(identity.file_id.data(), id_info.FileId.Identifier, identity.file_id.size());
-  } else {
-    BY_HANDLE_FILE_INFORMATION information{};
-    if (!GetFileInformationByHandle(file, &information)) {
-      return std::nullopt;
-    }
-    // The index goes into the low bytes, where the 128-bit id of NTFS holds it.
-    const uint64_t index = (static_cast<uint64_t>(information.nFileIndexHigh) << 32) | information.nFileIndexLow;
-    for (size_t byte = 0; byte < sizeof(index); ++byte) {
-      identity.file_id[byte] = static_cast<uint8_t>(index >> (8 * byte));
-    }
+  if (!GetFileInformationByHandleEx(file, FileIdInfo, &id_info, sizeof(id_info))) {
+    return std::nullopt;
   }
-  const bool id_is_zero =
-      std::all_of(identity.file_id.begin(), identity.file_id.end(), [](uint8_t byte) { return byte == 0; });
-  if (id_is_zero) {
+  FileIdentity identity;
+  static_assert(sizeof(id_info.FileId.Identifier) == sizeof(identity.file_id));
+  std::memcpy(identity.file_id.data(), id_info.FileId.Identifier, identity.file_id.size());
+  return identity;
+}
+
+// The identity of the file behind an open handle on the walk's volume. The 64-bit file index
+// comes first: it is what NTFS and FAT identify a file by, and it is cheap to ask for, where the
+// documented calls that give it (GetFileInformationByHandle, and the 128-bit FileIdInfo) also
+// look up the volume, which under Wine costs a thousand times more than the read of a small
+// file. A file system whose ids are wider (ReFS) answers all ones when the id does not fit; then
+// the 128-bit id is asked for. The index goes into the low bytes, where the 128-bit id holds it,
+// so both give one file the same identity. An id of zero or all ones means the file system has
+// none to give (some network redirectors answer so for every file), which would make every file
+// look like every other: that, like a failing call, counts as unknown.
+std::optional<FileIdentity> ReadFileIdentity(HANDLE file) {
+  std::optional<FileIdentity> identity;
+  IO_STATUS_BLOCK status_block{};
+  uint64_t index = 0;
+  if (NtQueryInformationFile(file, &status_block, &index, sizeof(index), kFileInternalInformation) >= 0 &&
+      status_block.Information == sizeof(index) && index != UINT64_MAX) {
+    identity.emplace();
+    for (size_t byte = 0; byte < sizeof(index); ++byte) {
+      identity->file_id[byte] = static_cast<uint8_t>(index >> (8 * byte));
+    }
+  } else {
+    identity = IdentityFromIdInfo(file);
+  }
+  if (!identity) {
+    return std::nullopt;
+  }
+  const auto& id = identity->file_id;
+  const bool all_zero = std::all_of(id.begin(), id.end(), [](uint8_t byte) { return byte == 0x00; });
+  const bool all_ones = std::all_of(id.begin(), id.end(), [](uint8_t byte) { return byte == 0xff; });
+  if (all_zero || all_ones) {
     return std::nullopt;
   }
   return identity;
