@@ -49,7 +49,9 @@ using Sha256Digest = std::array<uint8_t, 32>;
 // (the 64-bit file index, zero-extended, or the 128-bit id where the index cannot hold it). The
 // volume is not part of it: the walk never passes a link, junction or mount point, so every file
 // it finds lies on the root's volume. (The volume serial number would add nothing there, and Wine
-// reports it differently from one call to the next while drive letters come and go.)
+// reports it differently from one call to the next while drive letters come and go. Under Wine a
+// Unix link to a file shows as the file itself and may lead to another Unix file system, whose
+// ids Wine does not tell apart from this one's either.)
 struct FileIdentity {
   std::array<uint8_t, 16> file_id{};
 
@@ -110,10 +112,11 @@ bool ContentDigestCoversFile(const DigestOutcome& outcome, uint64_t size);
 // no part, since it might be another name of a file in the group. Only prefix digests shared by
 // two or more distinct files lead to whole-file reads, and a whole-file read counts only when it
 // opened the same file as the first stage; a file of at most 4096 bytes is read once, its prefix
-// digest being its content digest. A group holds at least two distinct files. The hashing of each stage is spread over `thread_count` threads (the calling
-// thread is one of them). Groups come out by ascending size, then ascending prefix digest, then
-// ascending content digest. An exception thrown by a digester or its factory on any thread is
-// rethrown here once every thread has stopped.
+// digest being its content digest. A group holds at least two distinct files. The hashing of
+// each stage is spread over `thread_count` threads (the calling thread is one of them). Groups
+// come out by ascending size, then ascending prefix digest, then ascending content digest. An
+// exception thrown by a digester or its factory on any thread is rethrown here once every
+// thread has stopped.
 std::vector<DuplicateGroup> GroupDuplicates(const std::vector<FileEntry>& entries,
                                             const FileDigesterFactory& make_digester,
                                             unsigned thread_count);

@@ -81,7 +81,9 @@ class MemoryFiles {
   class Digester final : public FileDigester {
    public:
     explicit Digester(MemoryFiles& files) : files_(files) {}
-    DigestOutcome DigestPrefix(const std::wstring& path, uint64_t byte_count, const IsNameToRead& is_name_to_read) override {
+    DigestOutcome DigestPrefix(const std::wstring& path,
+                               uint64_t byte_count,
+                               const IsNameToRead& is_name_to_read) override {
       return files_.Digest(path, Stage::kPrefix, byte_count, &is_name_to_read);
     }
     DigestOutcome DigestContent(const std::wstring& path) override {
@@ -107,7 +109,10 @@ class MemoryFiles {
     return entries_.size() - 1;
   }
 
-  DigestOutcome Digest(const std::wstring& path, Stage stage, uint64_t byte_count, const IsNameToRead* is_name_to_read) {
+  DigestOutcome Digest(const std::wstring& path,
+                       Stage stage,
+                       uint64_t byte_count,
+                       const IsNameToRead* is_name_to_read) {
     std::lock_guard lock(mutex_);
     calls_.emplace_back(path, stage);
     if (path == throwing_path_) {
