@@ -41,7 +41,10 @@ EncodableValue MakeGroup(const DuplicateGroup& group, const std::vector<FileEntr
 
 }  // namespace
 
-void CollectFiles(const std::wstring& folder, int depth, std::vector<FileEntry>& entries) {
+void CollectFiles(const std::wstring& folder,
+                  int depth,
+                  std::vector<FileEntry>& entries,
+                  const ListedAttributesHook& listed_attributes) {
   if (folder.empty() || depth > kMaximumDepth) {
     return;
   }
@@ -61,26 +64,35 @@ void CollectFiles(const std::wstring& folder, int depth, std::vector<FileEntry>&
     if (IsDotOrDotDot(item.cFileName) || IsSkippedEntryName(item.cFileName)) {
       continue;
     }
+    std::wstring full = prefix + item.cFileName;
+    uint32_t attributes = item.dwFileAttributes;
+    if (listed_attributes) {
+      listed_attributes(full, attributes);
+    }
     // Symbolic links, junctions and mount points, to files and folders alike, are not followed:
     // their content lives elsewhere, possibly inside this very tree.
-    if ((item.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
+    if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
       continue;
     }
-    if ((item.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+    if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
       // Depth first: the subfolder is walked before the next item of this folder is read.
-      CollectFiles(prefix + item.cFileName, depth + 1, entries);
+      CollectFiles(full, depth + 1, entries, listed_attributes);
+      continue;
+    }
+    // A placeholder's content is in the cloud or on slower storage: hashing it would fetch it.
+    if (IsContentAwayFromDisk(attributes)) {
       continue;
     }
     const uint64_t size = FoundFileSize(item);
     if (size >= kMinimumCandidateSize) {
-      entries.push_back(FileEntry{prefix + item.cFileName, size, LastWriteUnixSeconds(item)});
+      entries.push_back(FileEntry{std::move(full), size, LastWriteUnixSeconds(item)});
     }
   } while (FindNextFileW(listing.Get(), &item));
 }
 
 EncodableList FindDuplicates(const std::wstring& root, const DuplicateScanOptions& options) {
   std::vector<FileEntry> entries;
-  CollectFiles(root, 0, entries);
+  CollectFiles(root, 0, entries, options.listed_attributes);
   FileReadObserver* observer = options.read_observer;
   const std::vector<DuplicateGroup> groups =
       GroupDuplicates(entries, [observer] { return MakeSha256FileDigester(observer); }, options.thread_count);

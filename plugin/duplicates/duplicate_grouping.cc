@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <atomic>
 #include <exception>
+#include <map>
 #include <mutex>
 #include <system_error>
 #include <thread>
@@ -109,7 +110,45 @@ bool EqualsFoldingAsciiLetters(std::wstring_view name, std::wstring_view upper_c
   return true;
 }
 
+// Which name reads each file in the first stage: the first to claim it, on whichever hashing
+// thread. The key holds the size the walk saw as well as the identity: a directory entry may
+// show an old size for one name of a file (NTFS updates the entry of the name the file was
+// written through), and a name of another size is in another size run, which must still read
+// the file for its own names.
+class NameClaims {
+ public:
+  struct Claimed {
+    // The position (into the candidates) of the name that reads the file.
+    size_t reader = 0;
+    // Set once the first name of the file in walk order stands for it.
+    bool represented = false;
+  };
+
+  // True when `position` is the first name of the file of `identity` and `size` to claim it.
+  // Called from every hashing thread.
+  bool Claim(uint64_t size, const FileIdentity& identity, size_t position) {
+    std::lock_guard lock(mutex_);
+    return claims_.try_emplace(Key{size, identity}, Claimed{position, false}).second;
+  }
+
+  // The claim of a file, or null when no name claimed it (a digester that told the identity
+  // without asking); only once the hashing threads have stopped.
+  Claimed* Find(uint64_t size, const FileIdentity& identity) {
+    const auto found = claims_.find(Key{size, identity});
+    return found == claims_.end() ? nullptr : &found->second;
+  }
+
+ private:
+  using Key = std::pair<uint64_t, FileIdentity>;
+  std::mutex mutex_;
+  std::map<Key, Claimed> claims_;
+};
+
 }  // namespace
+
+bool IsContentAwayFromDisk(uint32_t attributes) {
+  return (attributes & (kFileAttributeOffline | kFileAttributeRecallOnOpen | kFileAttributeRecallOnDataAccess)) != 0;
+}
 
 bool PrefixDigestCoversFile(const DigestOutcome& outcome, uint64_t size) {
   return outcome.has_digest && outcome.bytes_hashed == std::min(size, kPrefixByteCount);
@@ -146,21 +185,41 @@ std::vector<DuplicateGroup> GroupDuplicates(const std::vector<FileEntry>& entrie
                    });
   by_size = std::vector<size_t>();
 
-  // Prefix stage: one read of at most 4096 bytes per candidate, on all hashing threads.
+  // Prefix stage: every candidate name is opened once, and each file is read once, at most 4096
+  // bytes, by whichever of its names claims it first; on all hashing threads.
+  NameClaims claims;
   std::vector<DigestOutcome> prefix_outcomes(candidates.size());
   ForEachIndexOnThreads(candidates.size(), make_digester, thread_count, [&](FileDigester& digester, size_t position) {
-    prefix_outcomes[position] = digester.DigestPrefix(entries[candidates[position]].path, kPrefixByteCount);
+    const FileEntry& entry = entries[candidates[position]];
+    prefix_outcomes[position] =
+        digester.DigestPrefix(entry.path, kPrefixByteCount, [&claims, &entry, position](const FileIdentity& identity) {
+          return claims.Claim(entry.size, identity, position);
+        });
   });
 
-  // Positions (into `candidates`) that share their size and prefix digest with another file,
-  // one run per shared prefix digest, runs ordered by size and then by digest.
+  // Positions (into `candidates`) of distinct files that share their size and prefix digest with
+  // another file, one run per shared prefix digest, runs ordered by size and then by digest.
   std::vector<size_t> prefix_survivors;
   std::vector<Run> prefix_runs;
   std::vector<size_t> readable;
   for (const Run& size_run : size_runs) {
     readable.clear();
+    // Positions ascend in walk order, so the first name of a file met here stands for it; it
+    // takes the outcome of the name that read the file, and the file's other names go no further.
     for (size_t position = size_run.begin; position < size_run.end; ++position) {
-      if (PrefixDigestCoversFile(prefix_outcomes[position], entries[candidates[position]].size)) {
+      const uint64_t size = entries[candidates[position]].size;
+      if (!prefix_outcomes[position].identity) {
+        continue;
+      }
+      NameClaims::Claimed* claimed = claims.Find(size, *prefix_outcomes[position].identity);
+      if (claimed == nullptr || claimed->represented) {
+        continue;
+      }
+      claimed->represented = true;
+      if (claimed->reader != position) {
+        prefix_outcomes[position] = prefix_outcomes[claimed->reader];
+      }
+      if (PrefixDigestCoversFile(prefix_outcomes[position], size)) {
         readable.push_back(position);
       }
     }
@@ -176,11 +235,15 @@ std::vector<DuplicateGroup> GroupDuplicates(const std::vector<FileEntry>& entrie
   }
 
   // Content stage. A file of at most 4096 bytes whose one read covered it whole already has its
-  // content digest; only the larger files are read again, to their end.
+  // content digest; only the larger files are read again, to their end. The identity the first
+  // stage saw is kept, so that a name that leads to another file by now cannot bring that file's
+  // digest into the group.
   std::vector<DigestOutcome> content_outcomes(prefix_survivors.size());
+  std::vector<FileIdentity> survivor_identities(prefix_survivors.size());
   std::vector<size_t> to_read;
   for (size_t slot = 0; slot < prefix_survivors.size(); ++slot) {
     const size_t position = prefix_survivors[slot];
+    survivor_identities[slot] = *prefix_outcomes[position].identity;
     if (entries[candidates[position]].size <= kPrefixByteCount) {
       content_outcomes[slot] = prefix_outcomes[position];
     } else {
@@ -198,7 +261,8 @@ std::vector<DuplicateGroup> GroupDuplicates(const std::vector<FileEntry>& entrie
   for (const Run& prefix_run : prefix_runs) {
     complete.clear();
     for (size_t slot = prefix_run.begin; slot < prefix_run.end; ++slot) {
-      if (ContentDigestCoversFile(content_outcomes[slot], entries[candidates[prefix_survivors[slot]]].size)) {
+      if (ContentDigestCoversFile(content_outcomes[slot], entries[candidates[prefix_survivors[slot]]].size) &&
+          content_outcomes[slot].identity == survivor_identities[slot]) {
         complete.push_back(slot);
       }
     }

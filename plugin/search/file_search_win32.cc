@@ -46,7 +46,9 @@ struct SmallestOnTop {
   }
 };
 
-// A folder found by a search thread: the path as composed, and its key in `visited_dirs`.
+// A folder found by a search thread: the path as composed, and its key in `visited_dirs` (the
+// normalised path in its own letter case: "Dir" and "dir" are two folders where the file system
+// tells case).
 struct FoundFolder {
   std::wstring path;
   std::wstring key;
@@ -127,11 +129,12 @@ void RecordMatch(SearchContext& context, const std::wstring& folder, std::wstrin
   std::wstring full = folder;
   full.append(name);
   const std::wstring path = NormalizePath(full);
-  std::wstring key = ToLowerWide(path);
   EncodableMap entry = ResultEntry(path, name, data);
 
   std::lock_guard lock(context.results_mutex);
-  if (!context.seen_paths.insert(std::move(key)).second) {
+  // Repeats are told by the exact path: names that differ only in case are distinct files in a
+  // case-sensitive folder (per-folder case sensitivity, WSL, and every folder under Wine).
+  if (!context.seen_paths.insert(path).second) {
     return;
   }
   if (!context.largest_mode) {
@@ -191,8 +194,9 @@ void ListFolder(SearchContext& context, std::wstring folder, std::vector<FoundFo
       if ((data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0) {
         std::wstring full = folder;
         full.append(name);
-        std::wstring key = ToLowerWide(NormalizePath(full));
-        if (!IsExcludedSystemPath(key)) {
+        std::wstring key = NormalizePath(full);
+        ToLowerWide(key, lower_case_buffer);
+        if (!IsExcludedSystemPath(lower_case_buffer)) {
           subfolders.push_back(FoundFolder{std::move(full), std::move(key)});
         }
       }
@@ -286,7 +290,7 @@ WorkerReply SearchFiles(const SearchParameters& parameters, const SearchHooks& h
   g_search_cancel_requested.store(false);
   SearchContext context(parameters, hooks);
   const std::wstring root = SearchRootFolder(parameters.root_path);
-  context.visited_dirs.insert(ToLowerWide(NormalizePath(root)));
+  context.visited_dirs.insert(NormalizePath(root));
   context.pending_dirs.push_back(root);
 
   const int thread_count = SearchThreadCount();

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <map>
+#include <ostream>
 #include <mutex>
 #include <set>
 #include <stdexcept>
@@ -287,6 +288,166 @@ TEST_F(DuplicateFinderTest, DropsAFileWhoseReadFailedOrCameShort) {
     EXPECT_EQ(Paths(reply[0]), InWalkOrder({PathOf(L"small-1"), PathOf(L"small-copy")}, walk));
     EXPECT_EQ(Paths(reply[1]), InWalkOrder({PathOf(L"large-1"), PathOf(L"large-copy")}, walk));
     EXPECT_EQ(Field(reply[1], "hash"), EncodableValue(Hex(large)));
+  }
+}
+
+enum class LinkKind { kHardLink, kUnixSymlink };
+
+struct Link {
+  const wchar_t* name;
+  const wchar_t* target;
+  LinkKind kind;
+};
+
+struct NamesCase {
+  const char* description;
+  // Files of one content, each a file of its own.
+  std::vector<const wchar_t*> copies;
+  // More names of those files.
+  std::vector<Link> links;
+  // The names of each distinct file the group must hold; empty when there must be no group.
+  std::vector<std::vector<const wchar_t*>> group_files;
+};
+
+void PrintTo(const NamesCase& test_case, std::ostream* stream) { *stream << test_case.description; }
+
+class DuplicateNamesTest : public DuplicateFinderTest, public ::testing::WithParamInterface<NamesCase> {};
+
+// Deleting one name of a file frees nothing, and deleting the target of a link breaks the link:
+// names of one file are that one file. Each file is read once whatever its number of names, and
+// a group lists one name of each distinct file, the first the walk found.
+TEST_P(DuplicateNamesTest, NamesOfOneFileAreOneFile) {
+  const NamesCase& test_case = GetParam();
+  // Large enough for both stages: a prefix read, then a whole read of the group's files.
+  const std::string content = Content(70'000, 'o', 'p');
+  drive_.AddFolder(L"sub");
+  for (const wchar_t* copy : test_case.copies) {
+    Add(copy, content);
+  }
+  for (const Link& link : test_case.links) {
+    if (link.kind == LinkKind::kHardLink) {
+      ASSERT_TRUE(CreateHardLinkW(drive_.PathOf(link.name).c_str(), drive_.PathOf(link.target).c_str(), nullptr))
+          << "CreateHardLinkW failed for " << WideToUtf8(link.name) << ": " << GetLastError();
+    } else {
+      drive_.AddUnixSymlink(link.name, link.target);
+    }
+  }
+  const std::vector<std::string> walk = WalkOrder(drive_.Root());
+  // Wine lists a link to a file as a plain file, so the walk sees every name.
+  ASSERT_EQ(walk.size(), test_case.copies.size() + test_case.links.size());
+
+  ReadRecorder recorder;
+  const EncodableList reply = FindDuplicates(drive_.Root(), DuplicateScanOptions{&recorder, 2, {}});
+
+  // The name that stands for each file in the group: the first of its names in walk order.
+  std::vector<std::string> expected_paths;
+  for (const std::vector<const wchar_t*>& names : test_case.group_files) {
+    std::vector<std::string> paths;
+    for (const wchar_t* name : names) {
+      paths.push_back(PathOf(name));
+    }
+    expected_paths.push_back(InWalkOrder(paths, walk).front());
+  }
+  if (test_case.group_files.empty()) {
+    EXPECT_TRUE(reply.empty()) << "groups: " << reply.size();
+  } else {
+    ASSERT_EQ(reply.size(), 1u);
+    const auto count = static_cast<int64_t>(test_case.group_files.size());
+    EXPECT_EQ(Paths(reply[0]), InWalkOrder(expected_paths, walk));
+    EXPECT_EQ(Field(reply[0], "count"), EncodableValue(count));
+    EXPECT_EQ(Field(reply[0], "wastedBytes"), EncodableValue((count - 1) * static_cast<int64_t>(content.size())));
+    EXPECT_EQ(std::get<EncodableList>(Field(reply[0], "dates")).size(), test_case.group_files.size());
+  }
+
+  // Every file is read once, through one of its names: its first 4096 bytes, and its whole
+  // content when it is in the group.
+  std::map<std::wstring, std::vector<std::wstring>> names_of_file;
+  for (const wchar_t* copy : test_case.copies) {
+    names_of_file[copy].push_back(copy);
+  }
+  for (const Link& link : test_case.links) {
+    std::wstring file = link.target;
+    for (const Link& other : test_case.links) {
+      if (file == other.name) {
+        file = other.target;
+      }
+    }
+    names_of_file[file].push_back(link.name);
+  }
+  for (const auto& [file, names] : names_of_file) {
+    const bool in_group = std::any_of(test_case.group_files.begin(), test_case.group_files.end(),
+                                      [&](const std::vector<const wchar_t*>& group_names) {
+                                        return std::find(group_names.begin(), group_names.end(), file) !=
+                                               group_names.end();
+                                      });
+    uint64_t bytes = 0;
+    for (const std::wstring& name : names) {
+      bytes += recorder.CountsOf(drive_.PathOf(name)).bytes;
+    }
+    EXPECT_EQ(bytes, 4096 + (in_group ? content.size() : 0)) << "bytes read of the file " << WideToUtf8(file);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Links,
+    DuplicateNamesTest,
+    ::testing::Values(
+        NamesCase{"a file and its hard link", {L"file"}, {{L"sub\\hard-link", L"file", LinkKind::kHardLink}}, {}},
+        NamesCase{"a file and a Unix symbolic link to it",
+                  {L"file"},
+                  {{L"sub\\symbolic-link", L"file", LinkKind::kUnixSymlink}},
+                  {}},
+        NamesCase{"three copies, two of them hard links of each other",
+                  {L"file", L"copy"},
+                  {{L"sub\\hard-link", L"file", LinkKind::kHardLink}},
+                  {{L"file", L"sub\\hard-link"}, {L"copy"}}},
+        NamesCase{"two copies with several names each",
+                  {L"file", L"sub\\copy"},
+                  {{L"hard-link", L"file", LinkKind::kHardLink},
+                   {L"sub\\hard-link-2", L"hard-link", LinkKind::kHardLink},
+                   {L"symbolic-link", L"file", LinkKind::kUnixSymlink},
+                   {L"copy-link", L"sub\\copy", LinkKind::kHardLink}},
+                  {{L"file", L"hard-link", L"sub\\hard-link-2", L"symbolic-link"}, {L"sub\\copy", L"copy-link"}}}));
+
+// A file whose content is not on the disk (a cloud placeholder, an offline file) is never opened:
+// that would download or recall it. Wine cannot set these attributes, so the walk's hook marks
+// the file.
+TEST_F(DuplicateFinderTest, NeverOpensAFileWhoseContentIsNotOnTheDisk) {
+  struct Case {
+    const char* description;
+    uint32_t attribute;
+  };
+  const Case cases[] = {
+      {"offline", 0x1000},
+      {"recalled on open", 0x40000},
+      {"recalled on data access", 0x400000},
+  };
+  const std::string content = Content(9000, 'q', 'r');
+  Add(L"local", content);
+  Add(L"placeholder", content);
+  const std::wstring placeholder = drive_.PathOf(L"placeholder");
+  for (const bool third_copy : {false, true}) {
+    if (third_copy) {
+      Add(L"second-local", content);
+    }
+    for (const Case& test_case : cases) {
+      SCOPED_TRACE(std::string(test_case.description) + (third_copy ? ", with a third copy" : ""));
+      ReadRecorder recorder;
+      DuplicateScanOptions options{&recorder, 2, {}};
+      options.listed_attributes = [&](const std::wstring& path, uint32_t& attributes) {
+        if (path == placeholder) {
+          attributes |= test_case.attribute;
+        }
+      };
+      const EncodableList reply = FindDuplicates(drive_.Root(), options);
+      EXPECT_EQ(recorder.CountsOf(placeholder).opens, 0);
+      if (!third_copy) {
+        EXPECT_TRUE(reply.empty()) << "groups: " << reply.size();
+        continue;
+      }
+      ASSERT_EQ(reply.size(), 1u);
+      EXPECT_EQ(Paths(reply[0]), InWalkOrder({PathOf(L"local"), PathOf(L"second-local")}, WalkOrder(drive_.Root())));
+    }
   }
 }
 

@@ -6,6 +6,7 @@
 #include <map>
 #include <mutex>
 #include <optional>
+#include <set>
 #include <stdexcept>
 #include <string>
 #include <tuple>
@@ -19,16 +20,18 @@ namespace {
 
 enum class Stage { kPrefix, kContent };
 
-// Files held in memory, hashed with a real SHA-256 so digests order as the product's do. It
-// records every call, can script the outcome of a chosen file at a chosen stage (a read that
-// came short, a file that could not be opened) and can throw for a chosen file. Shared by all
-// hashing threads, so everything it touches is under its mutex.
+// Files held in memory, hashed with a real SHA-256 so digests order as the product's do. Each
+// name leads to a file with an identity of its own, or to the file of another name (a hard
+// link). It records every call and every read, can script the outcome of a chosen name at a
+// chosen stage (a read that came short, a file that could not be opened), can hide the identity
+// of a name, make a name lead to another file by the time of the whole-file read, and throw for
+// a chosen name. Shared by all hashing threads, so everything it touches is under its mutex.
 class MemoryFiles {
  public:
   size_t Add(std::wstring path, std::string content) {
-    contents_[path] = content;
-    entries_.push_back(FileEntry{std::move(path), content.size(), static_cast<int64_t>(entries_.size())});
-    return entries_.size() - 1;
+    const size_t file = files_.size();
+    files_.push_back(File{std::move(content), FileIdentity{IdOf(file)}});
+    return AddName(std::move(path), file, files_[file].content.size());
   }
   // An entry the walk saw with a size that no longer matches the file.
   size_t AddWithWalkSize(std::wstring path, std::string content, uint64_t walk_size) {
@@ -36,8 +39,19 @@ class MemoryFiles {
     entries_[index].size = walk_size;
     return index;
   }
+  // Another name of the file of entry `of_entry`, listed with `walk_size` (by default the file's
+  // size; a directory entry can show an older one).
+  size_t AddLink(std::wstring path, size_t of_entry, std::optional<uint64_t> walk_size = std::nullopt) {
+    const size_t file = file_of_.at(entries_[of_entry].path);
+    return AddName(std::move(path), file, walk_size.value_or(files_[file].content.size()));
+  }
 
   void Script(const std::wstring& path, Stage stage, DigestOutcome outcome) { scripted_[{path, stage}] = outcome; }
+  void HideIdentity(const std::wstring& path) { hidden_identities_.insert(path); }
+  // From the whole-file stage on, `path` leads to the file of entry `other_entry`.
+  void RedirectAtContent(const std::wstring& path, size_t other_entry) {
+    redirected_[path] = file_of_.at(entries_[other_entry].path);
+  }
   void ThrowFor(const std::wstring& path) { throwing_path_ = path; }
 
   const std::vector<FileEntry>& Entries() const { return entries_; }
@@ -46,48 +60,100 @@ class MemoryFiles {
     return [this] { return std::make_unique<Digester>(*this); };
   }
 
+  // How often a name was asked for, and how often a file was actually read through it.
   int Calls(const std::wstring& path, Stage stage) {
     std::lock_guard lock(mutex_);
     return static_cast<int>(std::count(calls_.begin(), calls_.end(), std::make_pair(path, stage)));
+  }
+  int Reads(const std::wstring& path, Stage stage) {
+    std::lock_guard lock(mutex_);
+    return static_cast<int>(std::count(reads_.begin(), reads_.end(), std::make_pair(path, stage)));
   }
 
   static Sha256Digest DigestOf(const std::string& bytes) { return Sha256(bytes); }
 
  private:
+  struct File {
+    std::string content;
+    FileIdentity identity;
+  };
+
   class Digester final : public FileDigester {
    public:
     explicit Digester(MemoryFiles& files) : files_(files) {}
-    DigestOutcome DigestPrefix(const std::wstring& path, uint64_t byte_count) override {
-      return files_.Digest(path, Stage::kPrefix, byte_count);
+    DigestOutcome DigestPrefix(const std::wstring& path,
+                               uint64_t byte_count,
+                               const IsNameToRead& is_name_to_read) override {
+      return files_.Digest(path, Stage::kPrefix, byte_count, &is_name_to_read);
     }
     DigestOutcome DigestContent(const std::wstring& path) override {
-      return files_.Digest(path, Stage::kContent, UINT64_MAX);
+      return files_.Digest(path, Stage::kContent, UINT64_MAX, nullptr);
     }
 
    private:
     MemoryFiles& files_;
   };
 
-  DigestOutcome Digest(const std::wstring& path, Stage stage, uint64_t byte_count) {
+  // A 128-bit id whose high bytes are used too, so a comparison of only the low 64 bits would
+  // take two files for one.
+  static std::array<uint8_t, 16> IdOf(size_t file) {
+    std::array<uint8_t, 16> id{};
+    id[15] = static_cast<uint8_t>(file + 1);
+    id[14] = static_cast<uint8_t>((file + 1) >> 8);
+    return id;
+  }
+
+  size_t AddName(std::wstring path, size_t file, uint64_t walk_size) {
+    file_of_[path] = file;
+    entries_.push_back(FileEntry{std::move(path), walk_size, static_cast<int64_t>(entries_.size())});
+    return entries_.size() - 1;
+  }
+
+  DigestOutcome Digest(const std::wstring& path,
+                       Stage stage,
+                       uint64_t byte_count,
+                       const IsNameToRead* is_name_to_read) {
     std::lock_guard lock(mutex_);
     calls_.emplace_back(path, stage);
     if (path == throwing_path_) {
       throw std::runtime_error("the digester failed");
     }
-    if (const auto scripted = scripted_.find({path, stage}); scripted != scripted_.end()) {
-      return scripted->second;
+    size_t file = file_of_.at(path);
+    if (const auto redirected = redirected_.find(path); redirected != redirected_.end() && stage == Stage::kContent) {
+      file = redirected->second;
     }
-    const std::string& content = contents_.at(path);
+    DigestOutcome outcome;
+    if (hidden_identities_.count(path) != 0) {
+      return outcome;
+    }
+    outcome.identity = files_[file].identity;
+    if (is_name_to_read != nullptr && !(*is_name_to_read)(*outcome.identity)) {
+      return outcome;
+    }
+    reads_.emplace_back(path, stage);
+    if (const auto scripted = scripted_.find({path, stage}); scripted != scripted_.end()) {
+      DigestOutcome scripted_outcome = scripted->second;
+      scripted_outcome.identity = outcome.identity;
+      return scripted_outcome;
+    }
+    const std::string& content = files_[file].content;
     const std::string covered = content.substr(0, static_cast<size_t>(std::min<uint64_t>(byte_count, content.size())));
-    return DigestOutcome{true, covered.size(), DigestOf(covered)};
+    outcome.has_digest = true;
+    outcome.bytes_hashed = covered.size();
+    outcome.digest = DigestOf(covered);
+    return outcome;
   }
 
-  std::map<std::wstring, std::string> contents_;
+  std::vector<File> files_;
+  std::map<std::wstring, size_t> file_of_;
   std::vector<FileEntry> entries_;
   std::map<std::pair<std::wstring, Stage>, DigestOutcome> scripted_;
+  std::set<std::wstring> hidden_identities_;
+  std::map<std::wstring, size_t> redirected_;
   std::optional<std::wstring> throwing_path_;
   std::mutex mutex_;
   std::vector<std::pair<std::wstring, Stage>> calls_;
+  std::vector<std::pair<std::wstring, Stage>> reads_;
 };
 
 // Content of `size` bytes: `head` repeated over the first 4096 bytes, then `tail` repeated.
@@ -232,12 +298,12 @@ TEST(GroupDuplicatesTest, DropsFilesWhoseDigestDoesNotCoverThem) {
   };
   const Sha256Digest some_digest = MemoryFiles::DigestOf("something");
   const Case cases[] = {
-      {"prefix read came short", 10000, Stage::kPrefix, {true, 4095, some_digest}},
-      {"prefix read failed", 10000, Stage::kPrefix, {false, 0, {}}},
-      {"small file's only read came short", 700, Stage::kPrefix, {true, 699, some_digest}},
-      {"read failed midway", 10000, Stage::kContent, {true, 8192, some_digest}},
-      {"file grew since the walk", 10000, Stage::kContent, {true, 10001, some_digest}},
-      {"content could not be hashed", 10000, Stage::kContent, {false, 0, {}}},
+      {"prefix read came short", 10000, Stage::kPrefix, {true, 4095, some_digest, {}}},
+      {"prefix read failed", 10000, Stage::kPrefix, {false, 0, {}, {}}},
+      {"small file's only read came short", 700, Stage::kPrefix, {true, 699, some_digest, {}}},
+      {"read failed midway", 10000, Stage::kContent, {true, 8192, some_digest, {}}},
+      {"file grew since the walk", 10000, Stage::kContent, {true, 10001, some_digest, {}}},
+      {"content could not be hashed", 10000, Stage::kContent, {false, 0, {}, {}}},
   };
   for (const Case& test_case : cases) {
     SCOPED_TRACE(test_case.description);
@@ -275,6 +341,129 @@ TEST(GroupDuplicatesTest, DropsAFileThatShrankBelowTheSizeTheWalkSaw) {
   EXPECT_TRUE(GroupDuplicates(files.Entries(), files.Factory(), 2).empty());
 }
 
+// Names of one file are that one file: it is read through one name only, the first name the
+// walk found stands for it, and a group needs two distinct files.
+TEST(GroupDuplicatesTest, NamesOfOneFileCountAsOneFile) {
+  struct Case {
+    const char* description;
+    size_t size;
+  };
+  // A small file is read once in all; a large one once per stage.
+  for (const Case& test_case : {Case{"small", 3000}, Case{"large", 9000}}) {
+    SCOPED_TRACE(test_case.description);
+    const std::string content = Content(test_case.size, 'a', 'b');
+    for (const unsigned thread_count : {1u, 2u, 7u}) {
+      SCOPED_TRACE(std::to_string(thread_count) + " threads");
+      MemoryFiles files;
+      // A file with two more names, listed after a name of another file of equal content.
+      const size_t other_name = files.Add(L"R:\\other", Content(test_case.size, 'c', 'd'));
+      const size_t first = files.Add(L"R:\\first", content);
+      files.AddLink(L"R:\\first-link", first);
+      files.AddLink(L"R:\\z\\first-link-2", first);
+      files.AddLink(L"R:\\other-link", other_name);
+      // A file and its own second name only: no group, whatever the number of names.
+      const size_t lonely = files.Add(L"R:\\lonely", Content(test_case.size, 'e', 'f'));
+      files.AddLink(L"R:\\lonely-link", lonely);
+      // A true copy of the first file, with a name of its own.
+      const size_t copy = files.Add(L"R:\\copy", content);
+      files.AddLink(L"R:\\copy-link", copy);
+
+      const std::vector<DuplicateGroup> groups = GroupDuplicates(files.Entries(), files.Factory(), thread_count);
+      ASSERT_EQ(groups.size(), 1u);
+      EXPECT_EQ(groups[0].members, (std::vector<size_t>{first, copy}));
+      EXPECT_EQ(groups[0].content_digest, MemoryFiles::DigestOf(content));
+
+      const int content_reads = test_case.size > kPrefixByteCount ? 1 : 0;
+      struct Names {
+        std::vector<std::wstring> paths;
+        int content_reads;
+      };
+      const Names per_file[] = {
+          {{L"R:\\first", L"R:\\first-link", L"R:\\z\\first-link-2"}, content_reads},
+          {{L"R:\\copy", L"R:\\copy-link"}, content_reads},
+          // Alone among the distinct files of its prefix, it is never read whole.
+          {{L"R:\\lonely", L"R:\\lonely-link"}, 0},
+          {{L"R:\\other", L"R:\\other-link"}, 0},
+      };
+      for (const Names& names : per_file) {
+        int prefix_reads = 0;
+        int whole_reads = 0;
+        for (const std::wstring& path : names.paths) {
+          // Every name is looked at once, to learn which file it leads to.
+          EXPECT_EQ(files.Calls(path, Stage::kPrefix), 1) << "prefix of " << path;
+          prefix_reads += files.Reads(path, Stage::kPrefix);
+          whole_reads += files.Reads(path, Stage::kContent);
+        }
+        EXPECT_EQ(prefix_reads, 1) << "prefix reads of the file of " << names.paths[0];
+        EXPECT_EQ(whole_reads, names.content_reads) << "whole reads of the file of " << names.paths[0];
+      }
+    }
+  }
+}
+
+// A directory entry can show an older size for one name of a file. That name falls in another
+// size run; the file's names of the right size must still be read and grouped.
+TEST(GroupDuplicatesTest, ANameWithAnOlderSizeDoesNotHideTheFileFromItsOtherNames) {
+  for (const unsigned thread_count : {1u, 3u}) {
+    MemoryFiles files;
+    const std::string content = Content(6000, 'g', 'h');
+    const size_t first = files.Add(L"R:\\first", content);
+    // Listed first, with the size the file had before it grew.
+    const size_t stale = files.AddLink(L"R:\\a-stale-name", first, 5000);
+    const size_t copy = files.Add(L"R:\\copy", content);
+    // Another file of the old size keeps the stale name's size run alive.
+    files.Add(L"R:\\old-size", Content(5000, 'g', 'h'));
+    const std::vector<DuplicateGroup> groups = GroupDuplicates(files.Entries(), files.Factory(), thread_count);
+    ASSERT_EQ(groups.size(), 1u) << thread_count << " threads";
+    EXPECT_EQ(groups[0].members, (std::vector<size_t>{first, copy}));
+    EXPECT_NE(groups[0].members[0], stale);
+  }
+}
+
+// A name that cannot be told apart from the others might be one of them: it takes no part. So
+// does a name that leads to another file by the time its whole content is read.
+TEST(GroupDuplicatesTest, ANameOfUncertainIdentityTakesNoPart) {
+  struct Case {
+    const char* description;
+    size_t size;
+    bool hide_identity;
+  };
+  const Case cases[] = {
+      {"identity unknown, small file", 2000, true},
+      {"identity unknown, large file", 9000, true},
+      {"another file at the whole-file read", 9000, false},
+  };
+  for (const Case& test_case : cases) {
+    SCOPED_TRACE(test_case.description);
+    for (const bool third_copy : {false, true}) {
+      MemoryFiles files;
+      const std::string content = Content(test_case.size, 'i', 'j');
+      const size_t first = files.Add(L"R:\\first", content);
+      files.Add(L"R:\\uncertain", content);
+      if (test_case.hide_identity) {
+        files.HideIdentity(L"R:\\uncertain");
+      } else {
+        // By then the name leads to the first file, whose whole digest matches the first's.
+        files.RedirectAtContent(L"R:\\uncertain", first);
+      }
+      std::vector<size_t> expected_members;
+      if (third_copy) {
+        expected_members = {first, files.Add(L"R:\\third", content)};
+      }
+      const std::vector<DuplicateGroup> groups = GroupDuplicates(files.Entries(), files.Factory(), 2);
+      if (expected_members.empty()) {
+        EXPECT_TRUE(groups.empty()) << "groups: " << groups.size();
+      } else {
+        ASSERT_EQ(groups.size(), 1u);
+        EXPECT_EQ(groups[0].members, expected_members);
+      }
+      if (test_case.hide_identity) {
+        EXPECT_EQ(files.Reads(L"R:\\uncertain", Stage::kPrefix), 0);
+      }
+    }
+  }
+}
+
 TEST(GroupDuplicatesTest, AnExceptionOnAHashingThreadReachesTheCaller) {
   for (const unsigned thread_count : {1u, 4u}) {
     MemoryFiles files;
@@ -300,6 +489,30 @@ TEST(GroupDuplicatesTest, NothingToHashGivesNoGroups) {
   files.Add(L"R:\\alone", Content(5000, 'a'));
   EXPECT_TRUE(GroupDuplicates(files.Entries(), files.Factory(), 4).empty());
   EXPECT_EQ(files.Calls(L"R:\\alone", Stage::kPrefix), 0);
+}
+
+TEST(IsContentAwayFromDiskTest, MarksPlaceholdersAndOfflineFilesOnly) {
+  struct Case {
+    uint32_t attributes;
+    bool away;
+  };
+  // Read-only, hidden, system, archive, normal, temporary, sparse, compressed, not indexed,
+  // encrypted, pinned (0x80000), unpinned (0x100000).
+  constexpr uint32_t kOrdinary = 0x1 | 0x2 | 0x4 | 0x20 | 0x80 | 0x100 | 0x200 | 0x800 | 0x2000 | 0x4000 | 0x80000 |
+                                 0x100000;
+  const Case cases[] = {
+      {0, false},
+      {kOrdinary, false},
+      {kFileAttributeOffline, true},
+      {kFileAttributeRecallOnOpen, true},
+      {kFileAttributeRecallOnDataAccess, true},
+      // A cloud file not kept on this device, as the sync client marks it.
+      {0x20 | 0x100000 | kFileAttributeRecallOnDataAccess | 0x200, true},
+      {kOrdinary | kFileAttributeOffline, true},
+  };
+  for (const Case& test_case : cases) {
+    EXPECT_EQ(IsContentAwayFromDisk(test_case.attributes), test_case.away) << std::hex << test_case.attributes;
+  }
 }
 
 TEST(IsSkippedEntryNameTest, FoldsOnlyAsciiLetters) {

@@ -454,11 +454,13 @@ TEST(SearchDefaultRootTest, AnAbsentOrEmptyRootSearchesDriveC) {
 }
 
 // Wine lists a Unix folder's names as they are, so two names that differ only in case are two
-// entries that Windows paths cannot tell apart.
-TEST(SearchDuplicateTest, TheSameFileIsNeverListedTwice) {
+// files, as in a case-sensitive folder of Windows. None may be dropped for the other, and none
+// may be listed twice, even with a root spelled with a slash and a doubled separator.
+TEST(SearchDuplicateTest, EveryFileIsListedOnceAndNamesThatDifferInCaseAreAllListed) {
   FixtureDrive drive;
   RunUnixScript(drive.UnixFolder(),
-                L"mkdir dup Docs docs && touch dup/Note.txt dup/NOTE.TXT Docs/x.txt docs/x.txt");
+                L"mkdir Dir dir && touch Dir/a.bin dir/a.bin Q.txt q.txt && mkdir dup && touch dup/Note.txt "
+                L"dup/NOTE.TXT");
   WIN32_FIND_DATAW data;
   int listed = 0;
   const std::wstring pattern = drive.PathOf(L"dup\\*");
@@ -469,14 +471,13 @@ TEST(SearchDuplicateTest, TheSameFileIsNeverListedTwice) {
   } while (FindNextFileW(find.Get(), &data));
   ASSERT_EQ(listed, 2) << "Wine no longer shows both spellings; this fixture shows nothing then";
 
-  const EncodableList list = SearchList({{EncodableValue("rootPath"), Text(drive.Root() + L"\\")}});
-
-  std::vector<std::string> lower_case_paths;
-  for (const EncodableValue& entry : list) {
-    lower_case_paths.push_back(WideToUtf8(ToLowerWide(Utf8ToWide(Field(entry, "path")))));
+  for (const std::wstring& root : {drive.Root(), std::wstring(1, drive.Letter()) + L":/\\"}) {
+    SCOPED_TRACE(WideToUtf8(root));
+    const EncodableList list = SearchList({{EncodableValue("rootPath"), Text(root)}});
+    EXPECT_EQ(Sorted(RelativePaths(list, drive)),
+              (std::vector<std::string>{"Dir\\a.bin", "Q.txt", "dir\\a.bin", "dup\\NOTE.TXT", "dup\\Note.txt",
+                                        "q.txt"}));
   }
-  const std::string root = WideToUtf8(ToLowerWide(drive.Root()));
-  EXPECT_EQ(Sorted(lower_case_paths), (std::vector<std::string>{root + "docs\\x.txt", root + "dup\\note.txt"}));
 }
 
 // --- Cancellation -----------------------------------------------------------------------------
