@@ -724,8 +724,12 @@ function shown(){return stack.length?stack[stack.length-1].tile:root;}
 function path(tile){return tile.getAttribute('data-path');}
 function last(p){return p.slice(p.lastIndexOf('\\')+1);}
 function totals(){
-  var t=(shown().getAttribute('data-totals')||'').split('|');
-  ['size','bytes','files','folders'].forEach(function(id,i){document.getElementById(id).textContent=t[i]||'';});
+  var t=(shown().getAttribute('data-totals')||'').split('|'),box=document.getElementById('totals');
+  box.textContent='';
+  [[t[0]],' (',t[1],' bytes) in ',[t[2]],' files and ',[t[3]],' folders'].forEach(function(part){
+    if(typeof part==='string'){box.appendChild(document.createTextNode(part));return;}
+    var b=document.createElement('b');b.textContent=part[0]||'';box.appendChild(b);
+  });
 }
 function render(){
   crumbs.textContent='';
@@ -834,15 +838,15 @@ std::string ScanReport::RenderHtml(const ReportOptions& options) const {
     out.append("</b> folders could not be read");
   }
   // The totals of the folder shown: the drive's until the user drills into a folder.
-  out.append("<br><b id=\"size\">");
+  out.append("<br><span id=\"totals\"><b>");
   AppendEscaped(&out, FormatSize(bytes));
-  out.append("</b> (<span id=\"bytes\">");
+  out.append("</b> (");
   AppendEscaped(&out, FormatCount(bytes));
-  out.append("</span> bytes) in <b id=\"files\">");
+  out.append(" bytes) in <b>");
   AppendEscaped(&out, FormatCount(files));
-  out.append("</b> files and <b id=\"folders\">");
+  out.append("</b> files and <b>");
   AppendEscaped(&out, FormatCount(folders));
-  out.append("</b> folders</p>\n<div id=\"crumbs\"></div>\n<div id=\"map\">");
+  out.append("</b> folders</span></p>\n<div id=\"crumbs\"></div>\n<div id=\"map\">");
   const std::string drive_totals = TotalsAttribute(bytes, files, folders);
   const std::vector<Tile> layouts = Layouts(options);
   for (size_t index = 0; index < layouts.size(); ++index) {

@@ -115,8 +115,8 @@ std::string ElementAround(const std::string& dom, const std::string& marker) {
 // The header's totals as the page shows them.
 std::string Totals(const std::string& size, const std::string& bytes, const std::string& files,
                    const std::string& folders) {
-  return "<b id=\"size\">" + size + "</b> (<span id=\"bytes\">" + bytes + "</span> bytes) in <b id=\"files\">" +
-         files + "</b> files and <b id=\"folders\">" + folders + "</b> folders";
+  return "<span id=\"totals\"><b>" + size + "</b> (" + bytes + " bytes) in <b>" + files + "</b> files and <b>" +
+         folders + "</b> folders</span>";
 }
 
 TEST_F(ReportBrowserTest, DomHoldsTheTilesAndTheBreadcrumb) {
