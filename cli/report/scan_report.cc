@@ -5,6 +5,8 @@
 #include <cinttypes>
 #include <cstdio>
 #include <map>
+#include <queue>
+#include <unordered_set>
 #include <utility>
 #include <variant>
 
@@ -20,6 +22,7 @@ struct ScanReport::Node {
   bool is_directory = false;
   uint64_t bytes = 0;
   uint64_t file_count = 0;
+  uint64_t folder_count = 0;  // folders below this one, at any depth
   Node* parent = nullptr;
   std::vector<std::unique_ptr<Node>> children;
 };
@@ -43,56 +46,114 @@ struct GroupEntry {
   ExtensionGroup group;
 };
 
-// Sorted by extension, for a binary search.
+// Sorted by extension, for a binary search. Source files of programs and build scripts count as
+// code (json, xml, yaml and other configuration as well); text written for people to read,
+// including its markup (md, rst, tex, pod) and translation sources (po, pot), as documents. A
+// compiled translation catalogue (mo) is binary data that programs load, neither code anyone
+// reads nor a document anyone opens, so it stays with "other", as compiled bytecode does.
 constexpr GroupEntry kExtensionGroups[] = {
     {"7z", ExtensionGroup::kArchive},     {"aac", ExtensionGroup::kAudio},
-    {"avi", ExtensionGroup::kVideo},      {"bat", ExtensionGroup::kCode},
-    {"bmp", ExtensionGroup::kImage},      {"bz2", ExtensionGroup::kArchive},
-    {"c", ExtensionGroup::kCode},         {"cab", ExtensionGroup::kArchive},
-    {"cc", ExtensionGroup::kCode},        {"cmd", ExtensionGroup::kCode},
-    {"com", ExtensionGroup::kExecutable}, {"cpp", ExtensionGroup::kCode},
-    {"cs", ExtensionGroup::kCode},        {"css", ExtensionGroup::kCode},
-    {"csv", ExtensionGroup::kDocument},   {"dll", ExtensionGroup::kExecutable},
-    {"doc", ExtensionGroup::kDocument},   {"docx", ExtensionGroup::kDocument},
-    {"drv", ExtensionGroup::kExecutable}, {"epub", ExtensionGroup::kDocument},
-    {"exe", ExtensionGroup::kExecutable}, {"flac", ExtensionGroup::kAudio},
-    {"flv", ExtensionGroup::kVideo},      {"gif", ExtensionGroup::kImage},
-    {"go", ExtensionGroup::kCode},        {"gz", ExtensionGroup::kArchive},
+    {"adoc", ExtensionGroup::kDocument},  {"am", ExtensionGroup::kCode},
+    {"asm", ExtensionGroup::kCode},       {"avi", ExtensionGroup::kVideo},
+    {"awk", ExtensionGroup::kCode},       {"azw3", ExtensionGroup::kDocument},
+    {"bas", ExtensionGroup::kCode},       {"bash", ExtensionGroup::kCode},
+    {"bat", ExtensionGroup::kCode},       {"bmp", ExtensionGroup::kImage},
+    {"bz2", ExtensionGroup::kArchive},    {"c", ExtensionGroup::kCode},
+    {"cab", ExtensionGroup::kArchive},    {"cc", ExtensionGroup::kCode},
+    {"chm", ExtensionGroup::kDocument},   {"cjs", ExtensionGroup::kCode},
+    {"clj", ExtensionGroup::kCode},       {"cmake", ExtensionGroup::kCode},
+    {"cmd", ExtensionGroup::kCode},       {"com", ExtensionGroup::kExecutable},
+    {"cpp", ExtensionGroup::kCode},       {"cs", ExtensionGroup::kCode},
+    {"css", ExtensionGroup::kCode},       {"csv", ExtensionGroup::kDocument},
+    {"cxx", ExtensionGroup::kCode},       {"dart", ExtensionGroup::kCode},
+    {"djvu", ExtensionGroup::kDocument},  {"dll", ExtensionGroup::kExecutable},
+    {"doc", ExtensionGroup::kDocument},   {"docm", ExtensionGroup::kDocument},
+    {"docx", ExtensionGroup::kDocument},  {"dpr", ExtensionGroup::kCode},
+    {"drv", ExtensionGroup::kExecutable}, {"el", ExtensionGroup::kCode},
+    {"epub", ExtensionGroup::kDocument},  {"erl", ExtensionGroup::kCode},
+    {"ex", ExtensionGroup::kCode},        {"exe", ExtensionGroup::kExecutable},
+    {"exs", ExtensionGroup::kCode},       {"f90", ExtensionGroup::kCode},
+    {"fish", ExtensionGroup::kCode},      {"flac", ExtensionGroup::kAudio},
+    {"flv", ExtensionGroup::kVideo},      {"frag", ExtensionGroup::kCode},
+    {"fs", ExtensionGroup::kCode},        {"fsx", ExtensionGroup::kCode},
+    {"gif", ExtensionGroup::kImage},      {"glsl", ExtensionGroup::kCode},
+    {"go", ExtensionGroup::kCode},        {"gradle", ExtensionGroup::kCode},
+    {"groovy", ExtensionGroup::kCode},    {"gz", ExtensionGroup::kArchive},
     {"h", ExtensionGroup::kCode},         {"heic", ExtensionGroup::kImage},
-    {"hpp", ExtensionGroup::kCode},       {"htm", ExtensionGroup::kDocument},
-    {"html", ExtensionGroup::kDocument},  {"ico", ExtensionGroup::kImage},
+    {"hh", ExtensionGroup::kCode},        {"hlp", ExtensionGroup::kDocument},
+    {"hlsl", ExtensionGroup::kCode},      {"hpp", ExtensionGroup::kCode},
+    {"hs", ExtensionGroup::kCode},        {"htm", ExtensionGroup::kDocument},
+    {"html", ExtensionGroup::kDocument},  {"hxx", ExtensionGroup::kCode},
+    {"ico", ExtensionGroup::kImage},      {"idl", ExtensionGroup::kCode},
+    {"inc", ExtensionGroup::kCode},       {"ini", ExtensionGroup::kCode},
+    {"inl", ExtensionGroup::kCode},       {"ipp", ExtensionGroup::kCode},
     {"iso", ExtensionGroup::kArchive},    {"jar", ExtensionGroup::kArchive},
-    {"java", ExtensionGroup::kCode},      {"jpeg", ExtensionGroup::kImage},
-    {"jpg", ExtensionGroup::kImage},      {"js", ExtensionGroup::kCode},
-    {"json", ExtensionGroup::kCode},      {"m4a", ExtensionGroup::kAudio},
-    {"m4v", ExtensionGroup::kVideo},      {"md", ExtensionGroup::kDocument},
-    {"mid", ExtensionGroup::kAudio},      {"mkv", ExtensionGroup::kVideo},
-    {"mov", ExtensionGroup::kVideo},      {"mp3", ExtensionGroup::kAudio},
-    {"mp4", ExtensionGroup::kVideo},      {"mpeg", ExtensionGroup::kVideo},
-    {"mpg", ExtensionGroup::kVideo},      {"msi", ExtensionGroup::kExecutable},
-    {"ocx", ExtensionGroup::kExecutable}, {"odp", ExtensionGroup::kDocument},
-    {"ods", ExtensionGroup::kDocument},   {"odt", ExtensionGroup::kDocument},
-    {"ogg", ExtensionGroup::kAudio},      {"opus", ExtensionGroup::kAudio},
-    {"pdf", ExtensionGroup::kDocument},   {"php", ExtensionGroup::kCode},
-    {"pl", ExtensionGroup::kCode},        {"png", ExtensionGroup::kImage},
-    {"ppt", ExtensionGroup::kDocument},   {"pptx", ExtensionGroup::kDocument},
-    {"ps1", ExtensionGroup::kCode},       {"psd", ExtensionGroup::kImage},
-    {"py", ExtensionGroup::kCode},        {"rar", ExtensionGroup::kArchive},
-    {"rb", ExtensionGroup::kCode},        {"rs", ExtensionGroup::kCode},
-    {"rtf", ExtensionGroup::kDocument},   {"scr", ExtensionGroup::kExecutable},
+    {"java", ExtensionGroup::kCode},      {"jl", ExtensionGroup::kCode},
+    {"jpeg", ExtensionGroup::kImage},     {"jpg", ExtensionGroup::kImage},
+    {"js", ExtensionGroup::kCode},        {"json", ExtensionGroup::kCode},
+    {"jsx", ExtensionGroup::kCode},       {"kt", ExtensionGroup::kCode},
+    {"kts", ExtensionGroup::kCode},       {"less", ExtensionGroup::kCode},
+    {"lisp", ExtensionGroup::kCode},      {"lpr", ExtensionGroup::kCode},
+    {"lua", ExtensionGroup::kCode},       {"m", ExtensionGroup::kCode},
+    {"m4", ExtensionGroup::kCode},        {"m4a", ExtensionGroup::kAudio},
+    {"m4v", ExtensionGroup::kVideo},      {"markdown", ExtensionGroup::kDocument},
+    {"md", ExtensionGroup::kDocument},    {"mid", ExtensionGroup::kAudio},
+    {"mjs", ExtensionGroup::kCode},       {"mk", ExtensionGroup::kCode},
+    {"mkv", ExtensionGroup::kVideo},      {"ml", ExtensionGroup::kCode},
+    {"mli", ExtensionGroup::kCode},       {"mm", ExtensionGroup::kCode},
+    {"mobi", ExtensionGroup::kDocument},  {"mov", ExtensionGroup::kVideo},
+    {"mp3", ExtensionGroup::kAudio},      {"mp4", ExtensionGroup::kVideo},
+    {"mpeg", ExtensionGroup::kVideo},     {"mpg", ExtensionGroup::kVideo},
+    {"msi", ExtensionGroup::kExecutable}, {"ocx", ExtensionGroup::kExecutable},
+    {"odp", ExtensionGroup::kDocument},   {"ods", ExtensionGroup::kDocument},
+    {"odt", ExtensionGroup::kDocument},   {"ogg", ExtensionGroup::kAudio},
+    {"opus", ExtensionGroup::kAudio},     {"oxps", ExtensionGroup::kDocument},
+    {"pas", ExtensionGroup::kCode},       {"pdf", ExtensionGroup::kDocument},
+    {"php", ExtensionGroup::kCode},       {"pl", ExtensionGroup::kCode},
+    {"pm", ExtensionGroup::kCode},        {"png", ExtensionGroup::kImage},
+    {"po", ExtensionGroup::kDocument},    {"pod", ExtensionGroup::kDocument},
+    {"pot", ExtensionGroup::kDocument},   {"pp", ExtensionGroup::kCode},
+    {"ppt", ExtensionGroup::kDocument},   {"pptm", ExtensionGroup::kDocument},
+    {"pptx", ExtensionGroup::kDocument},  {"proto", ExtensionGroup::kCode},
+    {"ps", ExtensionGroup::kDocument},    {"ps1", ExtensionGroup::kCode},
+    {"psd", ExtensionGroup::kImage},      {"psd1", ExtensionGroup::kCode},
+    {"psm1", ExtensionGroup::kCode},      {"py", ExtensionGroup::kCode},
+    {"qml", ExtensionGroup::kCode},       {"r", ExtensionGroup::kCode},
+    {"rar", ExtensionGroup::kArchive},    {"rb", ExtensionGroup::kCode},
+    {"rc", ExtensionGroup::kCode},        {"rs", ExtensionGroup::kCode},
+    {"rst", ExtensionGroup::kDocument},   {"rtf", ExtensionGroup::kDocument},
+    {"s", ExtensionGroup::kCode},         {"sass", ExtensionGroup::kCode},
+    {"scala", ExtensionGroup::kCode},     {"scm", ExtensionGroup::kCode},
+    {"scr", ExtensionGroup::kExecutable}, {"scss", ExtensionGroup::kCode},
     {"sh", ExtensionGroup::kCode},        {"so", ExtensionGroup::kExecutable},
     {"sql", ExtensionGroup::kCode},       {"svg", ExtensionGroup::kImage},
-    {"sys", ExtensionGroup::kExecutable}, {"tar", ExtensionGroup::kArchive},
+    {"swift", ExtensionGroup::kCode},     {"sys", ExtensionGroup::kExecutable},
+    {"tar", ExtensionGroup::kArchive},    {"tcl", ExtensionGroup::kCode},
+    {"tex", ExtensionGroup::kDocument},   {"texi", ExtensionGroup::kDocument},
     {"tgz", ExtensionGroup::kArchive},    {"tif", ExtensionGroup::kImage},
-    {"tiff", ExtensionGroup::kImage},     {"ts", ExtensionGroup::kCode},
-    {"txt", ExtensionGroup::kDocument},   {"wav", ExtensionGroup::kAudio},
-    {"webm", ExtensionGroup::kVideo},     {"webp", ExtensionGroup::kImage},
-    {"wma", ExtensionGroup::kAudio},      {"wmv", ExtensionGroup::kVideo},
-    {"xls", ExtensionGroup::kDocument},   {"xlsx", ExtensionGroup::kDocument},
-    {"xml", ExtensionGroup::kCode},       {"xz", ExtensionGroup::kArchive},
+    {"tiff", ExtensionGroup::kImage},     {"toml", ExtensionGroup::kCode},
+    {"ts", ExtensionGroup::kCode},        {"tsv", ExtensionGroup::kDocument},
+    {"tsx", ExtensionGroup::kCode},       {"txt", ExtensionGroup::kDocument},
+    {"vb", ExtensionGroup::kCode},        {"vbs", ExtensionGroup::kCode},
+    {"vert", ExtensionGroup::kCode},      {"vue", ExtensionGroup::kCode},
+    {"wav", ExtensionGroup::kAudio},      {"webm", ExtensionGroup::kVideo},
+    {"webp", ExtensionGroup::kImage},     {"wma", ExtensionGroup::kAudio},
+    {"wmv", ExtensionGroup::kVideo},      {"xhtml", ExtensionGroup::kDocument},
+    {"xls", ExtensionGroup::kDocument},   {"xlsm", ExtensionGroup::kDocument},
+    {"xlsx", ExtensionGroup::kDocument},  {"xml", ExtensionGroup::kCode},
+    {"xps", ExtensionGroup::kDocument},   {"xz", ExtensionGroup::kArchive},
     {"yaml", ExtensionGroup::kCode},      {"yml", ExtensionGroup::kCode},
-    {"zip", ExtensionGroup::kArchive},    {"zst", ExtensionGroup::kArchive},
+    {"zip", ExtensionGroup::kArchive},    {"zsh", ExtensionGroup::kCode},
+    {"zst", ExtensionGroup::kArchive},
 };
+
+constexpr bool ExtensionTableIsSorted() {
+  return std::is_sorted(std::begin(kExtensionGroups), std::end(kExtensionGroups),
+                        [](const GroupEntry& left, const GroupEntry& right) {
+                          return std::string_view(left.extension) < std::string_view(right.extension);
+                        });
+}
+static_assert(ExtensionTableIsSorted(), "the extension table must stay sorted for its binary search");
 
 // The drawing of a folder: a strip for its name on top when there is room, and a margin that
 // lets the folder's outline show around its contents.
@@ -100,6 +161,82 @@ constexpr double kFolderHeader = 14;
 constexpr double kFolderMargin = 2;
 constexpr double kMinimumOpenWidth = 24;
 constexpr double kMinimumOpenHeight = kFolderHeader + 10;
+
+// Labels are drawn at 11 px on 13 px lines with 3 px of padding, in units of the drawing area
+// (the page shows it at about that scale). Text widths are estimated, not measured: 6.5 px for a
+// character, which is wider than the average of the usual sans-serif faces, and twice that for
+// the wide characters of East Asian scripts. A name may be cut short with an ellipsis (the tile's
+// title gives it whole), but only where at least its first characters are left to read.
+constexpr double kLabelLineHeight = 13;
+constexpr double kLabelPadding = 3;
+constexpr double kTileBorder = 1;
+constexpr double kCharacterWidth = 6.5;
+constexpr double kWideCharacterWidth = 13;
+constexpr double kShortestNameShown = 8 * kCharacterWidth;
+constexpr double kFolderSizeGap = 6;
+
+double EstimatedTextWidth(std::string_view utf8) {
+  double width = 0;
+  size_t index = 0;
+  while (index < utf8.size()) {
+    const auto lead = static_cast<unsigned char>(utf8[index]);
+    size_t length = 1;
+    uint32_t code_point = lead;
+    if (lead >= 0xF0) {
+      length = 4;
+      code_point = lead & 0x07u;
+    } else if (lead >= 0xE0) {
+      length = 3;
+      code_point = lead & 0x0Fu;
+    } else if (lead >= 0xC0) {
+      length = 2;
+      code_point = lead & 0x1Fu;
+    }
+    for (size_t next = 1; next < length && index + next < utf8.size(); ++next) {
+      code_point = (code_point << 6) | (static_cast<unsigned char>(utf8[index + next]) & 0x3Fu);
+    }
+    // Hangul, CJK and the full-width forms take about a square each.
+    const bool wide = code_point >= 0x1100 && (code_point < 0x1200 || (code_point >= 0x2E80 && code_point < 0xA4D0) ||
+                                               (code_point >= 0xAC00 && code_point < 0xD7A4) ||
+                                               (code_point >= 0xF900 && code_point < 0xFB00) ||
+                                               (code_point >= 0xFF00 && code_point < 0xFF61) || code_point >= 0x20000);
+    width += wide ? kWideCharacterWidth : kCharacterWidth;
+    index += length;
+  }
+  return width;
+}
+
+// A tile of a file, a closed folder or a block of smaller items: the name on one line, the size
+// on the next.
+bool TileLabelFits(const LayoutRect& rect, const std::string& name, const std::string& size) {
+  const double inner_width = rect.width - 2 * kTileBorder - 2 * kLabelPadding;
+  const double inner_height = rect.height - 2 * kTileBorder;
+  return inner_height >= 2 * kLabelLineHeight && inner_width >= EstimatedTextWidth(size) &&
+         inner_width >= std::min(EstimatedTextWidth(name), kShortestNameShown);
+}
+
+// An open folder's strip holds its name; its size follows when both fit whole.
+bool FolderSizeFits(const LayoutRect& rect, const std::string& name, const std::string& size) {
+  return rect.width - 2 * kTileBorder - 2 * kLabelPadding >=
+         EstimatedTextWidth(name) + kFolderSizeGap + EstimatedTextWidth(size);
+}
+
+size_t CountTiles(const Tile& tile) {
+  size_t count = tile.children.size();
+  for (const Tile& child : tile.children) {
+    count += CountTiles(child);
+  }
+  return count;
+}
+
+void MarkLayouts(Tile* tile, const std::unordered_set<std::string>& paths) {
+  if (tile->kind == TileKind::kFolder || tile->kind == TileKind::kClosedFolder) {
+    tile->has_layout = paths.count(tile->path) > 0;
+  }
+  for (Tile& child : tile->children) {
+    MarkLayouts(&child, paths);
+  }
+}
 
 void AppendEscaped(std::string* out, std::string_view text) {
   for (const char character : text) {
@@ -253,6 +390,9 @@ ScanReport::Node* ScanReport::FolderNode(const std::string& path) {
   node->path = path;
   node->is_directory = true;
   node->parent = parent;
+  for (Node* folder = parent; folder != nullptr; folder = folder->parent) {
+    folder->folder_count += 1;
+  }
   Node* raw = node.get();
   parent->children.push_back(std::move(node));
   folders_.emplace(path, raw);
@@ -294,16 +434,25 @@ void ScanReport::AddEntry(const EncodableMap& entry) {
 }
 
 Tile ScanReport::Layout(const ReportOptions& options) const {
-  Tile root;
-  root.kind = TileKind::kFolder;
-  root.rect = LayoutRect{0, 0, options.width, options.height};
   if (!root_) {
+    Tile root;
+    root.kind = TileKind::kFolder;
+    root.rect = LayoutRect{0, 0, options.width, options.height};
     return root;
   }
-  root.name = root_->name;
-  root.path = root_->path;
-  root.bytes = root_->bytes;
-  root.item_count = root_->children.size();
+  return LayoutFolder(*root_, options);
+}
+
+Tile ScanReport::LayoutFolder(const Node& folder, const ReportOptions& options) const {
+  Tile top;
+  top.kind = TileKind::kFolder;
+  top.rect = LayoutRect{0, 0, options.width, options.height};
+  top.name = folder.name;
+  top.path = folder.path;
+  top.bytes = folder.bytes;
+  top.item_count = folder.children.size();
+  top.file_count = folder.file_count;
+  top.folder_count = folder.folder_count;
 
   // Lays out a folder's contents in `content` and appends their tiles to `tile`.
   struct Builder {
@@ -350,6 +499,7 @@ Tile ScanReport::Layout(const ReportOptions& options) const {
                        (hidden_count == 1 ? " smaller item" : " smaller items");
         smaller.path = folder.path;
         smaller.bytes = hidden_bytes;
+        smaller.labelled = TileLabelFits(smaller.rect, smaller.name, FormatSize(smaller.bytes));
         tile->children.push_back(std::move(smaller));
       }
     }
@@ -359,44 +509,116 @@ Tile ScanReport::Layout(const ReportOptions& options) const {
       tile.rect = rect;
       tile.name = node.name;
       tile.bytes = node.bytes;
+      const std::string size = FormatSize(node.bytes);
       if (!node.is_directory) {
         tile.kind = TileKind::kFile;
         tile.path = JoinPath(parent.path, node.name);
         tile.group = ExtensionGroupOf(node.extension);
+        tile.labelled = TileLabelFits(rect, tile.name, size);
         return tile;
       }
       tile.path = node.path;
       tile.item_count = node.children.size();
+      tile.file_count = node.file_count;
+      tile.folder_count = node.folder_count;
       const LayoutRect content{rect.x + kFolderMargin, rect.y + kFolderHeader,
                                rect.width - 2 * kFolderMargin, rect.height - kFolderHeader - kFolderMargin};
       if (rect.width < kMinimumOpenWidth || rect.height < kMinimumOpenHeight ||
           content.width * content.height < 2 * options.minimum_tile_area) {
         tile.kind = TileKind::kClosedFolder;
+        tile.labelled = TileLabelFits(rect, tile.name, size);
         return tile;
       }
       tile.kind = TileKind::kFolder;
+      tile.labelled = FolderSizeFits(rect, tile.name, size);
       Fill(node, content, &tile);
       return tile;
     }
   };
 
-  Builder{options}.Fill(*root_, root.rect, &root);
-  return root;
+  Builder{options}.Fill(folder, top.rect, &top);
+  return top;
+}
+
+std::vector<Tile> ScanReport::Layouts(const ReportOptions& options) const {
+  std::vector<Tile> layouts;
+  layouts.push_back(Layout(options));
+  if (!root_) {
+    return layouts;
+  }
+  // Folders the user can drill into from a layout already on the page, largest first (equal
+  // sizes by path, so the page does not depend on the order of arrival).
+  struct Candidate {
+    uint64_t bytes;
+    std::string path;
+  };
+  const auto comes_later = [](const Candidate& left, const Candidate& right) {
+    return left.bytes != right.bytes ? left.bytes < right.bytes : left.path > right.path;
+  };
+  std::priority_queue<Candidate, std::vector<Candidate>, decltype(comes_later)> candidates(comes_later);
+  const auto offer_folders_of = [&](const Tile& layout) {
+    for (const Tile& child : layout.children) {
+      if ((child.kind == TileKind::kFolder || child.kind == TileKind::kClosedFolder) && child.bytes > 0) {
+        candidates.push(Candidate{child.bytes, child.path});
+      }
+    }
+  };
+  offer_folders_of(layouts.front());
+  std::unordered_set<std::string> laid_out;
+  size_t budget_left = options.drilled_tile_budget;
+  while (!candidates.empty() && budget_left > 0) {
+    const Candidate candidate = candidates.top();
+    candidates.pop();
+    const auto found = folders_.find(candidate.path);
+    if (found == folders_.end()) {
+      continue;
+    }
+    Tile layout = LayoutFolder(*found->second, options);
+    const size_t tiles = CountTiles(layout);
+    // A layout that does not fit is left out with everything below it, so that every folder with
+    // a layout of its own has one for its parent too; smaller folders may still fit.
+    if (tiles > budget_left) {
+      continue;
+    }
+    budget_left -= tiles;
+    offer_folders_of(layout);
+    laid_out.insert(layout.path);
+    layouts.push_back(std::move(layout));
+  }
+  for (Tile& layout : layouts) {
+    MarkLayouts(&layout, laid_out);
+  }
+  return layouts;
 }
 
 namespace {
 
 const char* kTileClass[] = {"t d", "t c", "t f", "t s"};
 
-void RenderTile(std::string* out, const Tile& tile, const LayoutRect& parent, bool is_root) {
+// The totals of a folder as the page's header shows them: size, bytes, files and folders,
+// formatted here so that the page's script only puts them in place.
+std::string TotalsAttribute(uint64_t bytes, uint64_t files, uint64_t folders) {
+  return FormatSize(bytes) + "|" + FormatCount(bytes) + "|" + FormatCount(files) + "|" + FormatCount(folders);
+}
+
+enum class TilePlace {
+  kDriveLayout,    // the drive's layout, shown when the page opens
+  kFolderLayout,   // a folder's own layout, shown when the user drills into it
+  kInsideLayout,   // a tile within a layout, placed in its parent
+};
+
+void RenderTile(std::string* out, const Tile& tile, const LayoutRect& parent, TilePlace place,
+                const std::string& totals) {
   out->append("<div class=\"");
   out->append(kTileClass[static_cast<int>(tile.kind)]);
   if (tile.kind == TileKind::kFile) {
     out->append(" g-");
     out->append(ExtensionGroupName(tile.group));
   }
-  if (is_root) {
+  if (place == TilePlace::kDriveLayout) {
     out->append("\" id=\"root\" style=\"left:0;top:0;width:100%;height:100%");
+  } else if (place == TilePlace::kFolderLayout) {
+    out->append("\" style=\"left:0;top:0;width:100%;height:100%;display:none");
   } else {
     out->append("\" style=\"left:");
     out->append(Percent(tile.rect.x - parent.x, parent.width));
@@ -414,24 +636,47 @@ void RenderTile(std::string* out, const Tile& tile, const LayoutRect& parent, bo
     AppendEscaped(out, tile.path);
   }
   out->append("&#10;");
-  AppendEscaped(out, FormatSize(tile.bytes));
+  const std::string size = FormatSize(tile.bytes);
+  AppendEscaped(out, size);
   if (tile.kind == TileKind::kFolder || tile.kind == TileKind::kClosedFolder) {
     AppendEscaped(out, " in " + FormatCount(tile.item_count) + (tile.item_count == 1 ? " item" : " items"));
   }
   out->append("\"");
-  if (tile.kind == TileKind::kFolder) {
+  // Open folders can be drilled into (enlarged in place, or replaced by their own layout); a
+  // closed folder only where it has a layout of its own.
+  if (tile.kind == TileKind::kFolder || (tile.kind == TileKind::kClosedFolder && tile.has_layout)) {
     out->append(" data-path=\"");
     AppendEscaped(out, tile.path);
     out->append("\"");
   }
+  if (tile.kind == TileKind::kFolder) {
+    out->append(" data-totals=\"");
+    AppendEscaped(out, place == TilePlace::kDriveLayout
+                           ? totals
+                           : TotalsAttribute(tile.bytes, tile.file_count, tile.folder_count));
+    out->append("\"");
+  }
   out->append(">");
-  if (tile.kind == TileKind::kFolder && !is_root) {
-    out->append("<span class=\"n\">");
-    AppendEscaped(out, tile.name);
-    out->append("</span>");
+  if (place == TilePlace::kInsideLayout) {
+    if (tile.kind == TileKind::kFolder) {
+      out->append("<span class=\"n\">");
+      AppendEscaped(out, tile.name);
+      if (tile.labelled) {
+        out->append("<i>");
+        AppendEscaped(out, size);
+        out->append("</i>");
+      }
+      out->append("</span>");
+    } else if (tile.labelled) {
+      out->append("<i>");
+      AppendEscaped(out, tile.name);
+      out->append("</i><i>");
+      AppendEscaped(out, size);
+      out->append("</i>");
+    }
   }
   for (const Tile& child : tile.children) {
-    RenderTile(out, child, tile.rect, false);
+    RenderTile(out, child, tile.rect, TilePlace::kInsideLayout, totals);
   }
   out->append("</div>");
 }
@@ -447,6 +692,9 @@ h1{font-size:20px;margin:0 0 4px}h2{font-size:16px;margin:24px 0 8px}
 .d{background:rgba(40,40,60,.07);border:1px solid rgba(30,30,50,.45);cursor:zoom-in}
 #map>.d{border:0;cursor:default}
 .n{display:block;font-size:11px;line-height:13px;height:13px;padding:0 3px;white-space:nowrap;overflow:hidden;text-overflow:ellipsis;color:#222}
+.n i{font-style:normal;color:#555;margin-left:6px}
+.t>i{display:block;font:11px/13px system-ui,-apple-system,"Segoe UI",sans-serif;padding:0 3px;white-space:nowrap;overflow:hidden;text-overflow:ellipsis;color:#111;text-shadow:0 0 2px #fff,0 0 2px #fff;pointer-events:none}
+.c[data-path]{cursor:zoom-in}
 .c{background:rgba(90,90,110,.35);border:1px solid rgba(30,30,50,.45)}
 .f,.s{border:1px solid rgba(0,0,0,.28)}
 .f{background-image:radial-gradient(ellipse at 30% 30%,rgba(255,255,255,.55),rgba(255,255,255,0) 70%)}
@@ -461,59 +709,77 @@ table{border-collapse:collapse;width:100%}th,td{padding:2px 8px;text-align:left;
 th{background:#eee}td.num,th.num{text-align:right;white-space:nowrap}td.path{word-break:break-all}
 )";
 
-// Drill-down moves the chosen folder's tile to the top of the map and back: its children are
-// placed in percentages of it, so the same tiles fill the map at any size. A folder's path after
-// '#' opens the page drilled into it.
+// The map holds the drive's layout and the full-size layouts of the folders worth drilling into.
+// Drilling into a folder shows its own layout where the page has one, and otherwise moves the
+// folder's tile to the top of the map (its children are placed in percentages of it, so the same
+// tiles fill the map at any size). The header's totals follow the folder shown. A folder's path
+// after '#' opens the page drilled into it.
 constexpr const char* kScript = R"(
 (function(){
 var map=document.getElementById('map'),root=document.getElementById('root'),crumbs=document.getElementById('crumbs');
+var layouts={};
+Array.prototype.forEach.call(map.children,function(l){if(l!==root)layouts[l.getAttribute('data-path')]=l;});
 var stack=[];
-function top(){return stack.length?stack[stack.length-1].tile:root;}
-function name(tile){var n=tile.querySelector(':scope>.n');return n?n.textContent:tile.getAttribute('data-path');}
-function render(){
-  crumbs.textContent='';
-  var all=[root].concat(stack.map(function(e){return e.tile;}));
-  all.forEach(function(tile,i){
-    if(i){var s=document.createElement('span');s.className='sep';s.textContent='\u203a';crumbs.appendChild(s);}
-    var b=document.createElement('button');b.textContent=name(tile);b.disabled=i===all.length-1;
-    b.onclick=function(){up(i);};crumbs.appendChild(b);
+function shown(){return stack.length?stack[stack.length-1].tile:root;}
+function path(tile){return tile.getAttribute('data-path');}
+function last(p){return p.slice(p.lastIndexOf('\\')+1);}
+function totals(){
+  var t=(shown().getAttribute('data-totals')||'').split('|'),box=document.getElementById('totals');
+  box.textContent='';
+  [[t[0]],' (',t[1],' bytes) in ',[t[2]],' files and ',[t[3]],' folders'].forEach(function(part){
+    if(typeof part==='string'){box.appendChild(document.createTextNode(part));return;}
+    var b=document.createElement('b');b.textContent=part[0]||'';box.appendChild(b);
   });
 }
-function drill(tile){
-  var previous=top();
-  stack.push({tile:tile,parent:tile.parentNode,next:tile.nextSibling,style:tile.getAttribute('style')});
-  map.appendChild(tile);
-  tile.setAttribute('style','left:0;top:0;width:100%;height:100%');
-  tile.classList.add('focus');
-  previous.style.display='none';
+function render(){
+  crumbs.textContent='';
+  var all=[path(root)].concat(stack.map(function(e){return last(e.path);}));
+  all.forEach(function(text,i){
+    if(i){var s=document.createElement('span');s.className='sep';s.textContent='\u203a';crumbs.appendChild(s);}
+    var b=document.createElement('button');b.textContent=text;b.disabled=i===all.length-1;
+    b.onclick=function(){up(i);};crumbs.appendChild(b);
+  });
+  totals();
+}
+function drill(p){
+  var current=shown(),e={path:p,tile:layouts[p]||null};
+  if(!e.tile){
+    current.querySelectorAll('.d[data-path]').forEach(function(t){if(!e.tile&&path(t)===p)e.tile=t;});
+    if(!e.tile)return false;
+    e.parent=e.tile.parentNode;e.next=e.tile.nextSibling;e.style=e.tile.getAttribute('style');
+    map.appendChild(e.tile);
+    e.tile.setAttribute('style','left:0;top:0;width:100%;height:100%');
+  }
+  e.tile.classList.add('focus');
+  current.style.display='none';e.tile.style.display='';
+  stack.push(e);return true;
 }
 function up(depth){
   while(stack.length>depth){
     var e=stack.pop();
-    e.tile.setAttribute('style',e.style);e.tile.classList.remove('focus');
-    e.parent.insertBefore(e.tile,e.next);
+    e.tile.classList.remove('focus');
+    if(e.parent){e.tile.setAttribute('style',e.style);e.parent.insertBefore(e.tile,e.next);}
+    else e.tile.style.display='none';
   }
-  top().style.display='';
+  shown().style.display='';
   render();
 }
-map.addEventListener('click',function(event){
-  var tile=event.target.closest('.d');
-  var current=top();
-  if(!tile||tile===current)return;
-  // Go down one level at a time along the way to the clicked folder.
-  var chain=[];
-  for(var t=tile;t&&t!==current;t=t.parentNode.closest('.d'))chain.unshift(t);
-  chain.forEach(drill);render();
-});
-function open(path){
-  var target=null;
-  map.querySelectorAll('.d[data-path]').forEach(function(t){if(t.getAttribute('data-path')===path)target=t;});
-  if(!target||target===root)return;
-  var chain=[];
-  for(var t=target;t&&t!==root;t=t.parentNode.closest('.d'))chain.unshift(t);
-  chain.forEach(drill);
+// Goes down one level at a time from the folder shown to `target`, a folder below it.
+function walk(target){
+  var p=path(shown()),base=p.charAt(p.length-1)==='\\'?p:p+'\\';
+  if(target.indexOf(base)!==0)return;
+  target.slice(base.length).split('\\').some(function(part){
+    if(!part)return true;
+    p=p.charAt(p.length-1)==='\\'?p+part:p+'\\'+part;
+    return !drill(p);
+  });
 }
-if(location.hash.length>1){try{open(decodeURIComponent(location.hash.slice(1)));}catch(e){}}
+map.addEventListener('click',function(event){
+  var tile=event.target.closest('[data-path]');
+  if(!tile||tile===shown())return;
+  walk(path(tile));render();
+});
+if(location.hash.length>1){try{walk(decodeURIComponent(location.hash.slice(1)));}catch(e){}}
 render();
 })();
 )";
@@ -566,7 +832,13 @@ std::string ScanReport::RenderHtml(const ReportOptions& options) const {
     AppendEscaped(&out, FormatDuration(*duration_ms_));
     out.append("</b>");
   }
-  out.append("<br><b>");
+  if (unreadable_folders_ > 0) {
+    out.append(" &middot; <b>");
+    AppendEscaped(&out, FormatCount(unreadable_folders_));
+    out.append("</b> folders could not be read");
+  }
+  // The totals of the folder shown: the drive's until the user drills into a folder.
+  out.append("<br><span id=\"totals\"><b>");
   AppendEscaped(&out, FormatSize(bytes));
   out.append("</b> (");
   AppendEscaped(&out, FormatCount(bytes));
@@ -574,15 +846,13 @@ std::string ScanReport::RenderHtml(const ReportOptions& options) const {
   AppendEscaped(&out, FormatCount(files));
   out.append("</b> files and <b>");
   AppendEscaped(&out, FormatCount(folders));
-  out.append("</b> folders");
-  if (unreadable_folders_ > 0) {
-    out.append(" &middot; <b>");
-    AppendEscaped(&out, FormatCount(unreadable_folders_));
-    out.append("</b> folders could not be read");
+  out.append("</b> folders</span></p>\n<div id=\"crumbs\"></div>\n<div id=\"map\">");
+  const std::string drive_totals = TotalsAttribute(bytes, files, folders);
+  const std::vector<Tile> layouts = Layouts(options);
+  for (size_t index = 0; index < layouts.size(); ++index) {
+    RenderTile(&out, layouts[index], layouts[index].rect,
+               index == 0 ? TilePlace::kDriveLayout : TilePlace::kFolderLayout, drive_totals);
   }
-  out.append("</p>\n<div id=\"crumbs\"></div>\n<div id=\"map\">");
-  const Tile layout = Layout(options);
-  RenderTile(&out, layout, layout.rect, true);
   out.append("</div>\n<div class=\"legend\">");
   for (int group = 0; group <= static_cast<int>(ExtensionGroup::kOther); ++group) {
     const char* name = ExtensionGroupName(static_cast<ExtensionGroup>(group));

@@ -44,6 +44,14 @@ struct Tile {
   uint64_t bytes = 0;
   uint64_t item_count = 1;  // for kSmallerItems, how many items the block stands for
   ExtensionGroup group = ExtensionGroup::kOther;
+  // Folders only: the files and folders below it, for the header of the page drilled into it.
+  uint64_t file_count = 0;
+  uint64_t folder_count = 0;
+  // The name and size are drawn on the tile (for an open folder, the size beside the name in its
+  // strip): only where both fit legibly at the drawing area's scale.
+  bool labelled = false;
+  // The page holds a full-size layout of this folder, shown when the user drills into it.
+  bool has_layout = false;
   std::vector<Tile> children;
 };
 
@@ -55,6 +63,11 @@ struct ReportOptions {
   // their folder's "N smaller items" block, so that a drive of millions of files still gives a
   // page that opens at once.
   double minimum_tile_area = 30;
+  // A folder the user drills into is laid out again in the whole drawing area, so its contents get
+  // the room of the screen and their own small-item threshold. The page holds such layouts for
+  // the largest folders first (a folder only where its parent has one), as long as their tiles
+  // together stay within this budget; a folder beyond it is shown by enlarging its tile.
+  size_t drilled_tile_budget = 20000;
   size_t largest_count = 20;
   size_t extension_rows = 100;
 };
@@ -79,11 +92,17 @@ class ScanReport {
   // The treemap of the drive's root, laid out in options.width × options.height.
   Tile Layout(const ReportOptions& options) const;
 
+  // Every layout the page holds: the drive's first, then the full-size layouts of the folders
+  // the user can drill into, largest first, within options.drilled_tile_budget tiles. A folder
+  // tile whose folder has a layout of its own is marked `has_layout`.
+  std::vector<Tile> Layouts(const ReportOptions& options) const;
+
   // The whole page.
   std::string RenderHtml(const ReportOptions& options) const;
 
  private:
   struct Node;
+  Tile LayoutFolder(const Node& folder, const ReportOptions& options) const;
   Node* FolderNode(const std::string& path);
   void AddEntry(const flutter::EncodableMap& entry);
 

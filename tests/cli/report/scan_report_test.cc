@@ -9,6 +9,7 @@
 
 #include <chrono>
 #include <string>
+#include <vector>
 
 #include "tests/cli/support/report_fixture.h"
 
@@ -88,7 +89,7 @@ TEST(ScanReportTest, TreemapNestsFoldersAndGathersSmallItems) {
   for (const Tile& child : root.children) {
     top_level.push_back(child.name);
   }
-  EXPECT_THAT(top_level, ::testing::ElementsAre("movie.mkv", "Photos", "Projects", "Music", "Tom & Jerry's.dat"));
+  EXPECT_THAT(top_level, ::testing::ElementsAre("movie.mkv", "Photos", "Projects", "Music", "Tom & Jerry's.dat", "Letters"));
 
   const Tile* photos = FindTile(root, "Photos");
   ASSERT_NE(photos, nullptr);
@@ -121,10 +122,152 @@ TEST(ScanReportTest, AtALowerResolutionMoreItemsJoinTheSmallerBlock) {
   // 8 MiB of 213 MiB is about 540 of the 14,400 square pixels: below the minimum now.
   EXPECT_EQ(FindTile(root, "Tom & Jerry's.dat"), nullptr);
   // The block also counts the empty file and the empty folder, which add no bytes.
-  const Tile* rest = FindTile(root, "3 smaller items");
+  const Tile* rest = FindTile(root, "4 smaller items");
   ASSERT_NE(rest, nullptr);
-  EXPECT_EQ(rest->item_count, 3u);
-  EXPECT_EQ(rest->bytes, 8u * 1024 * 1024);
+  EXPECT_EQ(rest->item_count, 4u);
+  EXPECT_EQ(rest->bytes, 8u * 1024 * 1024 + 100 * 1024);
+}
+
+std::vector<std::string> LayoutPaths(const std::vector<Tile>& layouts) {
+  std::vector<std::string> paths;
+  for (const Tile& layout : layouts) {
+    paths.push_back(layout.path);
+  }
+  return paths;
+}
+
+size_t CountKind(const Tile& tile, TileKind kind) {
+  size_t count = tile.kind == kind ? 1 : 0;
+  for (const Tile& child : tile.children) {
+    count += CountKind(child, kind);
+  }
+  return count;
+}
+
+// A folder the user drills into gets the whole drawing area: the twenty letters, too small for
+// the drive's map, are drawn one by one in their folder's own layout, while thumbnails that are
+// too small even there stay one block.
+TEST(ScanReportTest, FoldersAreLaidOutAgainAtFullSize) {
+  ScanReport report;
+  AddAll(&report, testing::ReportFixtureEvents());
+  const ReportOptions options;
+  const std::vector<Tile> layouts = report.Layouts(options);
+  // The drive's first, then its folders largest first, a folder only after its parent.
+  EXPECT_THAT(LayoutPaths(layouts),
+              ::testing::ElementsAre("P:\\", "P:\\Photos", "P:\\Projects", "P:\\Projects\\app", "P:\\Music",
+                                     "P:\\Projects\\app\\build", "P:\\Letters"));
+  for (const Tile& layout : layouts) {
+    EXPECT_EQ(layout.kind, TileKind::kFolder);
+    EXPECT_EQ(layout.rect.width, options.width);
+    EXPECT_EQ(layout.rect.height, options.height);
+    CheckNesting(layout);
+  }
+
+  const Tile& drive = layouts.front();
+  EXPECT_EQ(FindTile(drive, "letter0.rst"), nullptr);
+  const Tile* letters_tile = FindTile(drive, "Letters");
+  ASSERT_NE(letters_tile, nullptr);
+  EXPECT_TRUE(letters_tile->has_layout);
+  const Tile& letters = layouts.back();
+  EXPECT_EQ(letters.bytes, 100u * 1024);
+  EXPECT_EQ(letters.file_count, 20u);
+  EXPECT_EQ(CountKind(letters, TileKind::kFile), 20u);
+  EXPECT_EQ(CountKind(letters, TileKind::kSmallerItems), 0u);
+
+  const Tile& photos = layouts[1];
+  EXPECT_EQ(photos.path, "P:\\Photos");
+  const Tile* thumbnails = FindTile(photos, "50 smaller items");
+  ASSERT_NE(thumbnails, nullptr);
+  EXPECT_EQ(thumbnails->bytes, 50u * 1024);
+
+  const Tile& app = layouts[3];
+  EXPECT_EQ(app.file_count, 3u);
+  EXPECT_EQ(app.folder_count, 1u);
+  const Tile* build = FindTile(app, "build");
+  ASSERT_NE(build, nullptr);
+  EXPECT_TRUE(build->has_layout);
+}
+
+// The layouts of drilled folders stay within their budget of tiles, largest folders first; a
+// folder whose layout does not fit is left out with everything below it, so that every folder
+// with a layout has one for its parent, and a smaller folder after it may still fit.
+TEST(ScanReportTest, FolderLayoutsStayWithinTheirBudget) {
+  ScanReport report;
+  AddAll(&report, testing::ReportFixtureEvents());
+  struct Case {
+    size_t budget;
+    std::vector<std::string> paths;
+  };
+  const Case cases[] = {
+      {0, {"P:\\"}},
+      // Photos takes 3 tiles; Projects (5) does not fit in the 3 left, Music (1) does, and app
+      // and build are never offered although build alone would fit.
+      {6, {"P:\\", "P:\\Photos", "P:\\Music"}},
+      {14, {"P:\\", "P:\\Photos", "P:\\Projects", "P:\\Projects\\app", "P:\\Music", "P:\\Projects\\app\\build"}},
+      {1000, {"P:\\", "P:\\Photos", "P:\\Projects", "P:\\Projects\\app", "P:\\Music", "P:\\Projects\\app\\build",
+              "P:\\Letters"}},
+  };
+  for (const Case& test_case : cases) {
+    ReportOptions options;
+    options.drilled_tile_budget = test_case.budget;
+    const std::vector<Tile> layouts = report.Layouts(options);
+    EXPECT_EQ(LayoutPaths(layouts), test_case.paths) << "budget " << test_case.budget;
+    size_t tiles = 0;
+    for (size_t index = 1; index < layouts.size(); ++index) {
+      tiles += CountKind(layouts[index], TileKind::kFile) + CountKind(layouts[index], TileKind::kFolder) - 1 +
+               CountKind(layouts[index], TileKind::kClosedFolder) + CountKind(layouts[index], TileKind::kSmallerItems);
+    }
+    EXPECT_LE(tiles, test_case.budget);
+    // Only folders with layouts of their own are marked so.
+    const Tile* projects = FindTile(layouts.front(), "Projects");
+    ASSERT_NE(projects, nullptr);
+    EXPECT_EQ(projects->has_layout, test_case.budget >= 14) << "budget " << test_case.budget;
+  }
+}
+
+// A name and size are drawn on a tile only where both lines fit: the size whole and at least the
+// first eight characters of the name, at an estimated 6.5 units a character (twice that for a
+// wide character), inside a border of 1 and padding of 3 on each side.
+TEST(ScanReportTest, LabelsAreDrawnOnlyWhereTheyFit) {
+  struct Case {
+    const char* name;
+    double width;
+    double height;
+    bool labelled;
+  };
+  // The size reads "1.0 KiB": 45.5 units wide.
+  const Case cases[] = {
+      {"a.txt", 60, 40, true},
+      {"a.txt", 60, 27, false},  // two lines of 13 need 26 inside the border
+      {"a.txt", 60, 28, true},
+      {"a.txt", 52, 40, false},  // the size does not fit in 44
+      {"a-very-long-file-name.txt", 60, 40, true},  // cut short after more than 8 characters
+      {"a-very-long-file-name.txt", 56, 40, false},
+      {"\xE5\x86\x99\xE7\x9C\x9F.jpg", 60, 40, true},  // two wide characters and four narrow
+  };
+  for (const Case& test_case : cases) {
+    ScanReport report;
+    report.Add(testing::Started("P:\\"), kScanTime);
+    report.Add(testing::Batch({testing::File(std::string("P:\\") + test_case.name, 1024, "txt")}), kScanTime);
+    ReportOptions options;
+    options.width = test_case.width;
+    options.height = test_case.height;
+    const Tile root = report.Layout(options);
+    ASSERT_EQ(root.children.size(), 1u) << test_case.name;
+    EXPECT_EQ(root.children.front().labelled, test_case.labelled)
+        << test_case.name << " in " << test_case.width << " x " << test_case.height;
+  }
+
+  // On the fixture's drive: the film and the photo folder (its size beside its name) are
+  // labelled; the letters' folder and the thumbnails' block are too small.
+  ScanReport report;
+  AddAll(&report, testing::ReportFixtureEvents());
+  const std::string html = report.RenderHtml(ReportOptions{});
+  EXPECT_THAT(html, HasSubstr("<i>movie.mkv</i><i>70.0 MiB</i></div>"));
+  EXPECT_THAT(html, HasSubstr("<span class=\"n\">Photos<i>60.0 MiB</i></span>"));
+  const Tile root = report.Layout(ReportOptions{});
+  EXPECT_FALSE(FindTile(root, "Letters")->labelled);
+  EXPECT_FALSE(FindTile(root, "50 smaller items")->labelled);
 }
 
 TEST(ScanReportTest, PageHoldsTotalsTablesAndEscapedNames) {
@@ -132,8 +275,14 @@ TEST(ScanReportTest, PageHoldsTotalsTablesAndEscapedNames) {
   AddAll(&report, testing::ReportFixtureEvents());
   const std::string html = report.RenderHtml(ReportOptions{});
   EXPECT_THAT(html, HasSubstr("Completed &middot; started <b>2026-12-10 23:04:05 UTC</b> &middot; took <b>1.2 s</b>"));
-  EXPECT_THAT(html, HasSubstr("<b>213.0 MiB</b> (223,397,888 bytes) in <b>59</b> files and <b>6</b> folders"));
-  EXPECT_THAT(html, HasSubstr("<b>1</b> folders could not be read"));
+  EXPECT_THAT(html, HasSubstr("took <b>1.2 s</b> &middot; <b>1</b> folders could not be read<br>"
+                              "<span id=\"totals\"><b>213.1 MiB</b> (223,500,288 bytes) in <b>79</b> files and "
+                              "<b>7</b> folders</span>"));
+  // The same totals for the page's script to show again when the user comes back to the drive,
+  // and each folder's own for when the user drills into it.
+  EXPECT_THAT(html, HasSubstr("id=\"root\" style=\"left:0;top:0;width:100%;height:100%\" title=\"P:\\&#10;213.1 MiB in "
+                              "8 items\" data-path=\"P:\\\" data-totals=\"213.1 MiB|223,500,288|79|7\">"));
+  EXPECT_THAT(html, HasSubstr("data-path=\"P:\\Projects\\app\" data-totals=\"45.0 MiB|47,185,920|3|1\""));
   EXPECT_THAT(html, HasSubstr("title=\"P:\\Tom &amp; Jerry&#39;s.dat&#10;8.0 MiB\""));
   EXPECT_THAT(html, Not(HasSubstr("Tom & Jerry")));
   // Self-contained: nothing is fetched from anywhere.
@@ -146,7 +295,7 @@ TEST(ScanReportTest, PageHoldsTotalsTablesAndEscapedNames) {
   const std::string extensions = html.substr(table);
   const std::string rows[] = {
       "<td class=\"path\">.mkv</td><td class=\"path\">video</td><td class=\"num\">1</td><td class=\"num\">70.0 MiB</td>"
-      "<td class=\"num\">32.9%</td>",
+      "<td class=\"num\">32.8%</td>",
       "<td class=\"path\">.jpg</td><td class=\"path\">images</td><td class=\"num\">51</td><td class=\"num\">40.0 MiB</td>",
       "<td class=\"path\">.mp3</td><td class=\"path\">audio</td>",
       "<td class=\"path\">.zip</td><td class=\"path\">archives</td>",
@@ -173,6 +322,7 @@ TEST(ScanReportTest, CancelledScanGivesAPartialReportOfWhatArrived) {
   const std::string html = report.RenderHtml(ReportOptions{});
   EXPECT_THAT(html, HasSubstr("Cancelled, partial result"));
   EXPECT_THAT(html, HasSubstr("<b>60.0 MiB</b> (62,965,760 bytes) in <b>52</b> files and <b>1</b> folders"));
+  EXPECT_THAT(html, HasSubstr("data-totals=\"60.0 MiB|62,965,760|52|1\""));
   EXPECT_THAT(html, Not(HasSubstr("movie.mkv")));
   EXPECT_THAT(html, Not(HasSubstr("took")));
 }
@@ -219,6 +369,10 @@ TEST(ScanReportTest, ExtensionGroups) {
       {"mkv", ExtensionGroup::kVideo},    {"flac", ExtensionGroup::kAudio},  {"pdf", ExtensionGroup::kDocument},
       {"cc", ExtensionGroup::kCode},      {"dll", ExtensionGroup::kExecutable}, {"", ExtensionGroup::kOther},
       {"JPG", ExtensionGroup::kOther},    {"jp", ExtensionGroup::kOther},    {"zzz", ExtensionGroup::kOther},
+      {"pas", ExtensionGroup::kCode},     {"inc", ExtensionGroup::kCode},    {"pm", ExtensionGroup::kCode},
+      {"cmake", ExtensionGroup::kCode},   {"rst", ExtensionGroup::kDocument}, {"po", ExtensionGroup::kDocument},
+      // A compiled translation catalogue is neither code nor a document.
+      {"mo", ExtensionGroup::kOther},     {"pyc", ExtensionGroup::kOther},
   };
   for (const Case& test_case : cases) {
     EXPECT_EQ(ExtensionGroupOf(test_case.extension), test_case.group) << test_case.extension;

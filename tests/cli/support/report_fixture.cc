@@ -5,11 +5,11 @@
 
 namespace pel_mora::cli::testing {
 
-namespace {
-
 using flutter::EncodableList;
 using flutter::EncodableMap;
 using flutter::EncodableValue;
+
+namespace {
 
 constexpr int64_t kMegabyte = 1024 * 1024;
 
@@ -26,11 +26,18 @@ EncodableValue Entry(const std::string& path, int64_t size, bool is_directory, c
   return EncodableValue(entry);
 }
 
+}  // namespace
+
 EncodableValue File(const std::string& path, int64_t size, const std::string& extension) {
   return Entry(path, size, false, extension);
 }
 
 EncodableValue Folder(const std::string& path, int64_t size) { return Entry(path, size, true, ""); }
+
+EncodableValue Started(const std::string& root) {
+  return EncodableValue(EncodableMap{{EncodableValue("type"), EncodableValue("started")},
+                                     {EncodableValue("root"), EncodableValue(root)}});
+}
 
 EncodableValue Batch(EncodableList entries) {
   return EncodableValue(EncodableMap{{EncodableValue("type"), EncodableValue("batch")},
@@ -40,6 +47,8 @@ EncodableValue Batch(EncodableList entries) {
                                      {EncodableValue("totalBytes"), EncodableValue(int64_t{0})}});
 }
 
+namespace {
+
 std::vector<EncodableValue> FirstEvents() {
   EncodableList photos{File("P:\\Photos\\beach.jpg", 40 * kMegabyte, "jpg"),
                        File("P:\\Photos\\party.png", 20 * kMegabyte, "png")};
@@ -47,15 +56,18 @@ std::vector<EncodableValue> FirstEvents() {
     photos.push_back(File("P:\\Photos\\thumb" + std::to_string(index) + ".jpg", 1024, "jpg"));
   }
   photos.push_back(Folder("P:\\Photos", 60 * kMegabyte + 50 * 1024));
-  return {
-      EncodableValue(EncodableMap{{EncodableValue("type"), EncodableValue("started")},
-                                  {EncodableValue("root"), EncodableValue("P:\\")}}),
-      Batch(std::move(photos)),
-  };
+  return {Started("P:\\"), Batch(std::move(photos))};
 }
 
 EncodableList SecondBatch() {
-  return {
+  // Twenty letters of 5 KiB: too small to draw one by one on the drive's map, but each with room
+  // of its own once the folder is drilled into.
+  EncodableList entries;
+  for (int index = 0; index < 20; ++index) {
+    entries.push_back(File("P:\\Letters\\letter" + std::to_string(index) + ".rst", 5 * 1024, "rst"));
+  }
+  entries.push_back(Folder("P:\\Letters", 100 * 1024));
+  const EncodableList rest{
       File("P:\\Music\\song.mp3", 30 * kMegabyte, "mp3"),
       Folder("P:\\Music", 30 * kMegabyte),
       File("P:\\Projects\\app\\main.cc", 5 * kMegabyte, "cc"),
@@ -74,6 +86,8 @@ EncodableList SecondBatch() {
                                   {EncodableValue("isAccessible"), EncodableValue(false)}}),
       Folder("P:\\Locked", 0),
   };
+  entries.insert(entries.end(), rest.begin(), rest.end());
+  return entries;
 }
 
 }  // namespace
@@ -81,10 +95,11 @@ EncodableList SecondBatch() {
 std::vector<EncodableValue> ReportFixtureEvents() {
   std::vector<EncodableValue> events = FirstEvents();
   events.push_back(Batch(SecondBatch()));
-  const int64_t total = 60 * kMegabyte + 50 * 1024 + 30 * kMegabyte + 45 * kMegabyte + 70 * kMegabyte + 8 * kMegabyte;
+  const int64_t total =
+      60 * kMegabyte + 50 * 1024 + 100 * 1024 + 30 * kMegabyte + 45 * kMegabyte + 70 * kMegabyte + 8 * kMegabyte;
   events.push_back(EncodableValue(EncodableMap{{EncodableValue("type"), EncodableValue("completed")},
-                                               {EncodableValue("totalFiles"), EncodableValue(int64_t{59})},
-                                               {EncodableValue("totalFolders"), EncodableValue(int64_t{6})},
+                                               {EncodableValue("totalFiles"), EncodableValue(int64_t{79})},
+                                               {EncodableValue("totalFolders"), EncodableValue(int64_t{7})},
                                                {EncodableValue("totalBytes"), EncodableValue(total)},
                                                {EncodableValue("durationMs"), EncodableValue(int64_t{1234})}}));
   return events;
