@@ -184,6 +184,33 @@ int RunCategories(HostSession& session, const std::optional<char>& drive_letter,
   return kExitSuccess;
 }
 
+// The shell can report the Recycle Bin emptied and still leave items in it, so what remains is
+// asked again and said. The host measures the bins of all drives together: with a drive named,
+// items in the bins of other drives are expected and only mentioned.
+int ReportWhatRemainsInBin(HostSession& session, std::optional<char> drive_letter, const CliEnvironment& environment) {
+  const Reply reply = session.Call("getRecycleBinInfo", nullptr);
+  if (reply.kind != ReplyKind::kSuccess) {
+    return ReportUnsuccessfulReply(*environment.err, "getRecycleBinInfo", reply);
+  }
+  const auto* map = std::get_if<EncodableMap>(&reply.value);
+  if (map == nullptr) {
+    throw ProtocolError("the reply to \"getRecycleBinInfo\" is not a map: " +
+                        FormatJson(reply.value, JsonLayout::kCompact));
+  }
+  const int64_t items = Integer(*map, "itemCount");
+  if (items <= 0) {
+    return kExitSuccess;
+  }
+  const std::string held = FormatCount(items) + (items == 1 ? " item" : " items") + " (" +
+                           FormatSize(Integer(*map, "totalBytes")) + ")";
+  if (drive_letter) {
+    *environment.err << "The Recycle Bins of all drives still hold " << held << ".\n";
+    return kExitSuccess;
+  }
+  *environment.err << "pelmora-cli: the Recycle Bin still holds " << held << "\n";
+  return kExitFailure;
+}
+
 int RunClean(HostSession& session, const std::vector<std::string>& ids, const std::optional<char>& drive_letter,
              const CliOptions& options, const CliEnvironment& environment) {
   std::ostream& err = *environment.err;
@@ -270,12 +297,16 @@ int RunClean(HostSession& session, const std::vector<std::string>& ids, const st
                                       FormatSize(Integer(*result, "bytesCleaned"))}})
                      << std::flush;
   }
+  status = kExitSuccess;
   if (errors > 0) {
     err << "pelmora-cli: " << FormatCount(errors) << (errors == 1 ? " file" : " files")
         << " could not be deleted (in use or access denied)\n";
-    return kExitFailure;
+    status = kExitFailure;
   }
-  return kExitSuccess;
+  if (std::find(ids.begin(), ids.end(), "recycle_bin") != ids.end()) {
+    status = std::max(status, ReportWhatRemainsInBin(session, drive_letter, environment));
+  }
+  return status;
 }
 
 SessionCommand PrepareCategories(const CliOptions& options, const CliEnvironment& environment) {

@@ -184,6 +184,37 @@ TEST_F(CleanupCommandsTest, FilesThatCouldNotBeDeletedMakeTheCommandFail) {
   EXPECT_THAT(outcome.out, HasSubstr("Total"));
 }
 
+TEST_F(CleanupCommandsTest, EmptyingTheRecycleBinSaysWhatItStillHolds) {
+  struct BinCase {
+    std::vector<std::string> arguments;
+    int64_t items_left;
+    int status;
+    const char* said;
+  };
+  const BinCase cases[] = {
+      // All drives' bins were asked to be emptied: anything left means the clean-up fell short.
+      {{"clean", "recycle_bin", "--yes"}, 2, kExitFailure, "the Recycle Bin still holds 2 items (3.0 KiB)"},
+      {{"clean", "recycle_bin", "--yes"}, 0, kExitSuccess, ""},
+      // One drive's bin: the others may hold items, which is only mentioned.
+      {{"clean", "recycle_bin", "--drive", "E", "--yes"}, 1, kExitSuccess,
+       "The Recycle Bins of all drives still hold 1 item (3.0 KiB)."},
+  };
+  for (const BinCase& test_case : cases) {
+    host_.set_method_reply("getRecycleBinInfo", [&test_case](const EncodableValue&) {
+      ScriptedReply reply;
+      reply.value = EncodableValue(EncodableMap{
+          {EncodableValue("totalBytes"), EncodableValue(int64_t{3072})},
+          {EncodableValue("itemCount"), EncodableValue(test_case.items_left)},
+      });
+      return reply;
+    });
+    const Outcome outcome = Run(test_case.arguments);
+    EXPECT_EQ(outcome.status, test_case.status) << outcome.err;
+    EXPECT_THAT(outcome.err, HasSubstr(test_case.said));
+    EXPECT_THAT(host_.calls(), Contains("com.pelmora.app/native getRecycleBinInfo"));
+  }
+}
+
 TEST_F(CleanupCommandsTest, AnErrorReplyOfTheMeasurementStopsBeforeDeleting) {
   host_.set_method_reply("scanCleanableCategories", [](const EncodableValue&) {
     ScriptedReply reply;
