@@ -157,13 +157,8 @@ SessionCommand PrepareSessionCommand(const CliOptions& options, const CliEnviron
     RequireOperandCount(options, 1, 1, "scan LETTER");
     const char letter = RequireDriveLetter(options.operands[0]);
     // A host started here sees exactly the client's drive letters, so an unknown one is known
-    // before anything starts. A running host (--port) may have settings of its own: it decides.
-    if (!options.port && environment.platform != nullptr &&
-        environment.platform->CheckDriveLetter(letter) == DriveLetterStatus::kUnknown) {
-      throw UsageError(std::string("unknown drive ") + letter + ": (the Wine settings in " +
-                       environment.platform->SettingsLocation() + " have no drive " + letter +
-                       ":; give a folder that letter with: pelmora-cli map " + letter + " FOLDER)");
-    }
+    // before anything starts.
+    RequireKnownDriveLetter(letter, options, environment);
     return [letter, &options, &environment](HostSession& session) {
       ScanOutput output;
       output.report_path = options.report_path;

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <sstream>
@@ -346,6 +347,26 @@ TEST_F(CommandsTest, ScanCancelledByTheHostItselfIsAFailure) {
   EXPECT_EQ(outcome.status, kExitFailure);
   EXPECT_THAT(outcome.err, HasSubstr("the host cancelled the scan"));
   EXPECT_THAT(host_.calls(), Not(Contains("com.pelmora.app/native cancelScan")));
+}
+
+TEST_F(CommandsTest, APathThatDoesNotExistIsNamedWithStatusTwoAndNothingIsAsked) {
+  const std::string missing = (std::filesystem::temp_directory_path() / "pelmora-cli-no-such-folder" / "x").string();
+  const std::vector<std::vector<std::string>> command_lines = {
+      {"search", missing, "words"}, {"largest", missing}, {"dupes", missing},
+      {"reveal", missing},          {"open", missing},    {"verify", missing},
+  };
+  for (const std::vector<std::string>& command_line : command_lines) {
+    const Outcome outcome = Run(command_line);
+    EXPECT_EQ(outcome.status, kExitUsage) << command_line[0];
+    EXPECT_EQ(outcome.err, "pelmora-cli: no such file or folder: " + missing + "\n") << command_line[0];
+    EXPECT_THAT(outcome.out, IsEmpty()) << command_line[0];
+  }
+  EXPECT_EQ(host_.connections(), 0);
+
+  // A path that is there goes to the host under its Wine name.
+  const std::string present = std::filesystem::temp_directory_path().string();
+  Run({"reveal", present});
+  EXPECT_THAT(host_.calls(), Contains("com.pelmora.app/native openInExplorer"));
 }
 
 }  // namespace
