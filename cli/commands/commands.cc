@@ -42,6 +42,10 @@ int RunDrives(HostSession& session, const CliOptions& options, const CliEnvironm
     environment.out->flush();
     return ReportUnsuccessfulReply(*environment.err, "getDrives", reply);
   }
+  if (options.HasCommandOption("json")) {
+    *environment.out << FormatJson(reply.value, JsonLayout::kIndented) << '\n' << std::flush;
+    return kExitSuccess;
+  }
   try {
     *environment.out << FormatDriveTable(reply.value) << std::flush;
   } catch (const std::invalid_argument&) {
@@ -50,6 +54,40 @@ int RunDrives(HostSession& session, const CliOptions& options, const CliEnvironm
     return kExitUsage;
   }
   return kExitSuccess;
+}
+
+// The methods of "com.pelmora.app/native", for "call"'s help.
+constexpr std::string_view kNativeMethods =
+    "                       methods: getDrives, startScan, cancelScan, scanCleanableCategories,\n"
+    "                       performCleanup, recyclePaths, getRecycleBinInfo, emptyRecycleBin,\n"
+    "                       getInstalledApps, launchUninstaller, startDuplicateScan, searchFiles,\n"
+    "                       cancelSearch, openInExplorer, openFile, pickFolder, verifyAuthenticode,\n"
+    "                       getSystemMetrics, secureWrite, secureRead, secureDelete\n";
+
+// The help lines of the commands RunCli runs itself, as UsageText shows them.
+std::string BuiltInHelp(const std::string& command) {
+  const std::string usage = UsageText("");
+  std::string lines;
+  bool inside = false;
+  size_t start = 0;
+  while (start < usage.size()) {
+    const size_t end = usage.find('\n', start);
+    const std::string line = usage.substr(start, end - start);
+    start = end == std::string::npos ? usage.size() : end + 1;
+    // A command's first line starts with its name in column 3; its further lines with spaces.
+    if (line.rfind("  " + command + " ", 0) == 0 || line == "  " + command) {
+      inside = true;
+    } else if (inside && line.rfind("                       ", 0) != 0) {
+      inside = false;
+    }
+    if (inside) {
+      lines += line + '\n';
+    }
+  }
+  if (command == "call") {
+    lines += kNativeMethods;
+  }
+  return lines;
 }
 
 int RunMap(const CliOptions& options, const CliEnvironment& environment) {
@@ -130,7 +168,8 @@ SessionCommand PrepareSessionCommand(const CliOptions& options, const CliEnviron
       return definition.prepare(options, environment);
     }
   }
-  RequireOwnOptions(options, {});
+  RequireOwnOptions(options, command == "drives" ? std::vector<std::string_view>{"json"}
+                                                 : std::vector<std::string_view>{});
   if (command == "call") {
     RequireOperandCount(options, 1, 2, "call METHOD [JSON]");
     const std::string method = options.operands[0];
@@ -182,8 +221,29 @@ int RunCli(const std::vector<std::string>& arguments, const CliEnvironment& envi
     return kExitUsage;
   }
   const CliOptions& options = parsed.options;
+  if (options.version) {
+    *environment.out << "pelmora-cli " << kCliVersion << '\n';
+    return kExitSuccess;
+  }
   if (options.help) {
-    *environment.out << UsageText(FamilyHelp());
+    // "help COMMAND" and "COMMAND --help" show that command's lines only.
+    const std::string topic = options.command == "help" ? (options.operands.empty() ? "" : options.operands[0])
+                                                        : options.command;
+    if (topic.empty()) {
+      *environment.out << UsageText(FamilyHelp());
+      return kExitSuccess;
+    }
+    std::string lines = BuiltInHelp(topic);
+    for (const CommandDefinition& definition : FamilyCommands()) {
+      if (definition.name == topic) {
+        lines = definition.help;
+      }
+    }
+    if (lines.empty()) {
+      err << "pelmora-cli: unknown command \"" << topic << "\" (see pelmora-cli --help)\n";
+      return kExitUsage;
+    }
+    *environment.out << "Usage: pelmora-cli [OPTIONS] " << topic << " ...\n" << lines;
     return kExitSuccess;
   }
   if (options.command.empty()) {

@@ -162,7 +162,7 @@ TEST_F(CommandsTest, BadCommandLinesFailBeforeAnyConnection) {
       {{"--raw=yes", "drives"}, "option --raw takes no value"},
       {{"--report", "drives.html", "drives"}, "pelmora-cli: --report goes with the scan command only\n"},
       {{"--report=", "scan", "T"}, "--report needs the path of the HTML file to write"},
-      {{"--json", "drives"}, "pelmora-cli: --json does not go with the drives command\n"},
+      {{"--yes", "drives"}, "pelmora-cli: --yes does not go with the drives command\n"},
       {{"map", "--yes"}, "pelmora-cli: --yes does not go with the map command\n"},
       {{"drives", "--drive"}, "option --drive needs a value"},
   };
@@ -183,6 +183,44 @@ TEST_F(CommandsTest, HelpAndMissingCommand) {
   const Outcome nothing = RunWithoutPort({});
   EXPECT_EQ(nothing.status, kExitUsage);
   EXPECT_THAT(nothing.err, HasSubstr("Usage: pelmora-cli"));
+}
+
+TEST_F(CommandsTest, VersionAndTheHelpOfOneCommand) {
+  const Outcome version = RunWithoutPort({"--version"});
+  EXPECT_EQ(version.status, kExitSuccess);
+  EXPECT_EQ(version.out, "pelmora-cli 1.0.0\n");
+
+  struct Case {
+    std::vector<std::string> arguments;
+    std::string shown;      // a line of the command's help
+    std::string not_shown;  // a line of another command's help
+  };
+  const Case cases[] = {
+      {{"help", "scan"}, "  scan LETTER ", "  drives "},
+      {{"scan", "--help"}, "  scan LETTER ", "  call "},
+      {{"help", "map"}, "  map                  list", "  scan "},
+      {{"help", "call"}, "secureDelete", "  drives "},
+      {{"dupes", "--help"}, "  dupes PATH", "  search "},
+      {{"-h", "secret"}, "  secret rm KEY", "  verify "},
+  };
+  for (const Case& test_case : cases) {
+    const Outcome outcome = RunWithoutPort(test_case.arguments);
+    EXPECT_EQ(outcome.status, kExitSuccess) << test_case.arguments[0];
+    EXPECT_THAT(outcome.out, AllOf(HasSubstr(test_case.shown), Not(HasSubstr(test_case.not_shown))))
+        << outcome.out;
+  }
+  const Outcome unknown = RunWithoutPort({"help", "frobnicate"});
+  EXPECT_EQ(unknown.status, kExitUsage);
+  EXPECT_EQ(unknown.err, "pelmora-cli: unknown command \"frobnicate\" (see pelmora-cli --help)\n");
+}
+
+TEST_F(CommandsTest, DrivesWithJsonPrintsTheReply) {
+  host_.set_drives({DriveRecord("C:\\", 3, true, "System", "NTFS", 1000, 400)});
+  const Outcome outcome = Run({"drives", "--json"});
+  EXPECT_EQ(outcome.status, kExitSuccess) << outcome.err;
+  const JsonParseResult parsed = ParseJson(outcome.out);
+  ASSERT_TRUE(parsed.ok()) << outcome.out;
+  EXPECT_THAT(outcome.out, AllOf(HasSubstr("\"fileSystem\": \"NTFS\""), HasSubstr("\"volumeName\": \"System\"")));
 }
 
 TEST_F(CommandsTest, WithoutAPlatformTheClientAsksForAPort) {
