@@ -117,6 +117,24 @@ int RunMap(const CliOptions& options, const CliEnvironment& environment) {
   return kExitSuccess;
 }
 
+// "maps" lists the letters as "map" alone does; "unmap LETTER" removes one.
+int RunMapsOrUnmap(const CliOptions& options, const CliEnvironment& environment) {
+  const bool unmap = options.command == "unmap";
+  RequireOperandCount(options, unmap ? 1 : 0, unmap ? 1 : 0, unmap ? "unmap LETTER" : "maps");
+  if (!unmap) {
+    CliOptions listing = options;
+    listing.command = "map";
+    return RunMap(listing, environment);
+  }
+  const char letter = RequireDriveLetter(options.operands[0]);
+  if (environment.platform == nullptr) {
+    throw UsageError("unmap changes the Wine settings of the Linux client; this build has none");
+  }
+  const std::string previous = environment.platform->UnmapDriveLetter(letter);
+  *environment.out << "Drive " << letter << ": removed (it showed " << previous << ")\n";
+  return kExitSuccess;
+}
+
 void PrintDetails(std::ostream& err, const std::string& heading, const std::vector<std::string>& lines) {
   if (lines.empty()) {
     return;
@@ -263,6 +281,10 @@ int RunCli(const std::vector<std::string>& arguments, const CliEnvironment& envi
     if (options.command == "map") {
       RequireOwnOptions(options, {});
       return RunMap(options, environment);
+    }
+    if (options.command == "maps" || options.command == "unmap") {
+      RequireOwnOptions(options, {});
+      return RunMapsOrUnmap(options, environment);
     }
     // Everything the command line says is checked before a host is started for it.
     const SessionCommand command = PrepareSessionCommand(options, environment);

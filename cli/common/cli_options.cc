@@ -178,6 +178,8 @@ Commands:
                        20 largest folders and files; Ctrl-C cancels and shows the partial result
   map LETTER FOLDER    give a Linux folder a drive letter in the client's Wine settings
   map                  list the drive letters of the client's Wine settings
+  maps                 the same list
+  unmap LETTER         remove a drive letter made with map (never C: or Z:)
 )";
   text.append(family_commands);
   text.append(R"(  help [COMMAND]       show this text, or only COMMAND's lines (also: COMMAND --help)
