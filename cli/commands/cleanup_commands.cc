@@ -314,6 +314,7 @@ SessionCommand PrepareCategories(const CliOptions& options, const CliEnvironment
   std::optional<char> drive_letter;
   if (!options.operands.empty()) {
     drive_letter = RequireDriveLetter(options.operands[0]);
+    RequireKnownDriveLetter(*drive_letter, options, environment);
   }
   return [drive_letter, &options, &environment](HostSession& session) {
     return RunCategories(session, drive_letter, options, environment);
@@ -325,6 +326,7 @@ SessionCommand PrepareClean(const CliOptions& options, const CliEnvironment& env
   std::optional<char> drive_letter;
   if (const std::optional<std::string> drive = options.CommandOptionValue("drive")) {
     drive_letter = RequireDriveLetter(*drive);
+    RequireKnownDriveLetter(*drive_letter, options, environment);
   }
   std::vector<std::string> ids = options.operands;
   return [ids, drive_letter, &options, &environment](HostSession& session) {

@@ -140,4 +140,26 @@ std::string HostPathForOperand(const std::string& operand) {
 #endif
 }
 
+std::string RequireExistingHostPath(const std::string& operand, const CliOptions& options,
+                                    const CliEnvironment& environment) {
+  HostPlatform* const platform = options.port ? nullptr : environment.platform;
+  const DriveFolderLookup drive_folder = [platform](char letter) -> std::optional<std::string> {
+    return platform != nullptr ? platform->DriveLetterFolder(letter) : std::nullopt;
+  };
+  if (CheckLocalPresence(operand, drive_folder) == LocalPresence::kMissing) {
+    throw UsageError("no such file or folder: " + operand);
+  }
+  return HostPathForOperand(operand);
+}
+
+void RequireKnownDriveLetter(char letter, const CliOptions& options, const CliEnvironment& environment) {
+  if (options.port || environment.platform == nullptr ||
+      environment.platform->CheckDriveLetter(letter) != DriveLetterStatus::kUnknown) {
+    return;
+  }
+  throw UsageError(std::string("unknown drive ") + letter + ": (the Wine settings in " +
+                   environment.platform->SettingsLocation() + " have no drive " + letter +
+                   ":; give a folder that letter with: pelmora-cli map " + letter + " FOLDER)");
+}
+
 }  // namespace pel_mora::cli

@@ -15,6 +15,7 @@
 #include "cli/commands/commands.h"
 #include "cli/common/cli_options.h"
 #include "cli/connection/bridge_client.h"
+#include "cli/connection/local_paths.h"
 
 namespace pel_mora::cli {
 
@@ -52,5 +53,15 @@ Confirmation ConfirmDeletion(const CliOptions& options, const CliEnvironment& en
 // drive Z:, an absolute path "/a/b" becomes "Z:\a\b" and a relative one is taken from the current
 // folder first. The Windows build of the client passes every path unchanged.
 std::string HostPathForOperand(const std::string& operand);
+
+// HostPathForOperand of a path that must exist. Where the client can see it (a Linux path, or a
+// drive path of a host started here) and it is missing, the command is refused with a usage
+// error that names it, before any host starts; elsewhere the host decides.
+std::string RequireExistingHostPath(const std::string& operand, const CliOptions& options,
+                                    const CliEnvironment& environment);
+
+// Refuses a drive letter that a host started here would not know, with the hint to map it. A
+// running host (--port) may have settings of its own: it decides.
+void RequireKnownDriveLetter(char letter, const CliOptions& options, const CliEnvironment& environment);
 
 }  // namespace pel_mora::cli

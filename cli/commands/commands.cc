@@ -42,6 +42,10 @@ int RunDrives(HostSession& session, const CliOptions& options, const CliEnvironm
     environment.out->flush();
     return ReportUnsuccessfulReply(*environment.err, "getDrives", reply);
   }
+  if (options.HasCommandOption("json")) {
+    *environment.out << FormatJson(reply.value, JsonLayout::kIndented) << '\n' << std::flush;
+    return kExitSuccess;
+  }
   try {
     *environment.out << FormatDriveTable(reply.value) << std::flush;
   } catch (const std::invalid_argument&) {
@@ -50,6 +54,40 @@ int RunDrives(HostSession& session, const CliOptions& options, const CliEnvironm
     return kExitUsage;
   }
   return kExitSuccess;
+}
+
+// The methods of "com.pelmora.app/native", for "call"'s help.
+constexpr std::string_view kNativeMethods =
+    "                       methods: getDrives, startScan, cancelScan, scanCleanableCategories,\n"
+    "                       performCleanup, recyclePaths, getRecycleBinInfo, emptyRecycleBin,\n"
+    "                       getInstalledApps, launchUninstaller, startDuplicateScan, searchFiles,\n"
+    "                       cancelSearch, openInExplorer, openFile, pickFolder, verifyAuthenticode,\n"
+    "                       getSystemMetrics, secureWrite, secureRead, secureDelete\n";
+
+// The help lines of the commands RunCli runs itself, as UsageText shows them.
+std::string BuiltInHelp(const std::string& command) {
+  const std::string usage = UsageText("");
+  std::string lines;
+  bool inside = false;
+  size_t start = 0;
+  while (start < usage.size()) {
+    const size_t end = usage.find('\n', start);
+    const std::string line = usage.substr(start, end - start);
+    start = end == std::string::npos ? usage.size() : end + 1;
+    // A command's first line starts with its name in column 3; its further lines with spaces.
+    if (line.rfind("  " + command + " ", 0) == 0 || line == "  " + command) {
+      inside = true;
+    } else if (inside && line.rfind("                       ", 0) != 0) {
+      inside = false;
+    }
+    if (inside) {
+      lines += line + '\n';
+    }
+  }
+  if (command == "call") {
+    lines += kNativeMethods;
+  }
+  return lines;
 }
 
 int RunMap(const CliOptions& options, const CliEnvironment& environment) {
@@ -76,6 +114,24 @@ int RunMap(const CliOptions& options, const CliEnvironment& environment) {
     *environment.out << " (it showed " << *previous << " before)";
   }
   *environment.out << '\n';
+  return kExitSuccess;
+}
+
+// "maps" lists the letters as "map" alone does; "unmap LETTER" removes one.
+int RunMapsOrUnmap(const CliOptions& options, const CliEnvironment& environment) {
+  const bool unmap = options.command == "unmap";
+  RequireOperandCount(options, unmap ? 1 : 0, unmap ? 1 : 0, unmap ? "unmap LETTER" : "maps");
+  if (!unmap) {
+    CliOptions listing = options;
+    listing.command = "map";
+    return RunMap(listing, environment);
+  }
+  const char letter = RequireDriveLetter(options.operands[0]);
+  if (environment.platform == nullptr) {
+    throw UsageError("unmap changes the Wine settings of the Linux client; this build has none");
+  }
+  const std::string previous = environment.platform->UnmapDriveLetter(letter);
+  *environment.out << "Drive " << letter << ": removed (it showed " << previous << ")\n";
   return kExitSuccess;
 }
 
@@ -130,7 +186,8 @@ SessionCommand PrepareSessionCommand(const CliOptions& options, const CliEnviron
       return definition.prepare(options, environment);
     }
   }
-  RequireOwnOptions(options, {});
+  RequireOwnOptions(options, command == "drives" ? std::vector<std::string_view>{"json"}
+                                                 : std::vector<std::string_view>{});
   if (command == "call") {
     RequireOperandCount(options, 1, 2, "call METHOD [JSON]");
     const std::string method = options.operands[0];
@@ -157,13 +214,8 @@ SessionCommand PrepareSessionCommand(const CliOptions& options, const CliEnviron
     RequireOperandCount(options, 1, 1, "scan LETTER");
     const char letter = RequireDriveLetter(options.operands[0]);
     // A host started here sees exactly the client's drive letters, so an unknown one is known
-    // before anything starts. A running host (--port) may have settings of its own: it decides.
-    if (!options.port && environment.platform != nullptr &&
-        environment.platform->CheckDriveLetter(letter) == DriveLetterStatus::kUnknown) {
-      throw UsageError(std::string("unknown drive ") + letter + ": (the Wine settings in " +
-                       environment.platform->SettingsLocation() + " have no drive " + letter +
-                       ":; give a folder that letter with: pelmora-cli map " + letter + " FOLDER)");
-    }
+    // before anything starts.
+    RequireKnownDriveLetter(letter, options, environment);
     return [letter, &options, &environment](HostSession& session) {
       ScanOutput output;
       output.report_path = options.report_path;
@@ -187,8 +239,29 @@ int RunCli(const std::vector<std::string>& arguments, const CliEnvironment& envi
     return kExitUsage;
   }
   const CliOptions& options = parsed.options;
+  if (options.version) {
+    *environment.out << "pelmora-cli " << kCliVersion << '\n';
+    return kExitSuccess;
+  }
   if (options.help) {
-    *environment.out << UsageText(FamilyHelp());
+    // "help COMMAND" and "COMMAND --help" show that command's lines only.
+    const std::string topic = options.command == "help" ? (options.operands.empty() ? "" : options.operands[0])
+                                                        : options.command;
+    if (topic.empty()) {
+      *environment.out << UsageText(FamilyHelp());
+      return kExitSuccess;
+    }
+    std::string lines = BuiltInHelp(topic);
+    for (const CommandDefinition& definition : FamilyCommands()) {
+      if (definition.name == topic) {
+        lines = definition.help;
+      }
+    }
+    if (lines.empty()) {
+      err << "pelmora-cli: unknown command \"" << topic << "\" (see pelmora-cli --help)\n";
+      return kExitUsage;
+    }
+    *environment.out << "Usage: pelmora-cli [OPTIONS] " << topic << " ...\n" << lines;
     return kExitSuccess;
   }
   if (options.command.empty()) {
@@ -208,6 +281,10 @@ int RunCli(const std::vector<std::string>& arguments, const CliEnvironment& envi
     if (options.command == "map") {
       RequireOwnOptions(options, {});
       return RunMap(options, environment);
+    }
+    if (options.command == "maps" || options.command == "unmap") {
+      RequireOwnOptions(options, {});
+      return RunMapsOrUnmap(options, environment);
     }
     // Everything the command line says is checked before a host is started for it.
     const SessionCommand command = PrepareSessionCommand(options, environment);

@@ -192,7 +192,7 @@ SessionCommand PrepareDupes(const CliOptions& options, const CliEnvironment& env
   if (options.operands[0].empty()) {
     throw UsageError("the folder to search is empty");
   }
-  const std::string root = HostPathForOperand(options.operands[0]);
+  const std::string root = RequireExistingHostPath(options.operands[0], options, environment);
   return [root, &options, &environment](HostSession& session) { return RunDupes(session, root, options, environment); };
 }
 

@@ -158,7 +158,7 @@ SessionCommand PrepareSearch(const CliOptions& options, const CliEnvironment& en
     throw UsageError("usage: pelmora-cli search PATH [WORDS...] [--ext LIST] [--min SIZE] [--max SIZE] [--limit N]");
   }
   SearchRequest request;
-  request.root = HostPathForOperand(options.operands[0]);
+  request.root = RequireExistingHostPath(options.operands[0], options, environment);
   std::string query;
   for (size_t index = 1; index < options.operands.size(); ++index) {
     query += (index > 1 ? " " : "") + options.operands[index];
@@ -195,7 +195,7 @@ SessionCommand PrepareSearch(const CliOptions& options, const CliEnvironment& en
 SessionCommand PrepareLargest(const CliOptions& options, const CliEnvironment& environment) {
   RequireOperandCount(options, 1, 2, "largest PATH [N]");
   SearchRequest request;
-  request.root = HostPathForOperand(options.operands[0]);
+  request.root = RequireExistingHostPath(options.operands[0], options, environment);
   const int32_t count =
       options.operands.size() == 2 ? RequirePositiveCount(options.operands[1], "N") : kDefaultLargestCount;
   // A minimum size without words or extensions is the host's largest-files query: the N largest

@@ -59,7 +59,7 @@ int ReportUnexpectedReply(const CliEnvironment& environment, const std::string& 
 SessionCommand PrepareVerify(const CliOptions& options, const CliEnvironment& environment) {
   RequireOperandCount(options, 1, 1, "verify FILE");
   const std::string operand = options.operands[0];
-  const std::string path = HostPathForOperand(operand);
+  const std::string path = RequireExistingHostPath(operand, options, environment);
   return [operand, path, &options, &environment](HostSession& session) -> int {
     const CallOutcome outcome = CallMethod(session, environment, "verifyAuthenticode", MapOf({{"path", path}}));
     if (!outcome.value) {
@@ -86,7 +86,7 @@ SessionCommand PrepareVerify(const CliOptions& options, const CliEnvironment& en
 
 SessionCommand PrepareOpen(const CliOptions& options, const CliEnvironment& environment) {
   RequireOperandCount(options, 1, 1, "open PATH");
-  const std::string path = HostPathForOperand(options.operands[0]);
+  const std::string path = RequireExistingHostPath(options.operands[0], options, environment);
   return [path, &environment](HostSession& session) {
     const CallOutcome outcome = CallMethod(session, environment, "openFile", MapOf({{"path", path}}));
     if (outcome.value) {
@@ -98,7 +98,7 @@ SessionCommand PrepareOpen(const CliOptions& options, const CliEnvironment& envi
 
 SessionCommand PrepareReveal(const CliOptions& options, const CliEnvironment& environment) {
   RequireOperandCount(options, 1, 1, "reveal PATH");
-  const std::string path = HostPathForOperand(options.operands[0]);
+  const std::string path = RequireExistingHostPath(options.operands[0], options, environment);
   return [path, &environment](HostSession& session) {
     const CallOutcome outcome = CallMethod(session, environment, "openInExplorer", MapOf({{"path", path}}));
     if (outcome.value) {
@@ -217,11 +217,22 @@ int RunSecretGet(HostSession& session, const CliOptions& options, const CliEnvir
 }
 
 int RunSecretRemove(HostSession& session, const CliEnvironment& environment, const std::string& key) {
+  // The store answers "gone" for a key that was never stored too, so ask first whether there is
+  // one. The delete still runs either way: it also clears a file that no longer decrypts.
+  const CallOutcome stored = CallMethod(session, environment, "secureRead", MapOf({{"key", key}}));
+  if (!stored.value) {
+    return stored.status;
+  }
+  const bool was_stored = std::holds_alternative<std::string>(*stored.value);
   const CallOutcome outcome = CallMethod(session, environment, "secureDelete", MapOf({{"key", key}}));
   if (!outcome.value) {
     return outcome.status;
   }
   if (*outcome.value == EncodableValue(true)) {
+    if (!was_stored) {
+      *environment.err << "pelmora-cli: no secret stored under " << key << "; nothing removed\n";
+      return kExitFailure;
+    }
     *environment.out << "Removed the secret " << key << '\n';
     return kExitSuccess;
   }

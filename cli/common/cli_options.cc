@@ -124,6 +124,11 @@ CliOptionsResult ParseCliOptions(const std::vector<std::string>& arguments) {
         result.error = "--report needs the path of the HTML file to write";
         return result;
       }
+    } else if (name == "--version") {
+      if (!no_value()) {
+        return result;
+      }
+      options.version = true;
     } else if (name == "--help") {
       if (!no_value()) {
         return result;
@@ -167,20 +172,24 @@ host under Wine, with Wine settings of its own, and closes it when the command i
 Commands:
   call METHOD [JSON]   call METHOD on "com.pelmora.app/native" with the JSON value as its
                        arguments, and print the reply as JSON
-  drives               list the drives: letter, type, label, file system, used, free, total
+  drives               list the drives: letter, type, label, file system, used, free, total;
+                       --json for the reply
   scan LETTER          scan a whole drive with live progress, then print the totals and the
                        20 largest folders and files; Ctrl-C cancels and shows the partial result
   map LETTER FOLDER    give a Linux folder a drive letter in the client's Wine settings
   map                  list the drive letters of the client's Wine settings
+  maps                 the same list
+  unmap LETTER         remove a drive letter made with map (never C: or Z:)
 )";
   text.append(family_commands);
-  text.append(R"(  help                 show this text
+  text.append(R"(  help [COMMAND]       show this text, or only COMMAND's lines (also: COMMAND --help)
 
 Options:
   --port N      use the host already listening on 127.0.0.1:N instead of starting one
   --host PATH   the pelmora.exe to start (default: build/windows/runner/pelmora.exe of the
                 build this client belongs to)
   --display     give the host the real display instead of Wine's null graphics driver
+  --version     print the client's version
   --raw         with call and drives: also print the reply's bytes in hexadecimal
   --report FILE with scan: also write FILE, an HTML page with a treemap of the drive, the
                 largest folders and files and a table of extensions

@@ -21,6 +21,7 @@ struct CliOptions {
   bool raw = false;              // --raw
   std::string report_path;       // --report FILE: with scan, also write an HTML report
   bool help = false;             // --help, -h, or the command "help"
+  bool version = false;          // --version
   std::string command;
   std::vector<std::string> operands;
   // The options that belong to single commands (--json, --yes, --drive L, ...), by name without
@@ -38,6 +39,9 @@ struct CliOptionsResult {
 
   bool ok() const { return error.empty(); }
 };
+
+// What --version prints after the program's name.
+inline constexpr char kCliVersion[] = "1.0.0";
 
 CliOptionsResult ParseCliOptions(const std::vector<std::string>& arguments);
 

@@ -84,6 +84,16 @@ class HostPlatform {
   // PlatformError.
   virtual std::optional<std::string> MapDriveLetter(char letter, const std::string& folder, std::ostream& status) = 0;
 
+  // Removes the drive letter `letter` and returns what it showed. Throws PlatformError for C:
+  // and Z:, for a letter that has no mapping and where the platform cannot change letters.
+  virtual std::string UnmapDriveLetter(char /*letter*/) {
+    throw PlatformError("this build cannot change drive letters");
+  }
+
+  // The Linux folder that drive `letter` shows to a host started here, as an absolute path, or
+  // nothing when it has no such folder or the platform cannot tell.
+  virtual std::optional<std::string> DriveLetterFolder(char /*letter*/) { return std::nullopt; }
+
   // Every drive letter and what it points to, in letter order.
   virtual std::vector<std::pair<char, std::string>> DriveLetterMappings() = 0;
 

@@ -467,6 +467,38 @@ std::optional<std::string> WinePlatform::MapDriveLetter(char letter, const std::
   return previous;
 }
 
+std::string WinePlatform::UnmapDriveLetter(char letter) {
+  if (letter == 'C' || letter == 'Z') {
+    throw PlatformError(std::string("drive ") + letter + ": belongs to the Wine prefix itself and is never removed");
+  }
+  const fs::path link = fs::path(DosDevicesPath()) / (std::string(1, static_cast<char>(letter - 'A' + 'a')) + ":");
+  std::error_code error;
+  if (fs::symlink_status(link, error).type() != fs::file_type::symlink) {
+    throw PlatformError(std::string("drive ") + letter + ": is not a mapping in " + PrefixPath());
+  }
+  const std::string target = fs::read_symlink(link, error).string();
+  // Only the link goes; the folder it shows is never touched.
+  if (!fs::remove(link, error) || error) {
+    throw PlatformError("cannot remove " + link.string() + ": " + error.message());
+  }
+  return target;
+}
+
+std::optional<std::string> WinePlatform::DriveLetterFolder(char letter) {
+  std::error_code error;
+  if (!fs::is_directory(DosDevicesPath(), error)) {
+    // Not made yet: the first start gives Z: the root, and C: is made with the prefix.
+    return letter == 'Z' ? std::optional<std::string>("/") : std::nullopt;
+  }
+  const fs::path link = fs::path(DosDevicesPath()) / (std::string(1, static_cast<char>(letter - 'A' + 'a')) + ":");
+  const fs::path target = fs::read_symlink(link, error);
+  if (error) {
+    return std::nullopt;
+  }
+  // Wine reads a relative target ("../drive_c") from the dosdevices folder.
+  return (target.is_absolute() ? target : fs::path(DosDevicesPath()) / target).lexically_normal().string();
+}
+
 std::vector<std::pair<char, std::string>> WinePlatform::DriveLetterMappings() {
   std::vector<std::pair<char, std::string>> mappings;
   std::error_code error;

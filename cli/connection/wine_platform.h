@@ -47,6 +47,8 @@ class WinePlatform : public HostPlatform {
                                          const InterruptCheck& interrupted) override;
   DriveLetterStatus CheckDriveLetter(char letter) override;
   std::optional<std::string> MapDriveLetter(char letter, const std::string& folder, std::ostream& status) override;
+  std::string UnmapDriveLetter(char letter) override;
+  std::optional<std::string> DriveLetterFolder(char letter) override;
   std::vector<std::pair<char, std::string>> DriveLetterMappings() override;
   std::string SettingsLocation() const override;
 

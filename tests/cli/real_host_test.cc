@@ -549,6 +549,16 @@ TEST_F(RealHostTest, BadCommandLinesAndAMissingHostFailWithStatusTwo) {
       {{"scan", "Q"},
        std::string("pelmora-cli: unknown drive Q: (the Wine settings in ") + kWineRoot +
            "/prefix have no drive Q:; give a folder that letter with: pelmora-cli map Q FOLDER)\n"},
+      {{"categories", "Q"},
+       std::string("pelmora-cli: unknown drive Q: (the Wine settings in ") + kWineRoot +
+           "/prefix have no drive Q:; give a folder that letter with: pelmora-cli map Q FOLDER)\n"},
+      {{"clean", "drive_temp", "--drive", "Q", "--yes"},
+       std::string("pelmora-cli: unknown drive Q: (the Wine settings in ") + kWineRoot +
+           "/prefix have no drive Q:; give a folder that letter with: pelmora-cli map Q FOLDER)\n"},
+      {{"verify", (*folder_ / "absent.exe").string()},
+       "pelmora-cli: no such file or folder: " + (*folder_ / "absent.exe").string() + "\n"},
+      // A drive path is looked up below the folder its letter shows, as Wine does.
+      {{"search", "Z:\\no-such-folder-here"}, "pelmora-cli: no such file or folder: Z:\\no-such-folder-here\n"},
       // The later --host wins over the one every run is given.
       {{"--host", missing_host.string(), "drives"},
        "pelmora-cli: the host " + missing_host.string() +

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <sstream>
@@ -161,7 +162,7 @@ TEST_F(CommandsTest, BadCommandLinesFailBeforeAnyConnection) {
       {{"--raw=yes", "drives"}, "option --raw takes no value"},
       {{"--report", "drives.html", "drives"}, "pelmora-cli: --report goes with the scan command only\n"},
       {{"--report=", "scan", "T"}, "--report needs the path of the HTML file to write"},
-      {{"--json", "drives"}, "pelmora-cli: --json does not go with the drives command\n"},
+      {{"--yes", "drives"}, "pelmora-cli: --yes does not go with the drives command\n"},
       {{"map", "--yes"}, "pelmora-cli: --yes does not go with the map command\n"},
       {{"drives", "--drive"}, "option --drive needs a value"},
   };
@@ -182,6 +183,44 @@ TEST_F(CommandsTest, HelpAndMissingCommand) {
   const Outcome nothing = RunWithoutPort({});
   EXPECT_EQ(nothing.status, kExitUsage);
   EXPECT_THAT(nothing.err, HasSubstr("Usage: pelmora-cli"));
+}
+
+TEST_F(CommandsTest, VersionAndTheHelpOfOneCommand) {
+  const Outcome version = RunWithoutPort({"--version"});
+  EXPECT_EQ(version.status, kExitSuccess);
+  EXPECT_EQ(version.out, "pelmora-cli 1.0.0\n");
+
+  struct Case {
+    std::vector<std::string> arguments;
+    std::string shown;      // a line of the command's help
+    std::string not_shown;  // a line of another command's help
+  };
+  const Case cases[] = {
+      {{"help", "scan"}, "  scan LETTER ", "  drives "},
+      {{"scan", "--help"}, "  scan LETTER ", "  call "},
+      {{"help", "map"}, "  map                  list", "  scan "},
+      {{"help", "call"}, "secureDelete", "  drives "},
+      {{"dupes", "--help"}, "  dupes PATH", "  search "},
+      {{"-h", "secret"}, "  secret rm KEY", "  verify "},
+  };
+  for (const Case& test_case : cases) {
+    const Outcome outcome = RunWithoutPort(test_case.arguments);
+    EXPECT_EQ(outcome.status, kExitSuccess) << test_case.arguments[0];
+    EXPECT_THAT(outcome.out, AllOf(HasSubstr(test_case.shown), Not(HasSubstr(test_case.not_shown))))
+        << outcome.out;
+  }
+  const Outcome unknown = RunWithoutPort({"help", "frobnicate"});
+  EXPECT_EQ(unknown.status, kExitUsage);
+  EXPECT_EQ(unknown.err, "pelmora-cli: unknown command \"frobnicate\" (see pelmora-cli --help)\n");
+}
+
+TEST_F(CommandsTest, DrivesWithJsonPrintsTheReply) {
+  host_.set_drives({DriveRecord("C:\\", 3, true, "System", "NTFS", 1000, 400)});
+  const Outcome outcome = Run({"drives", "--json"});
+  EXPECT_EQ(outcome.status, kExitSuccess) << outcome.err;
+  const JsonParseResult parsed = ParseJson(outcome.out);
+  ASSERT_TRUE(parsed.ok()) << outcome.out;
+  EXPECT_THAT(outcome.out, AllOf(HasSubstr("\"fileSystem\": \"NTFS\""), HasSubstr("\"volumeName\": \"System\"")));
 }
 
 TEST_F(CommandsTest, WithoutAPlatformTheClientAsksForAPort) {
@@ -347,6 +386,29 @@ TEST_F(CommandsTest, ScanCancelledByTheHostItselfIsAFailure) {
   EXPECT_THAT(outcome.err, HasSubstr("the host cancelled the scan"));
   EXPECT_THAT(host_.calls(), Not(Contains("com.pelmora.app/native cancelScan")));
 }
+
+#ifndef _WIN32
+// The Linux client sees the paths it is given; the Windows one leaves them to the host.
+TEST_F(CommandsTest, APathThatDoesNotExistIsNamedWithStatusTwoAndNothingIsAsked) {
+  const std::string missing = (std::filesystem::temp_directory_path() / "pelmora-cli-no-such-folder" / "x").string();
+  const std::vector<std::vector<std::string>> command_lines = {
+      {"search", missing, "words"}, {"largest", missing}, {"dupes", missing},
+      {"reveal", missing},          {"open", missing},    {"verify", missing},
+  };
+  for (const std::vector<std::string>& command_line : command_lines) {
+    const Outcome outcome = Run(command_line);
+    EXPECT_EQ(outcome.status, kExitUsage) << command_line[0];
+    EXPECT_EQ(outcome.err, "pelmora-cli: no such file or folder: " + missing + "\n") << command_line[0];
+    EXPECT_THAT(outcome.out, IsEmpty()) << command_line[0];
+  }
+  EXPECT_EQ(host_.connections(), 0);
+
+  // A path that is there goes to the host under its Wine name.
+  const std::string present = std::filesystem::temp_directory_path().string();
+  Run({"reveal", present});
+  EXPECT_THAT(host_.calls(), Contains("com.pelmora.app/native openInExplorer"));
+}
+#endif
 
 }  // namespace
 }  // namespace pel_mora::cli

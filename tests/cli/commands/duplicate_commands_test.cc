@@ -127,11 +127,11 @@ TEST_F(DupesCommandTest, SaysSoWhenThereAreNoDuplicates) {
 #ifndef _WIN32
 TEST_F(DupesCommandTest, GivesALinuxPathItsWineName) {
   Reply(EncodableValue(EncodableList{}));
-  const Outcome outcome = Run({"dupes", "/srv/photos"});
+  const Outcome outcome = Run({"dupes", "/usr/bin"});
   EXPECT_EQ(outcome.status, kExitSuccess) << outcome.err;
   EXPECT_EQ(host_.last_arguments("startDuplicateScan"),
-            EncodableValue(EncodableMap{{EncodableValue("rootPath"), EncodableValue("Z:\\srv\\photos")}}));
-  EXPECT_EQ(outcome.out, "No duplicate files below Z:\\srv\\photos\n");
+            EncodableValue(EncodableMap{{EncodableValue("rootPath"), EncodableValue("Z:\\usr\\bin")}}));
+  EXPECT_EQ(outcome.out, "No duplicate files below Z:\\usr\\bin\n");
 }
 #endif
 

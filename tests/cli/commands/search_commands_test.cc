@@ -177,8 +177,8 @@ INSTANTIATE_TEST_SUITE_P(
 #ifndef _WIN32
         ,
         ArgumentsCase{"a Linux path gets its Wine name",
-                      {"largest", "/srv/media", "3"},
-                      SearchArguments({{"rootPath", EncodableValue("Z:\\srv\\media")},
+                      {"largest", "/usr/share", "3"},
+                      SearchArguments({{"rootPath", EncodableValue("Z:\\usr\\share")},
                                        {"minSize", EncodableValue(int64_t{1})},
                                        {"maxResults", EncodableValue(int32_t{3})}})}
 #endif

@@ -131,12 +131,13 @@ TEST_F(ShellCommandsTest, LinuxPathsReachTheHostAsWineNames) {
   Reply("verifyAuthenticode", ScriptedReply::Success(EncodableValue(false)));
   Reply("openFile", ScriptedReply::Success(EncodableValue(true)));
   Reply("openInExplorer", ScriptedReply::Success(EncodableValue(true)));
-  Run({"verify", "/opt/tools/setup.exe"});
-  Run({"open", "/home/me/report.pdf"});
-  Run({"reveal", "/home/me"});
-  EXPECT_THAT(host_.last_arguments("verifyAuthenticode"), Optional(Map({{"path", "Z:\\opt\\tools\\setup.exe"}})));
-  EXPECT_THAT(host_.last_arguments("openFile"), Optional(Map({{"path", "Z:\\home\\me\\report.pdf"}})));
-  EXPECT_THAT(host_.last_arguments("openInExplorer"), Optional(Map({{"path", "Z:\\home\\me"}})));
+  // Paths every Linux system has: the client checks that a path exists before it asks.
+  Run({"verify", "/bin/sh"});
+  Run({"open", "/etc/passwd"});
+  Run({"reveal", "/usr/bin"});
+  EXPECT_THAT(host_.last_arguments("verifyAuthenticode"), Optional(Map({{"path", "Z:\\bin\\sh"}})));
+  EXPECT_THAT(host_.last_arguments("openFile"), Optional(Map({{"path", "Z:\\etc\\passwd"}})));
+  EXPECT_THAT(host_.last_arguments("openInExplorer"), Optional(Map({{"path", "Z:\\usr\\bin"}})));
 }
 #endif
 
@@ -249,6 +250,7 @@ TEST_F(ShellCommandsTest, SecretGetPrintsTheValueOrSaysNothingIsStored) {
 }
 
 TEST_F(ShellCommandsTest, SecretRmAsksFirstUnlessToldYes) {
+  Reply("secureRead", ScriptedReply::Success(EncodableValue(std::string("stored"))));
   Reply("secureDelete", ScriptedReply::Success(EncodableValue(true)));
 
   // Nobody at a terminal to answer: refused before anything is sent.
@@ -272,6 +274,18 @@ TEST_F(ShellCommandsTest, SecretRmAsksFirstUnlessToldYes) {
   const Outcome refused = Run({"secret", "rm", "k", "--yes"});
   EXPECT_EQ(refused.status, kExitFailure);
   EXPECT_EQ(refused.err, "pelmora-cli: the host could not remove the secret k\n");
+}
+
+TEST_F(ShellCommandsTest, SecretRmOfAKeyNeverStoredSaysSo) {
+  // The store answers "gone" whether or not there was anything; only the read tells.
+  Reply("secureRead", ScriptedReply::Success(EncodableValue(false)));
+  Reply("secureDelete", ScriptedReply::Success(EncodableValue(true)));
+  const Outcome outcome = Run({"secret", "rm", "never", "--yes"});
+  EXPECT_EQ(outcome.status, kExitFailure);
+  EXPECT_EQ(outcome.err, "pelmora-cli: no secret stored under never; nothing removed\n");
+  EXPECT_THAT(outcome.out, IsEmpty());
+  // An unreadable leftover file under the key is cleared all the same.
+  EXPECT_TRUE(Called("secureDelete"));
 }
 
 TEST_F(ShellCommandsTest, BadCommandLinesFailBeforeAnyCall) {

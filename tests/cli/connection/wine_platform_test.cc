@@ -302,6 +302,29 @@ TEST_F(WinePlatformTest, MapRefusesWhatWouldBreakThePrefix) {
   EXPECT_EQ(fs::read_symlink(wine_root_ / "prefix" / "dosdevices" / "c:"), "../drive_c");
 }
 
+TEST_F(WinePlatformTest, UnmapRemovesOnlyTheLinkAndNeverCOrZ) {
+  const fs::path shown = folder_ / "shown";
+  fs::create_directories(shown);
+  WriteFile(shown / "keep.txt", "x");
+  ASSERT_EQ(Run({"map", "Q", shown.string()}).status, kExitSuccess);
+  const Outcome listed = Run({"maps"});
+  EXPECT_THAT(listed.out, HasSubstr("  Q:  " + shown.string() + "\n"));
+
+  const Outcome removed = Run({"unmap", "q:"});
+  EXPECT_EQ(removed.status, kExitSuccess) << removed.err;
+  EXPECT_EQ(removed.out, "Drive Q: removed (it showed " + shown.string() + ")\n");
+  EXPECT_FALSE(fs::exists(fs::symlink_status(wine_root_ / "prefix" / "dosdevices" / "q:")));
+  EXPECT_TRUE(fs::exists(shown / "keep.txt"));
+
+  for (const char* letter : {"Q", "C", "Z"}) {
+    const Outcome refused = Run({"unmap", letter});
+    EXPECT_EQ(refused.status, kExitUsage) << letter;
+    EXPECT_THAT(refused.err, HasSubstr(std::string("drive ") + letter + ":")) << letter;
+  }
+  EXPECT_EQ(fs::read_symlink(wine_root_ / "prefix" / "dosdevices" / "c:"), "../drive_c");
+  EXPECT_EQ(fs::read_symlink(wine_root_ / "prefix" / "dosdevices" / "z:"), "/");
+}
+
 TEST_F(WinePlatformTest, ScanOfAnUnmappedLetterFailsBeforeTheHostStarts) {
   WriteFakeWine(BridgeLine());
   const Outcome outcome = Run({"scan", "Q"});
