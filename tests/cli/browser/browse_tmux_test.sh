@@ -102,4 +102,26 @@ if screen | grep -qF "d recycle"; then
   screen >&2
   exit 1
 fi
+tmux -L "$socket" kill-session -t browse
+
+# A protected path: drive C: of these Wine settings (the prefix's own drive_c, never real
+# files). windows is the largest folder of C:\ and system32 the largest of windows, so the
+# cursor starts on them; the host refuses anything below C:\windows\system32.
+tmux -L "$socket" new-session -d -x 80 -y 24 -s browse \
+  "env ASAN_OPTIONS=detect_leaks=0 '$client' browse C; echo \"browse exited with \$?\"; sleep 600"
+wait_for "scan complete"
+keys Enter
+wait_for " C:\windows  "
+keys Enter
+wait_for " C:\windows\system32  "
+keys d
+wait_for "? y/N"
+protected=$(screen | grep -oE 'Recycle C:\\windows\\system32\\[^ ]+' | sed 's/^Recycle //')
+keys y
+wait_for "Not recycled: the host refused $protected"
+unix_path="$wine_root/prefix/drive_c/windows/system32/${protected##*\\}"
+[ -e "$unix_path" ] || { echo "FAIL: $unix_path is gone" >&2; exit 1; }
+echo "refused as it should be: $protected"
+keys q
+wait_for "browse exited with 0"
 echo "browse tmux test passed"
