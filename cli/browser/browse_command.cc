@@ -106,9 +106,11 @@ int BrowseLive(HostSession& session, char letter, const CliEnvironment& environm
   start_sent = true;
 
   BrowserView view(tree);
-  std::optional<uint32_t> recycle_id;
+  // The ids of the calls waiting for their answers; 0 for none (the bridge never uses id 0 for a
+  // call).
+  uint32_t recycle_id = 0;
   std::string recycle_path;
-  std::optional<uint32_t> reveal_id;
+  uint32_t reveal_id = 0;
   int status = kExitSuccess;
   {
     // Declared inside this block so the terminal is given back before anything is printed, on
@@ -124,22 +126,22 @@ int BrowseLive(HostSession& session, char letter, const CliEnvironment& environm
                                                          : std::string("no usable answer")));
         changed = true;
       }
-      if (recycle_id) {
-        if (const std::optional<Reply> reply = client.TakeReply(*recycle_id)) {
+      if (recycle_id != 0) {
+        if (const std::optional<Reply> reply = client.TakeReply(recycle_id)) {
           std::string detail;
           view.RecycleFinished(recycle_path, JudgeRecycle(*reply, &detail), detail);
-          recycle_id.reset();
+          recycle_id = 0;
           changed = true;
         }
       }
-      if (reveal_id) {
-        if (const std::optional<Reply> reply = client.TakeReply(*reveal_id)) {
+      if (reveal_id != 0) {
+        if (const std::optional<Reply> reply = client.TakeReply(reveal_id)) {
           if (reply->kind != ReplyKind::kSuccess) {
             view.SetStatus("Explorer could not be asked: " +
                            (reply->kind == ReplyKind::kError ? reply->error_code + ": " + reply->error_message
                                                              : std::string("the host does not implement it")));
           }
-          reveal_id.reset();
+          reveal_id = 0;
           changed = true;
         }
       }
@@ -155,7 +157,7 @@ int BrowseLive(HostSession& session, char letter, const CliEnvironment& environm
           break;
         }
         if (request.kind == BrowserRequest::Kind::kRecycle) {
-          if (recycle_id) {
+          if (recycle_id != 0) {
             view.SetStatus("Still waiting for the host to recycle " + recycle_path);
           } else {
             const EncodableValue recycle_arguments(EncodableMap{
