@@ -27,6 +27,7 @@ packages=(
   util-linux procps
   chromium
   openssl osslsigncode
+  libncurses-dev tmux
 )
 missing=()
 for package in "${packages[@]}"; do

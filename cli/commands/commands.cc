@@ -5,6 +5,7 @@
 #include <optional>
 #include <stdexcept>
 
+#include "cli/browser/browse_command.h"
 #include "cli/commands/command_support.h"
 #include "cli/commands/command_table.h"
 #include "cli/commands/scan_command.h"
@@ -148,7 +149,8 @@ void PrintDetails(std::ostream& err, const std::string& heading, const std::vect
 std::vector<CommandDefinition> FamilyCommands() {
   std::vector<CommandDefinition> all;
   for (std::vector<CommandDefinition> family : {CleanupCommands(), RecycleCommands(), DuplicateCommands(),
-                                               SearchCommands(), SystemCommands(), ShellCommands()}) {
+                                               SearchCommands(), SystemCommands(), ShellCommands(),
+                                               BrowserCommands()}) {
     for (CommandDefinition& definition : family) {
       all.push_back(std::move(definition));
     }
@@ -187,7 +189,8 @@ SessionCommand PrepareSessionCommand(const CliOptions& options, const CliEnviron
     }
   }
   RequireOwnOptions(options, command == "drives" ? std::vector<std::string_view>{"json"}
-                                                 : std::vector<std::string_view>{});
+                             : command == "scan"  ? std::vector<std::string_view>{"save"}
+                                                  : std::vector<std::string_view>{});
   if (command == "call") {
     RequireOperandCount(options, 1, 2, "call METHOD [JSON]");
     const std::string method = options.operands[0];
@@ -219,6 +222,7 @@ SessionCommand PrepareSessionCommand(const CliOptions& options, const CliEnviron
     return [letter, &options, &environment](HostSession& session) {
       ScanOutput output;
       output.report_path = options.report_path;
+      output.save_path = options.CommandOptionValue("save").value_or("");
       output.out = environment.out;
       output.err = environment.err;
       output.err_is_terminal = environment.err_is_terminal;
@@ -285,6 +289,9 @@ int RunCli(const std::vector<std::string>& arguments, const CliEnvironment& envi
     if (options.command == "maps" || options.command == "unmap") {
       RequireOwnOptions(options, {});
       return RunMapsOrUnmap(options, environment);
+    }
+    if (const std::optional<int> status = RunWithoutHost(options, environment)) {
+      return *status;
     }
     // Everything the command line says is checked before a host is started for it.
     const SessionCommand command = PrepareSessionCommand(options, environment);

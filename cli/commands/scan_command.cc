@@ -8,6 +8,7 @@
 #include <string>
 #include <variant>
 
+#include "cli/browser/scan_file.h"
 #include "cli/commands/commands.h"
 #include "cli/common/human_readable.h"
 #include "cli/connection/bridge_client.h"
@@ -160,6 +161,8 @@ int RunScanCommand(HostSession& session, char letter, const ScanOutput& output) 
   ScanSummary summary;
   // The report keeps the whole tree, so it is built only when asked for.
   std::unique_ptr<ScanReport> report = output.report_path.empty() ? nullptr : std::make_unique<ScanReport>();
+  // The saved scan holds every entry, so it is kept only when asked for.
+  std::unique_ptr<ScanRecorder> recorder = output.save_path.empty() ? nullptr : std::make_unique<ScanRecorder>();
   bool start_sent = false;
   std::optional<std::string> stream_failure;
   Clock::time_point started_at = Clock::now();
@@ -193,6 +196,9 @@ int RunScanCommand(HostSession& session, char letter, const ScanOutput& output) 
     }
     if (report) {
       report->Add(event.value, std::chrono::system_clock::now());
+    }
+    if (recorder) {
+      recorder->Add(event.value, std::chrono::system_clock::now());
     }
   });
 
@@ -287,6 +293,15 @@ int RunScanCommand(HostSession& session, char letter, const ScanOutput& output) 
   out << std::flush;
   if (report && !WriteReport(err, *report, output.report_path)) {
     return kExitFailure;
+  }
+  if (recorder) {
+    try {
+      WriteScanFile(output.save_path, *recorder);
+      err << "Scan saved to " << output.save_path << '\n';
+    } catch (const ScanFileError& error) {
+      err << "pelmora-cli: " << error.what() << '\n';
+      return kExitFailure;
+    }
   }
   if (summary.state() == ScanState::kCancelled) {
     // Cancelled by this person's Ctrl-C, or by someone else (another scan started on the host).

@@ -19,6 +19,8 @@ struct ScanOutput {
   std::function<unsigned()> interrupt_count;
   // Where to write the HTML report of the scan; empty for none.
   std::string report_path;
+  // Where to save the whole scan (every entry) as JSON; empty for none.
+  std::string save_path;
 };
 
 // Scans drive `letter` ('A' to 'Z') and returns the exit status.

@@ -34,6 +34,8 @@ constexpr CommandOptionDefinition kCommandOptions[] = {
     {"max", OptionValue::kRequired},   // search: largest size
     {"limit", OptionValue::kRequired},  // search: most results
     {"watch", OptionValue::kNone},     // metrics: redraw every second
+    {"save", OptionValue::kRequired},   // scan: write the whole scan to a file
+    {"load", OptionValue::kRequired},   // browse: a scan saved with scan --save
 };
 
 }  // namespace
@@ -175,7 +177,8 @@ Commands:
   drives               list the drives: letter, type, label, file system, used, free, total;
                        --json for the reply
   scan LETTER          scan a whole drive with live progress, then print the totals and the
-                       20 largest folders and files; Ctrl-C cancels and shows the partial result
+                       20 largest folders and files; Ctrl-C cancels and shows the partial result;
+                       --save FILE.json also writes every entry, for report and browse --load
   map LETTER FOLDER    give a Linux folder a drive letter in the client's Wine settings
   map                  list the drive letters of the client's Wine settings
   maps                 the same list

@@ -1,0 +1,323 @@
+#include "cli/browser/browse_command.h"
+
+#include <chrono>
+#include <fstream>
+#include <memory>
+#include <variant>
+
+#include "cli/browser/browser_terminal.h"
+#include "cli/browser/browser_view.h"
+#include "cli/browser/scan_file.h"
+#include "cli/browser/scan_tree.h"
+#include "cli/commands/command_support.h"
+#include "cli/common/event_fields.h"
+#include "cli/common/human_readable.h"
+#include "cli/connection/bridge_client.h"
+#include "cli/report/scan_report.h"
+
+namespace pel_mora::cli {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using flutter::EncodableList;
+using flutter::EncodableMap;
+using flutter::EncodableValue;
+
+// How long the loop waits for the host before it looks at the keys again: the screen answers a
+// key within this, however busy the scan is.
+constexpr std::chrono::milliseconds kPumpSlice{30};
+// Live totals are redrawn at most this often while batches arrive.
+constexpr std::chrono::milliseconds kRedrawInterval{150};
+// How long a loaded scan's screen waits for a key before it looks for Ctrl-C again.
+constexpr std::chrono::milliseconds kIdleKeyWait{200};
+constexpr std::chrono::milliseconds kStopWait{2000};
+
+bool Interrupted(const CliEnvironment& environment) {
+  return environment.interrupt_count && environment.interrupt_count() > 0;
+}
+
+void Draw(BrowserTerminal& terminal, const BrowserView& view) {
+  terminal.Draw(view.Render(terminal.width(), terminal.height()));
+}
+
+// The "started" event of the scan this command asked for.
+bool IsStartOf(const EncodableValue& event, const std::string& root) {
+  const auto* map = std::get_if<EncodableMap>(&event);
+  return map != nullptr && StringOr(*map, "type", "") == "started" && StringOr(*map, "root", "") == root;
+}
+
+// One path's answer to "recyclePaths": the host replies counts only, so the one path sent was
+// recycled exactly when it counts one success and no failure.
+RecycleOutcome JudgeRecycle(const Reply& reply, std::string* detail) {
+  if (reply.kind == ReplyKind::kError) {
+    *detail = reply.error_code + ": " + reply.error_message;
+    return RecycleOutcome::kFailed;
+  }
+  const auto* map = reply.kind == ReplyKind::kSuccess ? std::get_if<EncodableMap>(&reply.value) : nullptr;
+  if (map == nullptr) {
+    *detail = "the host gave no usable answer";
+    return RecycleOutcome::kFailed;
+  }
+  const uint64_t recycled = CountOr0(*map, "successCount");
+  const uint64_t failed = CountOr0(*map, "failedCount");
+  if (recycled == 1 && failed == 0) {
+    return RecycleOutcome::kRecycled;
+  }
+  if (recycled == 0 && failed == 1) {
+    return RecycleOutcome::kRefused;
+  }
+  *detail = "the host's counts do not fit one path";
+  return RecycleOutcome::kFailed;
+}
+
+int BrowseLive(HostSession& session, char letter, const CliEnvironment& environment) {
+  BridgeClient& client = session.client();
+  const std::string root = std::string(1, letter) + ":\\";
+  ScanTree tree;
+  bool start_sent = false;
+  bool changed = true;
+  std::string stream_failure;
+  client.set_message_handler([&](const std::string& channel, const std::vector<uint8_t>& payload) {
+    if (channel != kScanChannel || !start_sent || payload.empty()) {
+      return;
+    }
+    const Reply event = DecodeReply(payload);
+    if (event.kind == ReplyKind::kError) {
+      stream_failure = "the scan stream reported " + event.error_code + ": " + event.error_message;
+      changed = true;
+      return;
+    }
+    if (event.kind != ReplyKind::kSuccess) {
+      return;
+    }
+    // Events of a scan an earlier client left running come before this scan's own "started".
+    if (tree.state() == ScanState::kWaiting && !IsStartOf(event.value, root)) {
+      return;
+    }
+    changed = tree.Add(event.value) != ScanEventType::kOther || changed;
+  });
+  const Reply listen = session.WaitForReply(client.SendMethodCall(kScanChannel, "listen", nullptr));
+  if (listen.kind != ReplyKind::kSuccess) {
+    return ReportUnsuccessfulReply(*environment.err, "listen", listen);
+  }
+  const EncodableValue arguments(EncodableMap{{EncodableValue("driveLetter"), EncodableValue(std::string(1, letter))}});
+  const uint32_t start_id = client.SendMethodCall(kNativeChannel, "startScan", &arguments);
+  start_sent = true;
+
+  BrowserView view(tree);
+  // The ids of the calls waiting for their answers; 0 for none (the bridge never uses id 0 for a
+  // call).
+  uint32_t recycle_id = 0;
+  std::string recycle_path;
+  uint32_t reveal_id = 0;
+  int status = kExitSuccess;
+  {
+    // Declared inside this block so the terminal is given back before anything is printed, on
+    // every way out, exceptions included.
+    const std::unique_ptr<BrowserTerminal> terminal = OpenBrowserTerminal();
+    Clock::time_point next_redraw = Clock::now();
+    bool quit = false;
+    while (!quit && !Interrupted(environment)) {
+      if (const std::optional<Reply> start = client.TakeReply(start_id);
+          start && start->kind != ReplyKind::kSuccess) {
+        view.SetStatus("The host did not start the scan: " +
+                       (start->kind == ReplyKind::kError ? start->error_code + ": " + start->error_message
+                                                         : std::string("no usable answer")));
+        changed = true;
+      }
+      if (recycle_id != 0) {
+        if (const std::optional<Reply> reply = client.TakeReply(recycle_id)) {
+          std::string detail;
+          view.RecycleFinished(recycle_path, JudgeRecycle(*reply, &detail), detail);
+          recycle_id = 0;
+          changed = true;
+        }
+      }
+      if (reveal_id != 0) {
+        if (const std::optional<Reply> reply = client.TakeReply(reveal_id)) {
+          if (reply->kind != ReplyKind::kSuccess) {
+            view.SetStatus("Explorer could not be asked: " +
+                           (reply->kind == ReplyKind::kError ? reply->error_code + ": " + reply->error_message
+                                                             : std::string("the host does not implement it")));
+          }
+          reveal_id = 0;
+          changed = true;
+        }
+      }
+      if (!stream_failure.empty()) {
+        view.SetStatus(stream_failure);
+      }
+      bool keys_read = false;
+      while (const std::optional<BrowserKey> key = terminal->ReadKey(std::chrono::milliseconds(0))) {
+        keys_read = true;
+        const BrowserRequest request = view.HandleKey(*key);
+        if (request.kind == BrowserRequest::Kind::kQuit) {
+          quit = true;
+          break;
+        }
+        if (request.kind == BrowserRequest::Kind::kRecycle) {
+          if (recycle_id != 0) {
+            view.SetStatus("Still waiting for the host to recycle " + recycle_path);
+          } else {
+            const EncodableValue recycle_arguments(EncodableMap{
+                {EncodableValue("paths"), EncodableValue(EncodableList{EncodableValue(request.path)})}});
+            recycle_id = client.SendMethodCall(kNativeChannel, "recyclePaths", &recycle_arguments);
+            recycle_path = request.path;
+          }
+        } else if (request.kind == BrowserRequest::Kind::kReveal) {
+          const EncodableValue reveal_arguments(
+              EncodableMap{{EncodableValue("path"), EncodableValue(request.path)}});
+          reveal_id = client.SendMethodCall(kNativeChannel, "openInExplorer", &reveal_arguments);
+        }
+      }
+      if (quit) {
+        break;
+      }
+      if (keys_read || (changed && Clock::now() >= next_redraw)) {
+        Draw(*terminal, view);
+        changed = false;
+        next_redraw = Clock::now() + kRedrawInterval;
+      }
+      client.Pump(kPumpSlice);
+    }
+  }
+  // A scan still running is stopped, and the scan channel let go, before the host is closed.
+  try {
+    if (tree.state() == ScanState::kRunning || tree.state() == ScanState::kWaiting) {
+      client.SendMethodCall(kNativeChannel, "cancelScan", nullptr);
+    }
+    const uint32_t cancel_id = client.SendMethodCall(kScanChannel, "cancel", nullptr);
+    const Clock::time_point give_up = Clock::now() + kStopWait;
+    while (!client.TakeReply(cancel_id) && Clock::now() < give_up) {
+      client.Pump(kPumpSlice);
+    }
+  } catch (const ConnectionError&) {
+    // The host is gone; closing the session notices it.
+  }
+  if (Interrupted(environment)) {
+    return kExitInterrupted;
+  }
+  return status;
+}
+
+int BrowseLoaded(const std::string& path, const CliEnvironment& environment) {
+  const LoadedScan scan = LoadScanFile(path);
+  ScanTree tree;
+  for (const EncodableValue& event : scan.events) {
+    tree.Add(event);
+  }
+  BrowserView view(tree);
+  view.set_host_available(false);
+  const std::unique_ptr<BrowserTerminal> terminal = OpenBrowserTerminal();
+  Draw(*terminal, view);
+  while (!Interrupted(environment)) {
+    const std::optional<BrowserKey> key = terminal->ReadKey(kIdleKeyWait);
+    if (!key) {
+      continue;
+    }
+    if (view.HandleKey(*key).kind == BrowserRequest::Kind::kQuit) {
+      return kExitSuccess;
+    }
+    Draw(*terminal, view);
+  }
+  return kExitInterrupted;
+}
+
+void RequireTerminal() {
+  if (const std::optional<std::string> why = BrowserTerminalUnavailable()) {
+    throw UsageError(*why);
+  }
+}
+
+SessionCommand PrepareBrowse(const CliOptions& options, const CliEnvironment& environment) {
+  const BrowseTarget target = ResolveBrowseTarget(options, environment);
+  RequireTerminal();
+  const char letter = target.drive_letter;
+  return [letter, &environment](HostSession& session) { return BrowseLive(session, letter, environment); };
+}
+
+int WriteReportFromFile(const CliOptions& options, const CliEnvironment& environment) {
+  RequireOperandCount(options, 2, 2, "report FILE.json OUT.html");
+  const LoadedScan scan = LoadScanFile(options.operands[0]);
+  ScanReport report;
+  for (const EncodableValue& event : scan.events) {
+    report.Add(event, scan.started_at);
+  }
+  const std::string html = report.RenderHtml(ReportOptions{});
+  const std::string& out_path = options.operands[1];
+  std::ofstream file(out_path, std::ios::binary | std::ios::trunc);
+  file.write(html.data(), static_cast<std::streamsize>(html.size()));
+  file.close();
+  if (!file) {
+    *environment.err << "pelmora-cli: cannot write the report to " << out_path << '\n';
+    return kExitFailure;
+  }
+  *environment.err << "Report written to " << out_path << " (" << FormatSize(static_cast<uint64_t>(html.size()))
+                   << ")\n";
+  return kExitSuccess;
+}
+
+}  // namespace
+
+BrowseTarget ResolveBrowseTarget(const CliOptions& options, const CliEnvironment& environment) {
+  BrowseTarget target;
+  if (const std::optional<std::string> file = options.CommandOptionValue("load")) {
+    RequireOperandCount(options, 0, 0, "browse --load FILE.json");
+    target.saved_scan = *file;
+    return target;
+  }
+  RequireOperandCount(options, 1, 1, "browse LETTER (or browse --load FILE.json)");
+  target.drive_letter = RequireDriveLetter(options.operands[0]);
+  if (!options.port && environment.platform != nullptr &&
+      environment.platform->CheckDriveLetter(target.drive_letter) == DriveLetterStatus::kUnknown) {
+    throw UsageError(std::string("unknown drive ") + target.drive_letter + ": (give a folder that letter with: " +
+                     "pelmora-cli map " + target.drive_letter + " FOLDER)");
+  }
+  return target;
+}
+
+std::vector<CommandDefinition> BrowserCommands() {
+  return {
+      {"browse",
+       "  browse LETTER        browse a drive in the terminal while it is scanned: folders by size,\n"
+       "                       open, go up, sort, largest files, recycle, show in Explorer\n"
+       "  browse --load FILE   browse a scan saved with scan --save, without scanning\n",
+       {"load"},
+       PrepareBrowse},
+      {"report",
+       "  report FILE OUT      write the HTML report of a scan saved with scan --save\n",
+       {},
+       // Runs without a host (RunWithoutHost), so this is never reached.
+       [](const CliOptions&, const CliEnvironment&) -> SessionCommand {
+         throw UsageError("report reads a saved scan and needs no host");
+       }},
+  };
+}
+
+std::optional<int> RunWithoutHost(const CliOptions& options, const CliEnvironment& environment) {
+  try {
+    if (options.command == "report") {
+      for (const auto& [name, value] : options.command_options) {
+        throw UsageError("--" + name + " does not go with the report command");
+      }
+      return WriteReportFromFile(options, environment);
+    }
+    if (options.command == "browse" && options.HasCommandOption("load")) {
+      for (const auto& [name, value] : options.command_options) {
+        if (name != "load") {
+          throw UsageError("--" + name + " does not go with the browse command");
+        }
+      }
+      const BrowseTarget target = ResolveBrowseTarget(options, environment);
+      RequireTerminal();
+      return BrowseLoaded(target.saved_scan, environment);
+    }
+  } catch (const ScanFileError& error) {
+    *environment.err << "pelmora-cli: " << error.what() << '\n';
+    return kExitUsage;
+  }
+  return std::nullopt;
+}
+
+}  // namespace pel_mora::cli

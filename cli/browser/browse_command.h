@@ -1,0 +1,30 @@
+#pragma once
+
+// The "browse" command, the saved-scan commands around it ("report FILE.json OUT.html",
+// "browse --load FILE.json") and the part of "scan --save" that writes the file.
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "cli/commands/command_table.h"
+
+namespace pel_mora::cli {
+
+// What browse shows: a drive it scans, or a saved scan. Resolved in one place
+// (ResolveBrowseTarget) from the command line, before any host is started.
+struct BrowseTarget {
+  char drive_letter = 0;   // the drive to scan, when no file is given
+  std::string saved_scan;  // --load FILE.json
+};
+
+BrowseTarget ResolveBrowseTarget(const CliOptions& options, const CliEnvironment& environment);
+
+// browse (with a host) in the command table.
+std::vector<CommandDefinition> BrowserCommands();
+
+// Runs the commands that need no host: "report FILE.json OUT.html" and "browse --load FILE".
+// Nothing when the command line is not one of them. Throws UsageError.
+std::optional<int> RunWithoutHost(const CliOptions& options, const CliEnvironment& environment);
+
+}  // namespace pel_mora::cli

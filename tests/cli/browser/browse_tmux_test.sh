@@ -1,0 +1,127 @@
+#!/usr/bin/env bash
+# pelmora-cli browse in a real terminal (tmux, 80x24) against the real host, on a fixture drive
+# mapped with "map" in Wine settings below the build tree: navigation, sorting, a recycle that
+# the fixture and the settings' own trash confirm, a resize, and quit with the terminal given
+# back. Every step waits for what the screen must show, never for a fixed time.
+# Usage: browse_tmux_test.sh CLIENT WINE_ROOT
+set -euo pipefail
+client=$1
+wine_root=$2
+export PELMORA_WINE_ROOT=$wine_root
+work=$(mktemp -d)
+socket="pelmora-browse-$$"
+cleanup() {
+  tmux -L "$socket" kill-server 2>/dev/null || true
+  rm -rf "$work"
+}
+trap cleanup EXIT
+
+fixture=$work/fixture
+mkdir -p "$fixture/docs/deep"
+head -c 300000 /dev/zero >"$fixture/big.iso"
+head -c 5000 /dev/zero >"$fixture/docs/a.txt"
+head -c 120000 /dev/zero >"$fixture/docs/deep/c.bin"
+head -c 40 /dev/zero >"$fixture/zeta.log"
+"$client" map S "$fixture" >/dev/null
+
+screen() { tmux -L "$socket" capture-pane -p -t browse; }
+# Waits until the screen shows TEXT (a fixed string); the wait is bounded only so that a broken
+# client fails the test instead of hanging it.
+wait_for() {
+  local text=$1
+  for _ in $(seq 1 600); do
+    if screen | grep -qF -- "$text"; then
+      return 0
+    fi
+    sleep 0.1
+  done
+  echo "FAIL: the screen never showed: $text" >&2
+  screen >&2
+  exit 1
+}
+keys() { tmux -L "$socket" send-keys -t browse "$@"; }
+
+# Without a terminal the browser refuses to start, before any host.
+if "$client" browse S </dev/null >"$work/out" 2>"$work/err"; then
+  echo "FAIL: browse ran without a terminal" >&2
+  exit 1
+fi
+grep -q "needs a terminal" "$work/err" || { echo "FAIL: no reason given: $(cat "$work/err")" >&2; exit 1; }
+
+tmux -L "$socket" new-session -d -x 80 -y 24 -s browse \
+  "env ASAN_OPTIONS=detect_leaks=0 '$client' browse S; echo \"browse exited with \$?\"; sleep 600"
+wait_for "scan complete  415.1 KiB  4 files  2 folders"
+wait_for "293.0 KiB [########    ]  70.6%           big.iso"
+wait_for "d recycle  o show  ? keys  q quit"
+
+# Sorting by name puts big.iso, docs, zeta.log in order; by count, docs first.
+keys s
+wait_for "sorted by name"
+keys s
+wait_for "sorted by count"
+screen | sed -n 3p | grep -qF 'docs\' || { echo "FAIL: count order" >&2; screen >&2; exit 1; }
+keys s s
+wait_for "sorted by size"
+
+# Into docs, onto a.txt, recycle it after the question.
+keys Down Enter
+wait_for " S:\\docs  122.1 KiB  3 items"
+keys Down d
+wait_for "Recycle S:\\docs\\a.txt (4.9 KiB)? y/N"
+keys n
+wait_for "Nothing recycled."
+[ -e "$fixture/docs/a.txt" ] || { echo "FAIL: a declined recycle removed the file" >&2; exit 1; }
+# Wine records the item by the drive's path in the prefix; earlier runs may have left records of
+# the same name, so the test counts them.
+trash_record="Path=$wine_root/prefix/dosdevices/s:/docs/a.txt"
+trash_records() { cat "$wine_root"/home/.local/share/Trash/info/*.trashinfo 2>/dev/null | grep -cxF "$trash_record" || true; }
+before=$(trash_records)
+keys d y
+wait_for "Recycled S:\\docs\\a.txt (4.9 KiB)."
+wait_for "scan complete  410.2 KiB  3 files  2 folders"
+[ ! -e "$fixture/docs/a.txt" ] || { echo "FAIL: a.txt is still in the fixture" >&2; exit 1; }
+[ "$(trash_records)" -eq $((before + 1)) ] || { echo "FAIL: a.txt is not in the Wine settings' trash" >&2; exit 1; }
+
+# Back up, the largest files below the root.
+keys Left
+wait_for " S:\\  410.2 KiB"
+keys f
+wait_for "Largest files below S:\\"
+wait_for 'docs\deep\c.bin'
+
+# A resize redraws at the new size, keys line at the bottom.
+tmux -L "$socket" resize-window -t browse -x 60 -y 12
+wait_for "Largest files below S:\\"
+[ "$(screen | sed -n 12p | cut -c2-10)" = "Enter ope" ] || { echo "FAIL: no keys line after resize" >&2; screen >&2; exit 1; }
+
+# Quit: the client ends with 0 and the shell's screen is back.
+keys q
+wait_for "browse exited with 0"
+if screen | grep -qF "d recycle"; then
+  echo "FAIL: the browser's screen was left behind" >&2
+  screen >&2
+  exit 1
+fi
+tmux -L "$socket" kill-session -t browse
+
+# A protected path: drive C: of these Wine settings (the prefix's own drive_c, never real
+# files). windows is the largest folder of C:\ and system32 the largest of windows, so the
+# cursor starts on them; the host refuses anything below C:\windows\system32.
+tmux -L "$socket" new-session -d -x 80 -y 24 -s browse \
+  "env ASAN_OPTIONS=detect_leaks=0 '$client' browse C; echo \"browse exited with \$?\"; sleep 600"
+wait_for "scan complete"
+keys Enter
+wait_for " C:\windows  "
+keys Enter
+wait_for " C:\windows\system32  "
+keys d
+wait_for "? y/N"
+protected=$(screen | grep -oE 'Recycle C:\\windows\\system32\\[^ ]+' | sed 's/^Recycle //')
+keys y
+wait_for "Not recycled: the host refused $protected"
+unix_path="$wine_root/prefix/drive_c/windows/system32/${protected##*\\}"
+[ -e "$unix_path" ] || { echo "FAIL: $unix_path is gone" >&2; exit 1; }
+echo "refused as it should be: $protected"
+keys q
+wait_for "browse exited with 0"
+echo "browse tmux test passed"
