@@ -166,17 +166,20 @@ ProtectedObjects ResolveProtectedObjects(wchar_t windows_drive_letter) {
       objects.holders.insert(objects.holders.end(), chain->begin(), chain->end());
     }
   }
-  // The root of every local drive, whatever letter reaches it.
-  const DWORD drives = GetLogicalDrives();
+  // The root of every drive, whatever letter reaches it and whatever its type: a whole drive is
+  // never one item to recycle. Every letter is tried rather than asking GetLogicalDrives or the
+  // drive's type: a letter that was just mapped can be missing from both for a while, and a root
+  // must not slip through for that. A letter that leads nowhere simply fails to open; an empty
+  // removable drive must fail quietly rather than ask the user to insert a disk.
+  DWORD previous_error_mode = 0;
+  SetThreadErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX, &previous_error_mode);
   for (int index = 0; index < 26; ++index) {
     const std::wstring root = {static_cast<wchar_t>(L'A' + index), L':', L'\\'};
-    if ((drives & (1u << index)) == 0 || GetDriveTypeW(root.c_str()) != DRIVE_FIXED) {
-      continue;
-    }
     if (const std::optional<FileIdentity> identity = IdentityOfPath(root, LinkHandling::kFollow)) {
       objects.holders.push_back(*identity);
     }
   }
+  SetThreadErrorMode(previous_error_mode, nullptr);
   for (REFKNOWNFOLDERID folder_id : {FOLDERID_ProgramFiles, FOLDERID_ProgramFilesX86, FOLDERID_ProgramData,
                                      FOLDERID_UserProfiles, FOLDERID_Profile}) {
     const std::wstring folder = KnownFolder(folder_id);
