@@ -140,13 +140,18 @@ std::string HostPathForOperand(const std::string& operand) {
 #endif
 }
 
-std::string RequireExistingHostPath(const std::string& operand, const CliOptions& options,
-                                    const CliEnvironment& environment) {
+LocalPresence CheckOperandPresence(const std::string& operand, const CliOptions& options,
+                                   const CliEnvironment& environment) {
   HostPlatform* const platform = options.port ? nullptr : environment.platform;
   const DriveFolderLookup drive_folder = [platform](char letter) -> std::optional<std::string> {
     return platform != nullptr ? platform->DriveLetterFolder(letter) : std::nullopt;
   };
-  if (CheckLocalPresence(operand, drive_folder) == LocalPresence::kMissing) {
+  return CheckLocalPresence(operand, drive_folder);
+}
+
+std::string RequireExistingHostPath(const std::string& operand, const CliOptions& options,
+                                    const CliEnvironment& environment) {
+  if (CheckOperandPresence(operand, options, environment) == LocalPresence::kMissing) {
     throw UsageError("no such file or folder: " + operand);
   }
   return HostPathForOperand(operand);
