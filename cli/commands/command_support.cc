@@ -140,6 +140,16 @@ std::string HostPathForOperand(const std::string& operand) {
 #endif
 }
 
+void RequireVisibleHost(const std::string& command, const CliOptions& options, const CliEnvironment& environment) {
+  if (options.port || environment.platform == nullptr || environment.platform->ShowsWindows(options.display)) {
+    return;
+  }
+  if (options.display == DisplayMode::kRealDisplay) {
+    throw UsageError(command + " needs a display, and --display was given but DISPLAY is not set");
+  }
+  throw UsageError(command + " shows a window, so it needs a display: run it with --display");
+}
+
 LocalPresence CheckOperandPresence(const std::string& operand, const CliOptions& options,
                                    const CliEnvironment& environment) {
   HostPlatform* const platform = options.port ? nullptr : environment.platform;

@@ -234,6 +234,11 @@ std::string WinePlatform::SettingsLocation() const {
   return PrefixPath();
 }
 
+bool WinePlatform::ShowsWindows(DisplayMode display) const {
+  const char* x_display = std::getenv("DISPLAY");
+  return display == DisplayMode::kRealDisplay && x_display != nullptr && x_display[0] != '\0';
+}
+
 std::vector<std::string> WinePlatform::WineEnvironment(DisplayMode display) const {
   const std::string home = settings_.wine_root + "/home";
   const std::vector<std::pair<std::string, std::string>> wine_variables = {

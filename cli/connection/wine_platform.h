@@ -51,6 +51,8 @@ class WinePlatform : public HostPlatform {
   std::optional<std::string> DriveLetterFolder(char letter) override;
   std::vector<std::pair<char, std::string>> DriveLetterMappings() override;
   std::string SettingsLocation() const override;
+  // Only with --display and a DISPLAY to give the host: otherwise it runs on the null driver.
+  bool ShowsWindows(DisplayMode display) const override;
 
   // The environment of every Wine process this client starts: the current one with the Wine
   // variables pointing below the root.

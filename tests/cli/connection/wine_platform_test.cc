@@ -334,6 +334,45 @@ TEST_F(WinePlatformTest, ScanOfAnUnmappedLetterFailsBeforeTheHostStarts) {
   EXPECT_FALSE(fs::exists(folder_ / "wine.log"));
 }
 
+// A window nobody can see would wait forever (a dialog) or leave a process behind (an opened
+// application), so these are refused before Wine is run at all.
+TEST_F(WinePlatformTest, WindowCommandsWithoutADisplayAreRefusedBeforeTheHostStarts) {
+  WriteFakeWine(BridgeLine());
+  WriteFile(folder_ / "file.txt", "x");
+  const std::string file = (folder_ / "file.txt").string();
+  struct Case {
+    std::vector<std::string> arguments;
+    const char* display;  // the DISPLAY the client sees; null: unset
+    std::string error;
+  };
+  const std::vector<Case> cases = {
+      {{"pick"}, ":99", "pick shows a window, so it needs a display: run it with --display"},
+      {{"open", file}, ":99", "open shows a window, so it needs a display: run it with --display"},
+      {{"reveal", file}, nullptr, "reveal shows a window, so it needs a display: run it with --display"},
+      {{"--display", "pick"}, nullptr, "pick needs a display, and --display was given but DISPLAY is not set"},
+      {{"--display", "open", file}, "", "open needs a display, and --display was given but DISPLAY is not set"},
+      {{"--display", "reveal", file}, nullptr,
+       "reveal needs a display, and --display was given but DISPLAY is not set"},
+  };
+  for (const Case& test_case : cases) {
+    const ScopedVariable display("DISPLAY", test_case.display);
+    const Outcome outcome = Run(test_case.arguments);
+    EXPECT_EQ(outcome.status, kExitUsage) << outcome.err;
+    EXPECT_EQ(outcome.err, "pelmora-cli: " + test_case.error + "\n");
+  }
+  EXPECT_FALSE(fs::exists(folder_ / "wine.log"));
+}
+
+TEST_F(WinePlatformTest, PickWithADisplayAsksTheHost) {
+  WriteFakeWine(BridgeLine());
+  host_.set_method_reply("pickFolder",
+                         [](const flutter::EncodableValue&) { return testing::ScriptedReply::Success(flutter::EncodableValue("C:\\x")); });
+  const ScopedVariable display("DISPLAY", ":99");
+  const Outcome outcome = Run({"--display", "pick"});
+  EXPECT_EQ(outcome.status, kExitSuccess) << outcome.err;
+  EXPECT_EQ(outcome.out, "C:\\x\n");
+}
+
 TEST(WinePlatformDefaultsTest, RootAndHostPaths) {
   EXPECT_EQ(DefaultHostPath("/src/build/release/cli"), "/src/build/windows/runner/pelmora.exe");
   EXPECT_EQ(DefaultHostPath(""), "");
