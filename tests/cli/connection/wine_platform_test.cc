@@ -89,6 +89,9 @@ class WinePlatformTest : public ::testing::Test {
 
   void TearDown() override { fs::remove_all(folder_); }
 
+  // Where the platform looks for a host; empty: only at host_path_.
+  std::vector<HostCandidate> hosts_;
+
   // A script that plays Wine: it logs every command line; as the host it saves its
   // environment, writes `host_output` and waits until the fake host has received the close
   // request, then exits with `exit_code`.
@@ -121,7 +124,7 @@ class WinePlatformTest : public ::testing::Test {
     settings.wine_root = wine_root_.string();
     settings.wine_command = {"/bin/sh", (folder_ / "fake-wine.sh").string()};
     settings.wineserver_command = {"/bin/sh", (folder_ / "fake-wine.sh").string()};
-    settings.default_host_path = host_path_.string();
+    settings.default_hosts = hosts_.empty() ? std::vector<HostCandidate>{{host_path_.string(), "in the test"}} : hosts_;
     settings.start_timeout = std::chrono::seconds(60);
     return settings;
   }
@@ -246,6 +249,32 @@ TEST_F(WinePlatformTest, MissingHostOrAssetsAreNamed) {
   EXPECT_EQ(no_assets.status, kExitUsage);
   EXPECT_THAT(no_assets.err, HasSubstr("has no data/flutter_assets folder beside it"));
   EXPECT_FALSE(fs::exists(folder_ / "wine.log"));
+}
+
+TEST_F(WinePlatformTest, TheFirstHostFoundStartsAndAMissingOneSaysEveryPlaceLooked) {
+  WriteFakeWine(BridgeLine());
+  const std::string beside = (folder_ / "cli" / "pelmora.exe").string();
+  const std::string named = (folder_ / "elsewhere" / "pelmora.exe").string();
+
+  hosts_ = {{beside, "beside the client"}, {host_path_.string(), "in the build the client belongs to"}};
+  const Outcome second = Run({"drives"});
+  EXPECT_EQ(second.status, kExitSuccess) << second.err;
+  EXPECT_EQ(ReadFile(folder_ / "wine.log"), host_path_.string() + "\n");
+
+  hosts_ = {{beside, "beside the client"}, {named, "in the build the client belongs to"}};
+  const Outcome none = Run({"drives"});
+  EXPECT_EQ(none.status, kExitUsage);
+  EXPECT_EQ(none.err, "pelmora-cli: no host found; looked for pelmora.exe at:\n  " + beside +
+                          " (beside the client)\n  " + named +
+                          " (in the build the client belongs to)\nbuild it with scripts/setup.sh, name it with "
+                          "--host PATH or PELMORA_HOST, or use a running host with --port N\n");
+
+  hosts_ = {{named, "named by PELMORA_HOST"}};
+  const Outcome from_variable = Run({"drives"});
+  EXPECT_EQ(from_variable.status, kExitUsage);
+  EXPECT_THAT(from_variable.err, HasSubstr("the host " + named + " named by PELMORA_HOST was not found; "));
+  // Only the first run started anything.
+  EXPECT_EQ(ReadFile(folder_ / "wine.log"), host_path_.string() + "\n");
 }
 
 TEST_F(WinePlatformTest, MapGivesAFolderADriveLetter) {
@@ -376,6 +405,19 @@ TEST_F(WinePlatformTest, PickWithADisplayAsksTheHost) {
 TEST(WinePlatformDefaultsTest, RootAndHostPaths) {
   EXPECT_EQ(DefaultHostPath("/src/build/release/cli"), "/src/build/windows/runner/pelmora.exe");
   EXPECT_EQ(DefaultHostPath(""), "");
+  const auto paths = [](const std::vector<HostCandidate>& candidates) {
+    std::vector<std::string> listed;
+    for (const HostCandidate& candidate : candidates) listed.push_back(candidate.path + " " + candidate.origin);
+    return listed;
+  };
+  EXPECT_THAT(paths(DefaultHostCandidates("/opt/p/bin", nullptr)),
+              ::testing::ElementsAre("/opt/p/bin/pelmora.exe beside the client",
+                                     "/opt/windows/runner/pelmora.exe in the build the client belongs to"));
+  EXPECT_THAT(paths(DefaultHostCandidates("/opt/p/bin", "")), ::testing::SizeIs(2));
+  EXPECT_THAT(paths(DefaultHostCandidates("/opt/p/bin", "/h/pelmora.exe")),
+              ::testing::ElementsAre("/h/pelmora.exe named by PELMORA_HOST"));
+  EXPECT_THAT(paths(DefaultHostCandidates("", "/h/pelmora.exe")), ::testing::SizeIs(1));
+  EXPECT_THAT(paths(DefaultHostCandidates("", nullptr)), ::testing::IsEmpty());
   {
     const ScopedVariable root("PELMORA_WINE_ROOT", nullptr);
     const ScopedVariable cache("XDG_CACHE_HOME", "/cache");
