@@ -570,8 +570,8 @@ TEST_F(RealHostTest, BadCommandLinesAndAMissingHostFailWithStatusTwo) {
       // The later --host wins over the one every run is given.
       {{"--host", missing_host.string(), "drives"},
        "pelmora-cli: the host " + missing_host.string() +
-           " was not found; build it with scripts/setup.sh, name it with --host PATH, or use a running host with "
-           "--port N\n"},
+           " was not found; build it with scripts/setup.sh, name it with --host PATH or PELMORA_HOST, or use a "
+           "running host with --port N\n"},
   };
   for (const Case& test_case : cases) {
     const Outcome outcome = Run(test_case.arguments);
