@@ -140,13 +140,28 @@ std::string HostPathForOperand(const std::string& operand) {
 #endif
 }
 
-std::string RequireExistingHostPath(const std::string& operand, const CliOptions& options,
-                                    const CliEnvironment& environment) {
+void RequireVisibleHost(const std::string& command, const CliOptions& options, const CliEnvironment& environment) {
+  if (options.port || environment.platform == nullptr || environment.platform->ShowsWindows(options.display)) {
+    return;
+  }
+  if (options.display == DisplayMode::kRealDisplay) {
+    throw UsageError(command + " needs a display, and --display was given but DISPLAY is not set");
+  }
+  throw UsageError(command + " shows a window, so it needs a display: run it with --display");
+}
+
+LocalPresence CheckOperandPresence(const std::string& operand, const CliOptions& options,
+                                   const CliEnvironment& environment) {
   HostPlatform* const platform = options.port ? nullptr : environment.platform;
   const DriveFolderLookup drive_folder = [platform](char letter) -> std::optional<std::string> {
     return platform != nullptr ? platform->DriveLetterFolder(letter) : std::nullopt;
   };
-  if (CheckLocalPresence(operand, drive_folder) == LocalPresence::kMissing) {
+  return CheckLocalPresence(operand, drive_folder);
+}
+
+std::string RequireExistingHostPath(const std::string& operand, const CliOptions& options,
+                                    const CliEnvironment& environment) {
+  if (CheckOperandPresence(operand, options, environment) == LocalPresence::kMissing) {
     throw UsageError("no such file or folder: " + operand);
   }
   return HostPathForOperand(operand);

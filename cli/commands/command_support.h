@@ -54,6 +54,17 @@ Confirmation ConfirmDeletion(const CliOptions& options, const CliEnvironment& en
 // folder first. The Windows build of the client passes every path unchanged.
 std::string HostPathForOperand(const std::string& operand);
 
+// Refuses `command`, which shows a window to a person (a dialog, an application, Explorer), when
+// the host this client would start could not be seen: without --display, or with it and no
+// DISPLAY. Refused before a host starts, so nothing waits on a window and nothing it opened is
+// left running. A host given with --port has a display of its own, which the client cannot see.
+void RequireVisibleHost(const std::string& command, const CliOptions& options, const CliEnvironment& environment);
+
+// Whether `operand` exists where the client can see it (a Linux path, or a drive path of a host
+// started here); kUnknown elsewhere, where only the host can tell.
+LocalPresence CheckOperandPresence(const std::string& operand, const CliOptions& options,
+                                   const CliEnvironment& environment);
+
 // HostPathForOperand of a path that must exist. Where the client can see it (a Linux path, or a
 // drive path of a host started here) and it is missing, the command is refused with a usage
 // error that names it, before any host starts; elsewhere the host decides.

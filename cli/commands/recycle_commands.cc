@@ -32,52 +32,167 @@ const EncodableMap* ReplyMap(const std::string& method, const Reply& reply, cons
 std::string Items(uint64_t count) { return FormatCount(count) + (count == 1 ? " item" : " items"); }
 std::string Paths(uint64_t count) { return FormatCount(count) + (count == 1 ? " path" : " paths"); }
 
-int RunRecycle(HostSession& session, const std::vector<std::string>& host_paths, const CliOptions& options,
-               const CliEnvironment& environment) {
-  EncodableList paths;
-  for (const std::string& path : host_paths) {
-    paths.emplace_back(path);
+// Why a path stayed where it was; the JSON names are what --json prints.
+enum class KeptReason { kMissing, kDriveRoot, kRefusedByHost, kHostError };
+
+const char* KeptReasonName(KeptReason reason) {
+  switch (reason) {
+    case KeptReason::kMissing:
+      return "missing";
+    case KeptReason::kDriveRoot:
+      return "driveRoot";
+    case KeptReason::kRefusedByHost:
+      return "refusedByHost";
+    case KeptReason::kHostError:
+      return "hostError";
   }
-  const EncodableValue arguments(EncodableMap{{EncodableValue("paths"), EncodableValue(std::move(paths))}});
+  return "unknown";
+}
+
+struct PathOutcome {
+  std::string operand;    // as the person gave it
+  std::string host_path;  // as the host was (or would have been) given it
+  bool recycled = false;
+  uint64_t freed_bytes = 0;
+  KeptReason reason = KeptReason::kRefusedByHost;
+  std::string explanation;  // what a person reads about a path that was not recycled
+};
+
+// "C:", "C:\", "C:/" and the like name a whole drive, which is never recycled; the client says so
+// itself rather than relaying the host's bare refusal.
+bool IsDriveRoot(const std::string& host_path) {
+  if (host_path.size() < 2 || host_path[1] != ':' ||
+      !((host_path[0] >= 'A' && host_path[0] <= 'Z') || (host_path[0] >= 'a' && host_path[0] <= 'z'))) {
+    return false;
+  }
+  return host_path.find_first_not_of("\\/", 2) == std::string::npos;
+}
+
+// Recycles one path. The host counts rather than names what it recycled, so each path is asked
+// on its own; what the client can see itself (a missing path, a drive root) is not asked at all.
+// A reply that is not a success or an error ends the command: its status is returned in
+// `stop_status`.
+std::optional<PathOutcome> RecycleOne(HostSession& session, const std::string& operand, const CliOptions& options,
+                                      const CliEnvironment& environment, int& stop_status) {
+  PathOutcome outcome;
+  outcome.operand = operand;
+  outcome.host_path = HostPathForOperand(operand);
+  if (IsDriveRoot(outcome.host_path)) {
+    outcome.reason = KeptReason::kDriveRoot;
+    outcome.explanation = "a drive root, which is never recycled";
+    return outcome;
+  }
+  // Checked right before asking, since an earlier path (its folder) may have taken it along.
+  if (CheckOperandPresence(operand, options, environment) == LocalPresence::kMissing) {
+    outcome.reason = KeptReason::kMissing;
+    outcome.explanation = "no such file or folder";
+    return outcome;
+  }
+  const EncodableValue arguments(EncodableMap{
+      {EncodableValue("paths"), EncodableValue(EncodableList{EncodableValue(outcome.host_path)})}});
   const Reply reply = session.Call("recyclePaths", &arguments);
+  if (reply.kind == ReplyKind::kError) {
+    outcome.reason = KeptReason::kHostError;
+    outcome.explanation = "the host could not recycle it: " + reply.error_code + ": " + reply.error_message;
+    return outcome;
+  }
   if (reply.kind != ReplyKind::kSuccess) {
-    return ReportUnsuccessfulReply(*environment.err, "recyclePaths", reply);
+    stop_status = ReportUnsuccessfulReply(*environment.err, "recyclePaths", reply);
+    return std::nullopt;
   }
   const EncodableMap* counters = ReplyMap("recyclePaths", reply, environment);
   if (counters == nullptr) {
-    return kExitUsage;
+    stop_status = kExitUsage;
+    return std::nullopt;
   }
-  const uint64_t recycled = CountOr0(*counters, "successCount");
-  const uint64_t failed = CountOr0(*counters, "failedCount");
-  const uint64_t freed = CountOr0(*counters, "freedBytes");
+  if (CountOr0(*counters, "successCount") == 1 && CountOr0(*counters, "failedCount") == 0) {
+    outcome.recycled = true;
+    outcome.freed_bytes = CountOr0(*counters, "freedBytes");
+    return outcome;
+  }
+  outcome.reason = KeptReason::kRefusedByHost;
+  outcome.explanation =
+      "the host refused it or could not recycle it (protected, in use, or on a drive without a Recycle Bin)";
+  return outcome;
+}
+
+void PrintOutcomes(const std::vector<PathOutcome>& outcomes, const CliOptions& options,
+                   const CliEnvironment& environment) {
+  uint64_t recycled = 0;
+  uint64_t freed = 0;
+  for (const PathOutcome& outcome : outcomes) {
+    recycled += outcome.recycled ? 1 : 0;
+    freed += outcome.freed_bytes;
+  }
+  const uint64_t kept = outcomes.size() - recycled;
   if (options.HasCommandOption("json")) {
-    *environment.out << FormatJson(reply.value, JsonLayout::kIndented) << '\n';
+    EncodableList paths;
+    for (const PathOutcome& outcome : outcomes) {
+      EncodableMap entry{{EncodableValue("path"), EncodableValue(outcome.operand)},
+                         {EncodableValue("hostPath"), EncodableValue(outcome.host_path)},
+                         {EncodableValue("recycled"), EncodableValue(outcome.recycled)}};
+      if (outcome.recycled) {
+        entry[EncodableValue("freedBytes")] = EncodableValue(static_cast<int64_t>(outcome.freed_bytes));
+      } else {
+        entry[EncodableValue("reason")] = EncodableValue(std::string(KeptReasonName(outcome.reason)));
+        entry[EncodableValue("message")] = EncodableValue(outcome.explanation);
+      }
+      paths.emplace_back(std::move(entry));
+    }
+    const EncodableValue value(EncodableMap{
+        {EncodableValue("paths"), EncodableValue(std::move(paths))},
+        {EncodableValue("successCount"), EncodableValue(static_cast<int64_t>(recycled))},
+        {EncodableValue("failedCount"), EncodableValue(static_cast<int64_t>(kept))},
+        {EncodableValue("freedBytes"), EncodableValue(static_cast<int64_t>(freed))},
+    });
+    *environment.out << FormatJson(value, JsonLayout::kIndented) << '\n';
   } else {
+    for (const PathOutcome& outcome : outcomes) {
+      if (outcome.recycled) {
+        *environment.out << "recycled      " << outcome.operand << " (" << FormatSize(outcome.freed_bytes) << ")\n";
+      } else {
+        *environment.out << "not recycled  " << outcome.operand << ": " << outcome.explanation << '\n';
+      }
+    }
     *environment.out << "Recycled  " << Paths(recycled) << '\n'
-                     << "Failed    " << Paths(failed) << '\n'
+                     << "Failed    " << Paths(kept) << '\n'
                      << "Freed     " << FormatSize(freed) << '\n';
   }
   environment.out->flush();
-  if (failed != 0) {
-    *environment.err << "pelmora-cli: " << Paths(failed)
-                     << " not recycled: protected, a drive root, missing, in use or not a single name\n";
-    return kExitFailure;
+  if (kept != 0) {
+    *environment.err << "pelmora-cli: " << Paths(kept) << " not recycled\n";
+  }
+}
+
+int RunRecycle(HostSession& session, const CliOptions& options, const CliEnvironment& environment) {
+  std::vector<PathOutcome> outcomes;
+  for (const std::string& operand : options.operands) {
+    int stop_status = kExitSuccess;
+    std::optional<PathOutcome> outcome = RecycleOne(session, operand, options, environment, stop_status);
+    if (!outcome) {
+      // What was recycled before the host stopped answering sensibly is still said.
+      PrintOutcomes(outcomes, options, environment);
+      return stop_status;
+    }
+    outcomes.push_back(std::move(*outcome));
+  }
+  PrintOutcomes(outcomes, options, environment);
+  for (const PathOutcome& outcome : outcomes) {
+    if (!outcome.recycled) {
+      return kExitFailure;
+    }
   }
   return kExitSuccess;
 }
 
 SessionCommand PrepareRecycle(const CliOptions& options, const CliEnvironment& environment) {
   RequireOperandCount(options, 1, SIZE_MAX, "recycle PATH...");
-  std::vector<std::string> host_paths;
   for (const std::string& operand : options.operands) {
     if (operand.empty()) {
       throw UsageError("an empty path names nothing to recycle");
     }
-    host_paths.push_back(HostPathForOperand(operand));
   }
-  return [host_paths, &options, &environment](HostSession& session) {
-    return RunRecycle(session, host_paths, options, environment);
-  };
+  return [&options, &environment](HostSession& session) { return RunRecycle(session, options, environment); };
 }
 
 struct BinContents {
@@ -185,8 +300,9 @@ std::vector<CommandDefinition> RecycleCommands() {
   return {
       {"recycle",
        "  recycle PATH...      move files and folders to the Recycle Bin (Linux paths become their\n"
-       "                       Wine names); print how many were recycled, failed and the bytes freed;\n"
-       "                       exit status 1 when any path was not recycled [--json]\n",
+       "                       Wine names); say for each path whether it was recycled and why not\n"
+       "                       (missing, a drive root, refused by the host), then the counts and the\n"
+       "                       bytes freed; exit status 1 when any path was not recycled [--json]\n",
        {"json"},
        PrepareRecycle},
       {"bin",

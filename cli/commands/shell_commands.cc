@@ -86,6 +86,7 @@ SessionCommand PrepareVerify(const CliOptions& options, const CliEnvironment& en
 
 SessionCommand PrepareOpen(const CliOptions& options, const CliEnvironment& environment) {
   RequireOperandCount(options, 1, 1, "open PATH");
+  RequireVisibleHost("open", options, environment);
   const std::string path = RequireExistingHostPath(options.operands[0], options, environment);
   return [path, &environment](HostSession& session) {
     const CallOutcome outcome = CallMethod(session, environment, "openFile", MapOf({{"path", path}}));
@@ -98,6 +99,7 @@ SessionCommand PrepareOpen(const CliOptions& options, const CliEnvironment& envi
 
 SessionCommand PrepareReveal(const CliOptions& options, const CliEnvironment& environment) {
   RequireOperandCount(options, 1, 1, "reveal PATH");
+  RequireVisibleHost("reveal", options, environment);
   const std::string path = RequireExistingHostPath(options.operands[0], options, environment);
   return [path, &environment](HostSession& session) {
     const CallOutcome outcome = CallMethod(session, environment, "openInExplorer", MapOf({{"path", path}}));
@@ -113,6 +115,7 @@ SessionCommand PrepareReveal(const CliOptions& options, const CliEnvironment& en
 
 SessionCommand PreparePick(const CliOptions& options, const CliEnvironment& environment) {
   RequireOperandCount(options, 0, 0, "pick");
+  RequireVisibleHost("pick", options, environment);
   return [&options, &environment](HostSession& session) -> int {
     *environment.err << "Waiting for a folder to be chosen in the host's dialog (Ctrl-C gives up)...\n";
     const Reply reply = session.Call("pickFolder", nullptr);

@@ -99,6 +99,10 @@ class HostPlatform {
 
   // Where the settings that MapDriveLetter changes live, for messages.
   virtual std::string SettingsLocation() const = 0;
+
+  // Whether the windows of a host started with `display` can be seen by a person at this
+  // machine. Where they cannot, a dialog of the host waits for an answer nobody can give.
+  virtual bool ShowsWindows(DisplayMode /*display*/) const { return true; }
 };
 
 }  // namespace pel_mora::cli

@@ -1,5 +1,6 @@
 #include <unistd.h>
 
+#include <cstdlib>
 #include <filesystem>
 #include <system_error>
 
@@ -38,7 +39,7 @@ bool StandardInputIsTerminal() {
 std::unique_ptr<HostPlatform> CreateHostPlatform() {
   WinePlatformSettings settings;
   settings.wine_root = DefaultWineRoot();
-  settings.default_host_path = DefaultHostPath(ExecutableDirectory());
+  settings.default_hosts = DefaultHostCandidates(ExecutableDirectory(), std::getenv("PELMORA_HOST"));
   return std::make_unique<WinePlatform>(std::move(settings));
 }
 

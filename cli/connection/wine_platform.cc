@@ -13,6 +13,7 @@
 #include <filesystem>
 #include <fstream>
 #include <mutex>
+#include <optional>
 #include <set>
 #include <system_error>
 #include <thread>
@@ -220,6 +221,17 @@ std::string DefaultHostPath(const std::string& client_directory) {
   return (fs::path(client_directory) / ".." / ".." / "windows" / "runner" / "pelmora.exe").lexically_normal().string();
 }
 
+std::vector<HostCandidate> DefaultHostCandidates(const std::string& client_directory, const char* pelmora_host) {
+  if (pelmora_host != nullptr && pelmora_host[0] != '\0') {
+    return {{pelmora_host, "named by PELMORA_HOST"}};
+  }
+  if (client_directory.empty()) {
+    return {};
+  }
+  return {{(fs::path(client_directory) / "pelmora.exe").lexically_normal().string(), "beside the client"},
+          {DefaultHostPath(client_directory), "in the build the client belongs to"}};
+}
+
 WinePlatform::WinePlatform(WinePlatformSettings settings) : settings_(std::move(settings)) {}
 
 std::string WinePlatform::PrefixPath() const {
@@ -232,6 +244,11 @@ std::string WinePlatform::DosDevicesPath() const {
 
 std::string WinePlatform::SettingsLocation() const {
   return PrefixPath();
+}
+
+bool WinePlatform::ShowsWindows(DisplayMode display) const {
+  const char* x_display = std::getenv("DISPLAY");
+  return display == DisplayMode::kRealDisplay && x_display != nullptr && x_display[0] != '\0';
 }
 
 std::vector<std::string> WinePlatform::WineEnvironment(DisplayMode display) const {
@@ -344,17 +361,33 @@ void WinePlatform::PreparePrefix(DisplayMode display, std::ostream& status) {
 
 std::unique_ptr<HostProcess> WinePlatform::StartHost(const HostLaunchOptions& options, std::ostream& status,
                                                      const InterruptCheck& interrupted) {
-  const std::string requested = options.host_path.empty() ? settings_.default_host_path : options.host_path;
-  if (requested.empty()) {
+  const std::vector<HostCandidate> candidates =
+      options.host_path.empty() ? settings_.default_hosts : std::vector<HostCandidate>{{options.host_path, ""}};
+  if (candidates.empty()) {
     throw PlatformError("no host to start: name pelmora.exe with --host PATH, or use a running host with --port N");
   }
   std::error_code error;
-  const fs::path host = fs::absolute(requested, error).lexically_normal();
-  if (!IsExecutableFile(host)) {
-    throw PlatformError("the host " + host.string() +
-                        " was not found; build it with scripts/setup.sh, name it with --host PATH, or use a running "
-                        "host with --port N");
+  std::optional<fs::path> found;
+  std::string looked;
+  for (const HostCandidate& candidate : candidates) {
+    const fs::path host = fs::absolute(candidate.path, error).lexically_normal();
+    if (IsExecutableFile(host)) {
+      found = host;
+      break;
+    }
+    looked += "\n  " + host.string() + (candidate.origin.empty() ? "" : " (" + candidate.origin + ")");
   }
+  const char* const remedy =
+      "build it with scripts/setup.sh, name it with --host PATH or PELMORA_HOST, or use a running host with --port N";
+  if (!found && candidates.size() == 1) {
+    const HostCandidate& only = candidates.front();
+    throw PlatformError("the host " + fs::absolute(only.path, error).lexically_normal().string() +
+                        (only.origin.empty() ? "" : " " + only.origin) + " was not found; " + remedy);
+  }
+  if (!found) {
+    throw PlatformError("no host found; looked for pelmora.exe at:" + looked + "\n" + remedy);
+  }
+  const fs::path host = *found;
   const fs::path assets = host.parent_path() / "data" / "flutter_assets";
   if (!fs::is_directory(assets, error)) {
     throw PlatformError("the host " + host.string() + " has no data/flutter_assets folder beside it, without which it "

@@ -20,14 +20,20 @@
 
 namespace pel_mora::cli {
 
+// A place where a host may be, and why it is looked at there (for the message when it is not).
+struct HostCandidate {
+  std::string path;
+  std::string origin;  // e.g. "named by PELMORA_HOST"
+};
+
 struct WinePlatformSettings {
   std::string wine_root;
   // The commands that run a Windows program and stop the prefix's wineserver; a test puts a
   // script in their place.
   std::vector<std::string> wine_command{"wine"};
   std::vector<std::string> wineserver_command{"wineserver"};
-  // The pelmora.exe started when the command line names none.
-  std::string default_host_path;
+  // Where pelmora.exe is looked for, in order, when the command line names none.
+  std::vector<HostCandidate> default_hosts;
   // From the start of the host until its bridge line; a first start in a new prefix is slow.
   std::chrono::milliseconds start_timeout{120000};
 };
@@ -38,6 +44,11 @@ std::string DefaultWineRoot();
 // The host of the build that this client belongs to: the client lives in build/TREE/cli, the
 // host in build/windows/runner.
 std::string DefaultHostPath(const std::string& client_directory);
+
+// Where a host is looked for when the command line names none: only `pelmora_host` (the value of
+// $PELMORA_HOST, null when unset) when it is set, else beside the client, then in the build the
+// client belongs to.
+std::vector<HostCandidate> DefaultHostCandidates(const std::string& client_directory, const char* pelmora_host);
 
 class WinePlatform : public HostPlatform {
  public:
@@ -51,6 +62,8 @@ class WinePlatform : public HostPlatform {
   std::optional<std::string> DriveLetterFolder(char letter) override;
   std::vector<std::pair<char, std::string>> DriveLetterMappings() override;
   std::string SettingsLocation() const override;
+  // Only with --display and a DISPLAY to give the host: otherwise it runs on the null driver.
+  bool ShowsWindows(DisplayMode display) const override;
 
   // The environment of every Wine process this client starts: the current one with the Wine
   // variables pointing below the root.

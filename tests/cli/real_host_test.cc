@@ -486,10 +486,18 @@ TEST_F(RealHostTest, RecycleMovesAFileIntoTheClientsTrashAndBinEmptiesIt) {
   const fs::path file = *folder_ / name;
   WriteFile(file, 1234);
 
-  const Outcome recycled = Run({"recycle", file.string(), "C:\\"});
+  const std::string missing = (*folder_ / "never-written.txt").string();
+  const Outcome recycled = Run({"recycle", file.string(), "C:\\", "C:\\windows", missing});
   EXPECT_EQ(recycled.exit_code, 1) << recycled;
-  EXPECT_EQ(recycled.out, "Recycled  1 path\nFailed    1 path\nFreed     1.2 KiB\n") << recycled;
-  EXPECT_THAT(recycled.err, HasSubstr("1 path not recycled")) << recycled;
+  EXPECT_EQ(recycled.out, "recycled      " + file.string() +
+                              " (1.2 KiB)\n"
+                              "not recycled  C:\\: a drive root, which is never recycled\n"
+                              "not recycled  C:\\windows: the host refused it or could not recycle it (protected, "
+                              "in use, or on a drive without a Recycle Bin)\n"
+                              "not recycled  " + missing + ": no such file or folder\n"
+                              "Recycled  1 path\nFailed    3 paths\nFreed     1.2 KiB\n")
+      << recycled;
+  EXPECT_THAT(recycled.err, HasSubstr("3 paths not recycled")) << recycled;
   EXPECT_FALSE(fs::exists(file));
   EXPECT_TRUE(fs::exists(trash_files / name));
 
@@ -562,8 +570,8 @@ TEST_F(RealHostTest, BadCommandLinesAndAMissingHostFailWithStatusTwo) {
       // The later --host wins over the one every run is given.
       {{"--host", missing_host.string(), "drives"},
        "pelmora-cli: the host " + missing_host.string() +
-           " was not found; build it with scripts/setup.sh, name it with --host PATH, or use a running host with "
-           "--port N\n"},
+           " was not found; build it with scripts/setup.sh, name it with --host PATH or PELMORA_HOST, or use a "
+           "running host with --port N\n"},
   };
   for (const Case& test_case : cases) {
     const Outcome outcome = Run(test_case.arguments);

@@ -6,6 +6,10 @@
 
 #include <atomic>
 #include <memory>
+#include <mutex>
+#include <set>
+#include <string>
+#include <vector>
 #include <sstream>
 
 #include "cli/commands/commands.h"
@@ -72,60 +76,103 @@ class RecycleCommandsTest : public ::testing::Test {
   FakeBridgeHost host_;
 };
 
-TEST_F(RecycleCommandsTest, RecycleSendsEveryPathAndPrintsTheCounters) {
-  host_.set_method_reply("recyclePaths", [](const EncodableValue&) { return ScriptedReply::Success(Counters(2, 0, 1536)); });
+// The host recycles every path asked for except those in `refused`, freeing 512 bytes each, and
+// records which paths it was asked about, one list per call.
+void ScriptRecycle(FakeBridgeHost& host, std::set<std::string> refused,
+                   std::shared_ptr<std::vector<EncodableList>> asked) {
+  auto guard = std::make_shared<std::mutex>();
+  host.set_method_reply("recyclePaths", [=](const EncodableValue& arguments) {
+    const EncodableList& paths =
+        std::get<EncodableList>(std::get<EncodableMap>(arguments).at(EncodableValue("paths")));
+    int64_t recycled = 0;
+    for (const EncodableValue& path : paths) {
+      recycled += refused.count(std::get<std::string>(path)) == 0 ? 1 : 0;
+    }
+    {
+      const std::lock_guard<std::mutex> lock(*guard);
+      asked->push_back(paths);
+    }
+    return ScriptedReply::Success(
+        Counters(recycled, static_cast<int64_t>(paths.size()) - recycled, recycled * 512));
+  });
+}
+
+TEST_F(RecycleCommandsTest, RecycleAsksForEachPathAloneAndNamesEveryOne) {
+  auto asked = std::make_shared<std::vector<EncodableList>>();
+  ScriptRecycle(host_, {}, asked);
 
   const Outcome outcome = Run({"recycle", "C:\\Users\\me\\old.log", "D:/Games/save.dat"});
 
   EXPECT_EQ(outcome.status, kExitSuccess) << outcome.err;
   EXPECT_EQ(outcome.out,
+            "recycled      C:\\Users\\me\\old.log (512 B)\n"
+            "recycled      D:/Games/save.dat (512 B)\n"
             "Recycled  2 paths\n"
             "Failed    0 paths\n"
-            "Freed     1.5 KiB\n");
+            "Freed     1.0 KiB\n");
   EXPECT_THAT(outcome.err, IsEmpty());
-  EXPECT_EQ(host_.last_arguments("recyclePaths"),
-            EncodableValue(EncodableMap{{EncodableValue("paths"),
-                                         EncodableValue(EncodableList{EncodableValue("C:\\Users\\me\\old.log"),
-                                                                      EncodableValue("D:/Games/save.dat")})}}));
+  EXPECT_THAT(*asked, ElementsAre(EncodableList{EncodableValue("C:\\Users\\me\\old.log")},
+                                  EncodableList{EncodableValue("D:/Games/save.dat")}));
 }
 
 #ifndef _WIN32
 TEST_F(RecycleCommandsTest, RecycleGivesLinuxPathsTheirWineNames) {
   host_.set_method_reply("recyclePaths", [](const EncodableValue&) { return ScriptedReply::Success(Counters(1, 0, 10)); });
 
-  const Outcome outcome = Run({"recycle", "/tmp/pelmora old/a.txt"});
+  const Outcome outcome = Run({"recycle", "/tmp"});
 
   EXPECT_EQ(outcome.status, kExitSuccess) << outcome.err;
   EXPECT_EQ(host_.last_arguments("recyclePaths"),
             EncodableValue(EncodableMap{
-                {EncodableValue("paths"), EncodableValue(EncodableList{EncodableValue("Z:\\tmp\\pelmora old\\a.txt")})}}));
+                {EncodableValue("paths"), EncodableValue(EncodableList{EncodableValue("Z:\\tmp")})}}));
 }
-#endif
 
-TEST_F(RecycleCommandsTest, RecycleWithFailuresSaysSoAndExitsWithFailure) {
-  host_.set_method_reply("recyclePaths", [](const EncodableValue&) { return ScriptedReply::Success(Counters(1, 2, 1)); });
+// Each way a path can stay where it is, with what the person reads and what --json says; the host
+// is asked only about the paths the client could not judge itself.
+TEST_F(RecycleCommandsTest, RecycleSaysWhyEachPathWasNotRecycled) {
+  auto asked = std::make_shared<std::vector<EncodableList>>();
+  ScriptRecycle(host_, {"C:\\Windows\\System32"}, asked);
+  const std::string missing = "/tmp/pelmora-recycle-test-no-such-file";
 
-  const Outcome outcome = Run({"recycle", "C:\\a", "C:\\Windows\\System32", "C:\\missing"});
+  const Outcome outcome = Run({"recycle", "C:\\a", "C:\\", "d:/", missing, "C:\\Windows\\System32", "/"});
 
   EXPECT_EQ(outcome.status, kExitFailure);
   EXPECT_EQ(outcome.out,
+            "recycled      C:\\a (512 B)\n"
+            "not recycled  C:\\: a drive root, which is never recycled\n"
+            "not recycled  d:/: a drive root, which is never recycled\n"
+            "not recycled  " + missing + ": no such file or folder\n"
+            "not recycled  C:\\Windows\\System32: the host refused it or could not recycle it (protected, in use, "
+            "or on a drive without a Recycle Bin)\n"
+            "not recycled  /: a drive root, which is never recycled\n"
             "Recycled  1 path\n"
-            "Failed    2 paths\n"
-            "Freed     1 B\n");
-  EXPECT_THAT(outcome.err, HasSubstr("2 paths not recycled"));
+            "Failed    5 paths\n"
+            "Freed     512 B\n");
+  EXPECT_THAT(outcome.err, HasSubstr("5 paths not recycled"));
+  EXPECT_THAT(*asked, ElementsAre(EncodableList{EncodableValue("C:\\a")},
+                                  EncodableList{EncodableValue("C:\\Windows\\System32")}));
+
+  const Outcome json = Run({"recycle", "--json", "C:\\a", "C:\\", missing, "C:\\Windows\\System32"});
+
+  EXPECT_EQ(json.status, kExitFailure);
+  EXPECT_THAT(json.out, HasSubstr("\"path\": \"C:\\\\a\",\n      \"recycled\": true"));
+  EXPECT_THAT(json.out, HasSubstr("\"freedBytes\": 512,\n      \"hostPath\": \"C:\\\\a\""));
+  EXPECT_THAT(json.out, HasSubstr("\"reason\": \"driveRoot\""));
+  EXPECT_THAT(json.out, HasSubstr("\"hostPath\": \"Z:\\\\tmp\\\\pelmora-recycle-test-no-such-file\",\n"
+                                  "      \"message\": \"no such file or folder\",\n"
+                                  "      \"path\": \"" + missing + "\",\n"
+                                  "      \"reason\": \"missing\""));
+  EXPECT_THAT(json.out, HasSubstr("\"reason\": \"refusedByHost\""));
+  EXPECT_THAT(json.out, HasSubstr("\"failedCount\": 3,\n  \"freedBytes\": 512,\n"));
+  EXPECT_THAT(json.out, HasSubstr("\"successCount\": 1\n}\n"));
 }
+#endif
 
-TEST_F(RecycleCommandsTest, RecycleJsonPrintsTheReply) {
-  host_.set_method_reply("recyclePaths", [](const EncodableValue&) { return ScriptedReply::Success(Counters(1, 0, 1000)); });
-
-  const Outcome outcome = Run({"recycle", "--json", "C:\\a"});
-
-  EXPECT_EQ(outcome.status, kExitSuccess) << outcome.err;
-  EXPECT_EQ(outcome.out, "{\n  \"failedCount\": 0,\n  \"freedBytes\": 1000,\n  \"successCount\": 1\n}\n");
-}
-
-TEST_F(RecycleCommandsTest, RecycleReportsAnErrorReply) {
-  host_.set_method_reply("recyclePaths", [](const EncodableValue&) {
+TEST_F(RecycleCommandsTest, RecycleGoesOnAfterAnErrorReplyAndNamesIt) {
+  host_.set_method_reply("recyclePaths", [](const EncodableValue& arguments) {
+    const EncodableList& paths =
+        std::get<EncodableList>(std::get<EncodableMap>(arguments).at(EncodableValue("paths")));
+    if (paths.at(0) == EncodableValue("C:\\b")) return ScriptedReply::Success(Counters(1, 0, 7));
     ScriptedReply reply;
     reply.kind = ScriptedReply::Kind::kError;
     reply.error_code = "RECYCLE_ERROR";
@@ -133,12 +180,26 @@ TEST_F(RecycleCommandsTest, RecycleReportsAnErrorReply) {
     return reply;
   });
 
-  const Outcome outcome = Run({"recycle", "C:\\a"});
+  const Outcome outcome = Run({"recycle", "C:\\a", "C:\\b"});
 
   EXPECT_EQ(outcome.status, kExitFailure);
-  EXPECT_THAT(outcome.err, HasSubstr("RECYCLE_ERROR"));
-  EXPECT_THAT(outcome.err, HasSubstr("Failed to recycle paths."));
-  EXPECT_THAT(outcome.out, IsEmpty());
+  EXPECT_EQ(outcome.out,
+            "not recycled  C:\\a: the host could not recycle it: RECYCLE_ERROR: Failed to recycle paths.\n"
+            "recycled      C:\\b (7 B)\n"
+            "Recycled  1 path\n"
+            "Failed    1 path\n"
+            "Freed     7 B\n");
+  EXPECT_THAT(outcome.err, HasSubstr("1 path not recycled"));
+}
+
+TEST_F(RecycleCommandsTest, RecycleStopsAtAReplyThatIsNotAMap) {
+  host_.set_method_reply("recyclePaths", [](const EncodableValue&) { return ScriptedReply::Success(EncodableValue(3)); });
+
+  const Outcome outcome = Run({"recycle", "C:\\a", "C:\\b"});
+
+  EXPECT_EQ(outcome.status, kExitUsage);
+  EXPECT_THAT(outcome.err, HasSubstr("the reply to \"recyclePaths\" is not a map"));
+  EXPECT_THAT(outcome.out, HasSubstr("Recycled  0 paths\n"));
 }
 
 TEST_F(RecycleCommandsTest, BadCommandLinesAreRefusedBeforeAnyCall) {

@@ -89,6 +89,9 @@ class WinePlatformTest : public ::testing::Test {
 
   void TearDown() override { fs::remove_all(folder_); }
 
+  // Where the platform looks for a host; empty: only at host_path_.
+  std::vector<HostCandidate> hosts_;
+
   // A script that plays Wine: it logs every command line; as the host it saves its
   // environment, writes `host_output` and waits until the fake host has received the close
   // request, then exits with `exit_code`.
@@ -121,7 +124,7 @@ class WinePlatformTest : public ::testing::Test {
     settings.wine_root = wine_root_.string();
     settings.wine_command = {"/bin/sh", (folder_ / "fake-wine.sh").string()};
     settings.wineserver_command = {"/bin/sh", (folder_ / "fake-wine.sh").string()};
-    settings.default_host_path = host_path_.string();
+    settings.default_hosts = hosts_.empty() ? std::vector<HostCandidate>{{host_path_.string(), "in the test"}} : hosts_;
     settings.start_timeout = std::chrono::seconds(60);
     return settings;
   }
@@ -248,6 +251,32 @@ TEST_F(WinePlatformTest, MissingHostOrAssetsAreNamed) {
   EXPECT_FALSE(fs::exists(folder_ / "wine.log"));
 }
 
+TEST_F(WinePlatformTest, TheFirstHostFoundStartsAndAMissingOneSaysEveryPlaceLooked) {
+  WriteFakeWine(BridgeLine());
+  const std::string beside = (folder_ / "cli" / "pelmora.exe").string();
+  const std::string named = (folder_ / "elsewhere" / "pelmora.exe").string();
+
+  hosts_ = {{beside, "beside the client"}, {host_path_.string(), "in the build the client belongs to"}};
+  const Outcome second = Run({"drives"});
+  EXPECT_EQ(second.status, kExitSuccess) << second.err;
+  EXPECT_EQ(ReadFile(folder_ / "wine.log"), host_path_.string() + "\n");
+
+  hosts_ = {{beside, "beside the client"}, {named, "in the build the client belongs to"}};
+  const Outcome none = Run({"drives"});
+  EXPECT_EQ(none.status, kExitUsage);
+  EXPECT_EQ(none.err, "pelmora-cli: no host found; looked for pelmora.exe at:\n  " + beside +
+                          " (beside the client)\n  " + named +
+                          " (in the build the client belongs to)\nbuild it with scripts/setup.sh, name it with "
+                          "--host PATH or PELMORA_HOST, or use a running host with --port N\n");
+
+  hosts_ = {{named, "named by PELMORA_HOST"}};
+  const Outcome from_variable = Run({"drives"});
+  EXPECT_EQ(from_variable.status, kExitUsage);
+  EXPECT_THAT(from_variable.err, HasSubstr("the host " + named + " named by PELMORA_HOST was not found; "));
+  // Only the first run started anything.
+  EXPECT_EQ(ReadFile(folder_ / "wine.log"), host_path_.string() + "\n");
+}
+
 TEST_F(WinePlatformTest, MapGivesAFolderADriveLetter) {
   const fs::path first = folder_ / "first";
   const fs::path second = folder_ / "second";
@@ -334,9 +363,61 @@ TEST_F(WinePlatformTest, ScanOfAnUnmappedLetterFailsBeforeTheHostStarts) {
   EXPECT_FALSE(fs::exists(folder_ / "wine.log"));
 }
 
+// A window nobody can see would wait forever (a dialog) or leave a process behind (an opened
+// application), so these are refused before Wine is run at all.
+TEST_F(WinePlatformTest, WindowCommandsWithoutADisplayAreRefusedBeforeTheHostStarts) {
+  WriteFakeWine(BridgeLine());
+  WriteFile(folder_ / "file.txt", "x");
+  const std::string file = (folder_ / "file.txt").string();
+  struct Case {
+    std::vector<std::string> arguments;
+    const char* display;  // the DISPLAY the client sees; null: unset
+    std::string error;
+  };
+  const std::vector<Case> cases = {
+      {{"pick"}, ":99", "pick shows a window, so it needs a display: run it with --display"},
+      {{"open", file}, ":99", "open shows a window, so it needs a display: run it with --display"},
+      {{"reveal", file}, nullptr, "reveal shows a window, so it needs a display: run it with --display"},
+      {{"--display", "pick"}, nullptr, "pick needs a display, and --display was given but DISPLAY is not set"},
+      {{"--display", "open", file}, "", "open needs a display, and --display was given but DISPLAY is not set"},
+      {{"--display", "reveal", file}, nullptr,
+       "reveal needs a display, and --display was given but DISPLAY is not set"},
+  };
+  for (const Case& test_case : cases) {
+    const ScopedVariable display("DISPLAY", test_case.display);
+    const Outcome outcome = Run(test_case.arguments);
+    EXPECT_EQ(outcome.status, kExitUsage) << outcome.err;
+    EXPECT_EQ(outcome.err, "pelmora-cli: " + test_case.error + "\n");
+  }
+  EXPECT_FALSE(fs::exists(folder_ / "wine.log"));
+}
+
+TEST_F(WinePlatformTest, PickWithADisplayAsksTheHost) {
+  WriteFakeWine(BridgeLine());
+  host_.set_method_reply("pickFolder",
+                         [](const flutter::EncodableValue&) { return testing::ScriptedReply::Success(flutter::EncodableValue("C:\\x")); });
+  const ScopedVariable display("DISPLAY", ":99");
+  const Outcome outcome = Run({"--display", "pick"});
+  EXPECT_EQ(outcome.status, kExitSuccess) << outcome.err;
+  EXPECT_EQ(outcome.out, "C:\\x\n");
+}
+
 TEST(WinePlatformDefaultsTest, RootAndHostPaths) {
   EXPECT_EQ(DefaultHostPath("/src/build/release/cli"), "/src/build/windows/runner/pelmora.exe");
   EXPECT_EQ(DefaultHostPath(""), "");
+  const auto paths = [](const std::vector<HostCandidate>& candidates) {
+    std::vector<std::string> listed;
+    for (const HostCandidate& candidate : candidates) listed.push_back(candidate.path + " " + candidate.origin);
+    return listed;
+  };
+  EXPECT_THAT(paths(DefaultHostCandidates("/opt/p/bin", nullptr)),
+              ::testing::ElementsAre("/opt/p/bin/pelmora.exe beside the client",
+                                     "/opt/windows/runner/pelmora.exe in the build the client belongs to"));
+  EXPECT_THAT(paths(DefaultHostCandidates("/opt/p/bin", "")), ::testing::SizeIs(2));
+  EXPECT_THAT(paths(DefaultHostCandidates("/opt/p/bin", "/h/pelmora.exe")),
+              ::testing::ElementsAre("/h/pelmora.exe named by PELMORA_HOST"));
+  EXPECT_THAT(paths(DefaultHostCandidates("", "/h/pelmora.exe")), ::testing::SizeIs(1));
+  EXPECT_THAT(paths(DefaultHostCandidates("", nullptr)), ::testing::IsEmpty());
   {
     const ScopedVariable root("PELMORA_WINE_ROOT", nullptr);
     const ScopedVariable cache("XDG_CACHE_HOME", "/cache");
