@@ -25,7 +25,6 @@ packages=(
   g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
   wine wine64
   util-linux procps
-  tmux
   chromium
   openssl osslsigncode
   libncurses-dev tmux
