@@ -358,5 +358,46 @@ TEST_F(RecyclingTest, ASuccessMeansThePathLeftItsPlace) {
   ExpectFixtureUntouched();
 }
 
+// A volume without a Recycle Bin would take the shell's recycling as a permanent delete; a
+// fixed drive defined the same way shows that the refusal comes from the type alone.
+struct DriveTypeCase {
+  const char* name;
+  test_support::FixtureDriveType type;
+  bool recyclable;
+};
+
+void PrintTo(const DriveTypeCase& drive_type_case, std::ostream* stream) { *stream << drive_type_case.name; }
+
+class DriveTypeTest : public ::testing::TestWithParam<DriveTypeCase> {};
+
+TEST_P(DriveTypeTest, OnlyAFixedDriveIsRecycledOn) {
+  TestTrash trash;
+  FixtureDrive drive;
+  const std::wstring canary = UniqueName(L"canary", L"txt");
+  drive.AddFile(canary, 40);
+  drive.SetType(GetParam().type);
+  const size_t entries_before = trash.EntryCount();
+
+  const RecycleTally tally = RecyclePaths({Utf8(drive.PathOf(canary))}, L'C');
+
+  if (GetParam().recyclable) {
+    ExpectTally(tally, 1, 0, 40);
+    EXPECT_TRUE(trash.Holds(canary));
+  } else {
+    ExpectTally(tally, 0, 1, 0);
+    EXPECT_TRUE(PathExists(drive.PathOf(canary)));
+    EXPECT_EQ(trash.EntryCount(), entries_before);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Types, DriveTypeTest,
+    ::testing::Values(DriveTypeCase{"fixed", test_support::FixtureDriveType::kFixed, true},
+                      DriveTypeCase{"network", test_support::FixtureDriveType::kNetwork, false},
+                      DriveTypeCase{"cd_rom", test_support::FixtureDriveType::kCdRom, false},
+                      DriveTypeCase{"ram_disk", test_support::FixtureDriveType::kRamDisk, false},
+                      DriveTypeCase{"removable", test_support::FixtureDriveType::kRemovable, false}),
+    [](const ::testing::TestParamInfo<DriveTypeCase>& info) { return std::string(info.param.name); });
+
 }  // namespace
 }  // namespace pel_mora
