@@ -80,4 +80,13 @@ std::optional<std::wstring> ParentOfFinalPath(std::wstring_view final_path) {
   return std::wstring(final_path.substr(0, root_length + last_separator));
 }
 
+std::wstring_view LastNameOfPath(std::wstring_view path) {
+  const size_t last_separator = path.rfind(L'\\');
+  return last_separator == std::wstring_view::npos ? path : path.substr(last_separator + 1);
+}
+
+bool IsSameEntryName(std::wstring_view first, std::wstring_view second) {
+  return first.size() == second.size() && StartsWithFolded(first, second);
+}
+
 }  // namespace pel_mora

@@ -36,4 +36,13 @@ std::optional<std::wstring> ParentOfFinalPath(std::wstring_view final_path);
 // for text that is not a final path.
 std::optional<std::wstring> RootOfFinalPath(std::wstring_view final_path);
 
+// The last name of a path, final or not ("\\?\C:\a\b" and "D:\a\b" give "b"); empty when the
+// path ends with a separator, as a root does.
+std::wstring_view LastNameOfPath(std::wstring_view path);
+
+// Whether two names of entries in one folder are the same name, with the letters A to Z equal in
+// either case. Other letters must match exactly: a name that differs beyond that counts as
+// another name, which makes a guard refuse rather than guess how a file system folds case.
+bool IsSameEntryName(std::wstring_view first, std::wstring_view second);
+
 }  // namespace pel_mora

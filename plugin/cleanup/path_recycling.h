@@ -48,8 +48,9 @@ std::optional<FileIdentity> AllowedObject(const std::wstring& path, const Protec
 
 // Recycles each path of `paths` (UTF-8, in order) with its own shell operation, so one failure
 // does not touch the others, and counts the outcome. Each path is judged by its text and then by
-// the object it reaches and its own entry (see ResolveProtectedObjects); a path on a volume
-// without a Recycle Bin is refused rather than deleted for good; and a path counts as recycled
+// the object it reaches and its own entry (see ResolveProtectedObjects); a name whose own entry
+// opens as a file elsewhere (another name for it, such as a link Wine follows) is refused, since
+// the shell would move what it points to; a path on a volume without a Recycle Bin is refused rather than deleted for good; and a path counts as recycled
 // only when the shell reports success and the object is gone from that path.
 RecycleTally RecyclePaths(const std::vector<std::string>& paths, wchar_t windows_drive_letter);
 

@@ -107,6 +107,34 @@ bool IsOnVolumeWithRecycleBin(const std::wstring& path) {
   return final_root && RootHasRecycleBin(*final_root);
 }
 
+// Whether opening the (resolved) path's own entry reaches that entry: the final path of the handle
+// lies in the same folder object as the path's parent, under the same name. Wine opens a Unix link
+// to a file as its target even when asked for the entry itself, so the handle's final path names
+// the target elsewhere, and the shell would move the target and leave the link: deleting a name
+// must never take what it points to. On Windows such a handle names the link itself and passes.
+// A second drive letter or a link above the entry leads to the same parent folder, so only the
+// folder's identity is compared, and the name only up to the case of A to Z.
+bool OpensItsOwnEntry(const std::wstring& path) {
+  const size_t last_separator = path.rfind(L'\\');
+  if (last_separator == std::wstring::npos || last_separator + 1 == path.size()) {
+    return false;
+  }
+  // The parent keeps its separator, so "D:\" stays the root rather than the drive's current folder.
+  const std::wstring parent = path.substr(0, last_separator + 1);
+  const FileHandle own_entry(OpenForIdentity(path, LinkHandling::kOpenLinkItself));
+  if (!own_entry.IsValid()) {
+    return false;
+  }
+  const std::optional<std::wstring> final_path = FinalPathOfHandle(own_entry.Get());
+  const std::optional<std::wstring> final_parent = final_path ? ParentOfFinalPath(*final_path) : std::nullopt;
+  if (!final_parent || !IsSameEntryName(LastNameOfPath(path), LastNameOfPath(*final_path))) {
+    return false;
+  }
+  const std::optional<FileIdentity> parent_identity = IdentityOfPath(parent, LinkHandling::kFollow);
+  const std::optional<FileIdentity> final_parent_identity = IdentityOfPath(*final_parent, LinkHandling::kFollow);
+  return parent_identity && final_parent_identity && *parent_identity == *final_parent_identity;
+}
+
 // Adds what `path` reaches, when it exists: the object to `objects`, the folders above it to
 // `holders`.
 void AddProtectedLocation(const std::wstring& path, ProtectedObjects& objects) {
@@ -168,7 +196,8 @@ ProtectedObjects ResolveProtectedObjects(wchar_t windows_drive_letter) {
   }
   // The root of every drive, whatever letter reaches it and whatever its type: a whole drive is
   // never one item to recycle. Every letter is tried rather than asking GetLogicalDrives or the
-  // drive's type: a letter that was just mapped can be missing from both for a while, and a root
+  // drive's type: under Wine GetLogicalDrives keeps the letters a process saw first, a letter that
+  // was just mapped can report no type for a while, and a root
   // must not slip through for that. A letter that leads nowhere simply fails to open; an empty
   // removable drive must fail quietly rather than ask the user to insert a disk.
   DWORD previous_error_mode = 0;
@@ -224,10 +253,11 @@ RecycleTally RecyclePaths(const std::vector<std::string>& paths, wchar_t windows
   RecycleTally tally;
   for (const std::string& requested : paths) {
     const std::optional<std::wstring> path = ResolveRecyclablePath(Utf8ToWide(requested), windows_drive_letter);
-    // The text as sent and made canonical is judged first, then the object it reaches; an
-    // object that cannot be read cannot be judged, and is not offered to the shell.
+    // The text as sent and made canonical is judged first, then the object it reaches and
+    // whether the name opens its own entry; an object that cannot be read cannot be judged, and
+    // is not offered to the shell.
     const std::optional<FileIdentity> object = path ? AllowedObject(*path, protected_objects) : std::nullopt;
-    if (!object || !IsOnVolumeWithRecycleBin(*path)) {
+    if (!object || !OpensItsOwnEntry(*path) || !IsOnVolumeWithRecycleBin(*path)) {
       ++tally.failed_count;
       continue;
     }

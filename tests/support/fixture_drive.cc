@@ -1,7 +1,9 @@
 #include "tests/support/fixture_drive.h"
 
 #include <windows.h>
+#include <winioctl.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <functional>
@@ -10,6 +12,7 @@
 #include <string>
 #include <thread>
 #include <utility>
+#include <vector>
 
 #include "plugin/file_handle.h"
 #include "plugin/string_conversion.h"
@@ -58,6 +61,38 @@ void AppendQuotedArgument(std::wstring& command_line, std::wstring_view argument
   }
   command_line.append(backslashes * 2, L'\\');
   command_line += L'"';
+}
+
+// Wine's own request to its mount manager for defining a drive letter, as its configuration tool
+// sends it: the header is followed by the Unix folder as a NUL-ended multibyte string, found by
+// its offset. A type of DRIVE_NO_ROOT_DIR without a folder removes the letter.
+struct WineUnixDriveDefinition {
+  ULONG size;
+  ULONG type;
+  ULONG file_system_type;
+  DWORD serial;
+  ULONGLONG unix_device;
+  WCHAR letter;
+  USHORT mount_point_offset;
+  USHORT device_offset;
+  USHORT label_offset;
+};
+constexpr DWORD kWineDefineUnixDrive = CTL_CODE('m', 32, METHOD_BUFFERED, FILE_READ_ACCESS | FILE_WRITE_ACCESS);
+
+UINT DriveTypeOf(FixtureDriveType type) {
+  switch (type) {
+    case FixtureDriveType::kFixed:
+      return DRIVE_FIXED;
+    case FixtureDriveType::kRemovable:
+      return DRIVE_REMOVABLE;
+    case FixtureDriveType::kNetwork:
+      return DRIVE_REMOTE;
+    case FixtureDriveType::kCdRom:
+      return DRIVE_CDROM;
+    case FixtureDriveType::kRamDisk:
+      return DRIVE_RAMDISK;
+  }
+  return DRIVE_FIXED;
 }
 
 bool DriveExists(wchar_t letter) {
@@ -177,8 +212,46 @@ bool DriveLetterMapping::TryClaim(wchar_t letter, const std::wstring& link_path)
   return true;
 }
 
+void DriveLetterMapping::DefineThroughMountManager(unsigned drive_type, const std::wstring* unix_folder) const {
+  const std::string folder = unix_folder != nullptr ? WideToUtf8(*unix_folder) : std::string();
+  std::vector<char> request(sizeof(WineUnixDriveDefinition) + (unix_folder != nullptr ? folder.size() + 1 : 0), '\0');
+  WineUnixDriveDefinition definition{};
+  definition.size = static_cast<ULONG>(request.size());
+  definition.type = drive_type;
+  definition.letter = static_cast<WCHAR>(letter_ - L'A' + L'a');
+  if (unix_folder != nullptr) {
+    definition.mount_point_offset = sizeof(WineUnixDriveDefinition);
+    folder.copy(request.data() + sizeof(WineUnixDriveDefinition), folder.size());
+  }
+  std::copy_n(reinterpret_cast<const char*>(&definition), sizeof(definition), request.data());
+  const FileHandle manager(CreateFileW(L"\\\\.\\MountPointManager", GENERIC_READ | GENERIC_WRITE,
+                                       FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr));
+  if (!manager.IsValid()) {
+    ThrowLastError("CreateFileW", L"\\\\.\\MountPointManager");
+  }
+  DWORD returned = 0;
+  if (!DeviceIoControl(manager.Get(), kWineDefineUnixDrive, request.data(), static_cast<DWORD>(request.size()),
+                       nullptr, 0, &returned, nullptr)) {
+    ThrowLastError("DeviceIoControl(define drive)", Root());
+  }
+}
+
+void DriveLetterMapping::SetType(FixtureDriveType type) {
+  // The letter stays claimed meanwhile: the mount manager replaces the link with one to the same
+  // folder and remembers the type with it.
+  DefineThroughMountManager(DriveTypeOf(type), &unix_folder_);
+  defined_through_mount_manager_ = true;
+  if (GetDriveTypeW(Root().c_str()) != DriveTypeOf(type)) {
+    throw std::runtime_error("drive " + WideToUtf8(Root()) + " did not take its new type");
+  }
+}
+
 DriveLetterMapping::~DriveLetterMapping() {
   try {
+    if (defined_through_mount_manager_) {
+      // Forgets the letter and its type, so a later mapping of the letter starts as a plain one.
+      DefineThroughMountManager(DRIVE_NO_ROOT_DIR, nullptr);
+    }
     StartUnixProgram(L"/bin/rm", {L"-f", link_path_});
     // The next mapping in this process may want the letter again, so wait until it is gone.
     PollUntil([letter = letter_] { return !DriveExists(letter); });

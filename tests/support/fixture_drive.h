@@ -10,6 +10,9 @@
 
 namespace pel_mora::test_support {
 
+// The kinds of volume a fixture drive can pretend to be.
+enum class FixtureDriveType { kFixed, kRemovable, kNetwork, kCdRom, kRamDisk };
+
 // An environment variable of the test run (the wrapper sets PELMORA_TEST_TMP and WINEPREFIX).
 // Throws std::runtime_error when it is not set.
 std::wstring EnvironmentVariable(const wchar_t* name);
@@ -38,13 +41,19 @@ class DriveLetterMapping {
   wchar_t Letter() const { return letter_; }
   // The drive root, for example "T:\".
   std::wstring Root() const { return {letter_, L':', L'\\'}; }
+  // Makes the claimed letter report `type` from now on, by defining it anew through Wine's mount
+  // manager (which the prefix's registry alone does not reach for a letter made while Wine runs).
+  // Throws std::runtime_error when the mount manager refuses.
+  void SetType(FixtureDriveType type);
 
  private:
   bool TryClaim(wchar_t letter, const std::wstring& link_path);
+  void DefineThroughMountManager(unsigned drive_type, const std::wstring* unix_folder) const;
 
   std::wstring unix_folder_;
   std::wstring link_path_;
   wchar_t letter_ = L'\0';
+  bool defined_through_mount_manager_ = false;
 };
 
 // A fresh, empty folder below $PELMORA_TEST_TMP with a drive letter of its own; the letter is
@@ -60,6 +69,7 @@ class FixtureDrive {
   // The Windows path of `relative` on the fixture drive ("T:\a\b").
   std::wstring PathOf(std::wstring_view relative) const;
   const std::wstring& UnixFolder() const { return unix_folder_; }
+  void SetType(FixtureDriveType type) { mapping_.SetType(type); }
 
   void AddFolder(std::wstring_view relative) const;
   // A file of `size_bytes` bytes (sparse where the file system allows, so large sizes are cheap).

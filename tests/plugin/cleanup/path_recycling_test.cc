@@ -358,5 +358,104 @@ TEST_F(RecyclingTest, ASuccessMeansThePathLeftItsPlace) {
   ExpectFixtureUntouched();
 }
 
+// Wine shows a Unix link to a file as a plain file and opens its target even for the entry
+// itself, so the shell would move the target and leave the link. A link beside its target is
+// caught by its name, one to another folder by the folder; neither canary moves.
+TEST(RecyclingByIdentityTest, ALinkToAnOrdinaryFileIsRefusedAndNothingMoves) {
+  TestTrash trash;
+  FixtureDrive drive;
+  const std::wstring target = UniqueName(L"target", L"txt");
+  const std::wstring elsewhere = UniqueName(L"elsewhere", L"txt");
+  drive.AddFile(target, 30);
+  drive.AddFolder(L"Other");
+  drive.AddFile(L"Other\\" + elsewhere, 20);
+  drive.AddUnixSymlink(L"beside.txt", target);
+  drive.AddUnixSymlink(L"across.txt", L"Other\\" + elsewhere);
+  const size_t entries_before = trash.EntryCount();
+
+  for (const wchar_t* link : {L"beside.txt", L"across.txt"}) {
+    SCOPED_TRACE(Utf8(link));
+    ExpectTally(RecyclePaths({Utf8(drive.PathOf(link))}, L'C'), 0, 1, 0);
+    EXPECT_TRUE(PathExists(drive.PathOf(link)));
+  }
+  EXPECT_TRUE(PathExists(drive.PathOf(target)));
+  EXPECT_TRUE(PathExists(drive.PathOf(L"Other\\" + elsewhere)));
+  EXPECT_EQ(trash.EntryCount(), entries_before);
+}
+
+// The other names of an ordinary file that lead to its own entry: a short name, a second drive
+// letter, and a spelling in other case. Each is recycled.
+TEST(RecyclingByIdentityTest, OtherNamesOfAnOrdinaryFileStillRecycle) {
+  TestTrash trash;
+  FixtureDrive drive;
+  const DriveLetterMapping second_letter(drive.UnixFolder());
+  const std::wstring plain = UniqueName(L"plain", L"txt");
+  const std::wstring long_name = UniqueName(L"a rather long name", L"text");
+  const std::wstring through_letter = UniqueName(L"letter", L"txt");
+  const std::wstring in_other_case = UniqueName(L"cased", L"txt");
+  for (const std::wstring& name : {plain, long_name, through_letter, in_other_case}) {
+    drive.AddFile(name, 10);
+  }
+  wchar_t short_path[MAX_PATH] = {};
+  ASSERT_NE(GetShortPathNameW(drive.PathOf(long_name).c_str(), short_path, MAX_PATH), 0u);
+  ASSERT_EQ(std::wstring(short_path).find(long_name), std::wstring::npos) << "no short name: " << Utf8(short_path);
+  std::wstring upper_case = in_other_case;
+  for (wchar_t& character : upper_case) {
+    if (character >= L'a' && character <= L'z') character = static_cast<wchar_t>(character - L'a' + L'A');
+  }
+
+  const std::vector<std::wstring> requests = {drive.PathOf(plain), short_path, second_letter.Root() + through_letter,
+                                              drive.PathOf(upper_case)};
+  for (const std::wstring& request : requests) {
+    SCOPED_TRACE(Utf8(request));
+    ExpectTally(RecyclePaths({Utf8(request)}, L'C'), 1, 0, 10);
+  }
+  for (const std::wstring& name : {plain, long_name, through_letter, in_other_case}) {
+    EXPECT_FALSE(PathExists(drive.PathOf(name))) << Utf8(name);
+    EXPECT_TRUE(trash.Holds(name)) << Utf8(name);
+  }
+}
+
+// A volume without a Recycle Bin would take the shell's recycling as a permanent delete; a
+// fixed drive defined the same way shows that the refusal comes from the type alone.
+struct DriveTypeCase {
+  const char* name;
+  test_support::FixtureDriveType type;
+  bool recyclable;
+};
+
+void PrintTo(const DriveTypeCase& drive_type_case, std::ostream* stream) { *stream << drive_type_case.name; }
+
+class DriveTypeTest : public ::testing::TestWithParam<DriveTypeCase> {};
+
+TEST_P(DriveTypeTest, OnlyAFixedDriveIsRecycledOn) {
+  TestTrash trash;
+  FixtureDrive drive;
+  const std::wstring canary = UniqueName(L"canary", L"txt");
+  drive.AddFile(canary, 40);
+  drive.SetType(GetParam().type);
+  const size_t entries_before = trash.EntryCount();
+
+  const RecycleTally tally = RecyclePaths({Utf8(drive.PathOf(canary))}, L'C');
+
+  if (GetParam().recyclable) {
+    ExpectTally(tally, 1, 0, 40);
+    EXPECT_TRUE(trash.Holds(canary));
+  } else {
+    ExpectTally(tally, 0, 1, 0);
+    EXPECT_TRUE(PathExists(drive.PathOf(canary)));
+    EXPECT_EQ(trash.EntryCount(), entries_before);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Types, DriveTypeTest,
+    ::testing::Values(DriveTypeCase{"fixed", test_support::FixtureDriveType::kFixed, true},
+                      DriveTypeCase{"network", test_support::FixtureDriveType::kNetwork, false},
+                      DriveTypeCase{"cd_rom", test_support::FixtureDriveType::kCdRom, false},
+                      DriveTypeCase{"ram_disk", test_support::FixtureDriveType::kRamDisk, false},
+                      DriveTypeCase{"removable", test_support::FixtureDriveType::kRemovable, false}),
+    [](const ::testing::TestParamInfo<DriveTypeCase>& info) { return std::string(info.param.name); });
+
 }  // namespace
 }  // namespace pel_mora

@@ -210,5 +210,28 @@ TEST(FinalPathTest, ParentAndRootStopAtTheVolume) {
   }
 }
 
+TEST(EntryNameTest, LastNamesAreComparedWithOnlyAToZFolded) {
+  EXPECT_EQ(LastNameOfPath(L"\\\\?\\C:\\a\\Report.TXT"), L"Report.TXT");
+  EXPECT_EQ(LastNameOfPath(L"D:\\report.txt"), L"report.txt");
+  EXPECT_EQ(LastNameOfPath(L"D:\\"), L"");
+  struct NameCase {
+    const wchar_t* first;
+    const wchar_t* second;
+    bool same;
+  };
+  const NameCase cases[] = {
+      {L"Report.TXT", L"report.txt", true},
+      {L"report.txt", L"report.txt", true},
+      {L"report.txt", L"report.txt2", false},
+      {L"beside.txt", L"target.txt", false},
+      // Only A to Z fold: other letters in another case count as another name.
+      {L"\u00C9t\u00E9.txt", L"\u00E9t\u00E9.txt", false},
+      {L"", L"", true},
+  };
+  for (const NameCase& test_case : cases) {
+    EXPECT_EQ(IsSameEntryName(test_case.first, test_case.second), test_case.same) << "case " << (&test_case - cases);
+  }
+}
+
 }  // namespace
 }  // namespace pel_mora
