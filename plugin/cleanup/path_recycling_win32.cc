@@ -196,10 +196,10 @@ ProtectedObjects ResolveProtectedObjects(wchar_t windows_drive_letter) {
   }
   // The root of every drive, whatever letter reaches it and whatever its type: a whole drive is
   // never one item to recycle. Every letter is tried rather than asking GetLogicalDrives or the
-  // drive's type: under Wine GetLogicalDrives keeps the letters a process saw first, a letter that
-  // was just mapped can report no type for a while, and a root
-  // must not slip through for that. A letter that leads nowhere simply fails to open; an empty
-  // removable drive must fail quietly rather than ask the user to insert a disk.
+  // drive's type: under Wine GetLogicalDrives keeps the letters a process saw first, and a letter
+  // just mapped can report no type for a while; a root must not slip through for that. A letter
+  // that leads nowhere simply fails to open; an empty removable drive must fail quietly rather
+  // than ask the user to insert a disk.
   DWORD previous_error_mode = 0;
   SetThreadErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX, &previous_error_mode);
   for (int index = 0; index < 26; ++index) {
