@@ -70,9 +70,11 @@ NTSTATUS OpenEntryRelative(HANDLE folder, std::wstring_view name, EntryKind kind
 // same object. A link that the system followed on opening (Wine follows a Unix link to a file
 // even when asked for the entry itself) lies elsewhere, and so does anything reached after the
 // held folder's name was made to point somewhere else.
-bool LiesDirectlyIn(HANDLE entry, const FileIdentity& folder) {
+bool LiesDirectlyIn(HANDLE entry, const FileIdentity& folder, std::wstring_view listed_name) {
   const std::optional<std::wstring> final_path = FinalPathOfHandle(entry);
-  if (!final_path) {
+  // The same folder is not enough: a link to a sibling (a.tmp leading to keep.dat beside it) would
+  // hand over a file that the listing never named.
+  if (!final_path || !IsSameEntryName(LastNameOfPath(*final_path), listed_name)) {
     return false;
   }
   const std::optional<std::wstring> parent = ParentOfFinalPath(*final_path);
@@ -210,7 +212,7 @@ class FolderWalk {
     std::optional<FileIdentity> walked;
     {
       const FileHandle held(opened);
-      if (!IsPlainFolderAttributes(AttributesOfHandle(held.Get())) || !LiesDirectlyIn(held.Get(), parent_identity)) {
+      if (!IsPlainFolderAttributes(AttributesOfHandle(held.Get())) || !LiesDirectlyIn(held.Get(), parent_identity, name)) {
         return;
       }
       walked = IdentityOfHandle(held.Get());
@@ -234,7 +236,7 @@ class FolderWalk {
     const FileHandle folder(opened);
     const std::optional<FileIdentity> identity = IdentityOfHandle(folder.Get());
     if (identity && *identity == walked && IsPlainFolderAttributes(AttributesOfHandle(folder.Get())) &&
-        LiesDirectlyIn(folder.Get(), parent_identity)) {
+        LiesDirectlyIn(folder.Get(), parent_identity, name)) {
       MarkForDeletion(folder.Get(), EntryKind::kFolder);
     }
   }
@@ -259,7 +261,7 @@ class FolderWalk {
     // Another name for something elsewhere (or no longer a plain file): left alone, not counted.
     if (attributes == INVALID_FILE_ATTRIBUTES ||
         (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) != 0 ||
-        !LiesDirectlyIn(file->Get(), held_identity)) {
+        !LiesDirectlyIn(file->Get(), held_identity, entry.cFileName)) {
       return;
     }
     if (purpose_ == WalkPurpose::kMeasure) {

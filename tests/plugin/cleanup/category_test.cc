@@ -767,6 +767,10 @@ TEST(CategoryLinkTest, AFileLinkInsideACategoryLeavesItsTargetAlone) {
   AddTreeFolder(drive, L"Temp\\sub");
   drive.AddUnixSymlink(L"Temp\\thesis-link.docx", L"Documents\\thesis.docx");
   drive.AddUnixSymlinkTo(L"Temp\\sub\\system-link.dll", system_file.UnixPath());
+  // A link at the root, named like the root's temporary files, to a file beside it that is not
+  // one: the folder is the same, the file is not the one listed.
+  AddTreeFile(drive, L"keep.dat", 30);
+  drive.AddUnixSymlink(L"sibling-link.tmp", L"keep.dat");
   const Totals scanned = ScanTotals(ScanCleanableCategories(folders), "drive_temp");
   EXPECT_EQ(scanned.bytes, 10);
   EXPECT_EQ(scanned.items, 1);
@@ -776,6 +780,8 @@ TEST(CategoryLinkTest, AFileLinkInsideACategoryLeavesItsTargetAlone) {
   EXPECT_TRUE(Exists(drive.PathOf(L"Documents\\thesis.docx")));
   EXPECT_TRUE(system_file.Intact());
   EXPECT_TRUE(Exists(drive.PathOf(L"Temp\\thesis-link.docx")));
+  EXPECT_TRUE(Exists(drive.PathOf(L"keep.dat")));
+  EXPECT_TRUE(Exists(drive.PathOf(L"sibling-link.tmp")));
   EXPECT_FALSE(Exists(drive.PathOf(L"Temp\\junk.tmp")));
 }
 
