@@ -51,7 +51,10 @@ std::wstring WindowsDirectory() {
 
 std::wstring LocalAppData() {
   std::array<wchar_t, MAX_PATH> buffer{};
-  if (FAILED(SHGetFolderPathW(nullptr, CSIDL_LOCAL_APPDATA, nullptr, SHGFP_TYPE_CURRENT, buffer.data()))) {
+  // Not verified by the shell: the walks check the folder themselves, and Wine's check has been
+  // seen to fail now and then for a folder that exists, which emptied every category below it.
+  if (FAILED(SHGetFolderPathW(nullptr, CSIDL_LOCAL_APPDATA | CSIDL_FLAG_DONT_VERIFY, nullptr, SHGFP_TYPE_CURRENT,
+                              buffer.data()))) {
     return {};
   }
   return buffer.data();
