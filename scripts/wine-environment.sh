@@ -31,6 +31,11 @@ pelmora_wine_prefix_ready() {
       # The lock's descriptor is closed for Wine's processes: services it starts would otherwise
       # inherit it and hold the lock for as long as they live.
       wineboot --init >/dev/null 2>&1 9>&- || true
+      # wineboot returns before the programs it started have finished setting up the prefix (the
+      # profile's folders, the registry); stopping them half-way leaves that work to the first test
+      # programs, which then see the profile change under them for a minute or two. So the setup
+      # is let finish first.
+      wineserver -w 9>&- || true
       # The null graphics driver lets windows be created without a display.
       wine reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f >/dev/null 2>&1 9>&-
       # No debugger on a crash: the crashed program ends at once with a failure code, where Wine's

@@ -7,6 +7,8 @@
 #include <atomic>
 #include <chrono>
 #include <functional>
+#include <map>
+#include <memory>
 #include <optional>
 #include <stdexcept>
 #include <string>
@@ -325,6 +327,16 @@ void FixtureDrive::AddUnixSymlinkTo(std::wstring_view link_relative, std::wstrin
   if (!PollUntil([&] { return GetFileAttributesW(link.c_str()) != INVALID_FILE_ATTRIBUTES; })) {
     throw std::runtime_error("symbolic link did not appear: " + WideToUtf8(link));
   }
+}
+
+const DriveLetterMapping& LastingDriveLetterMapping(const std::wstring& unix_folder) {
+  // Released when the process ends, after every test.
+  static std::map<std::wstring, std::unique_ptr<DriveLetterMapping>> mappings;
+  std::unique_ptr<DriveLetterMapping>& mapping = mappings[unix_folder];
+  if (!mapping) {
+    mapping = std::make_unique<DriveLetterMapping>(unix_folder);
+  }
+  return *mapping;
 }
 
 }  // namespace pel_mora::test_support

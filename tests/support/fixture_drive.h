@@ -56,6 +56,13 @@ class DriveLetterMapping {
   bool defined_through_mount_manager_ = false;
 };
 
+// A second letter for a folder of the test prefix itself (its drive C, its users folder), mapped
+// once and kept for the rest of the test process. Wine names a file through any letter that
+// reaches it and remembers the letters for a moment: a letter that named the prefix's folders and
+// is then given to a fixture would send a later test's checks of the prefix's own files into that
+// fixture. Kept letters are never reused while the process runs.
+const DriveLetterMapping& LastingDriveLetterMapping(const std::wstring& unix_folder);
+
 // A fresh, empty folder below $PELMORA_TEST_TMP with a drive letter of its own; the letter is
 // released on destruction (the folder goes away with the test run's temporary folder). Paths
 // given to the helpers are relative to the drive root and use backslashes ("a\b\c.txt"). Every

@@ -690,7 +690,7 @@ TEST(CategoryOperationTest, UserTempAndCrashDumpsOfThePrefixAreMeasuredAndCleane
 // folders are only measured, so a missing guard shows as counted files instead of a wrecked
 // prefix.
 TEST(CleanupFoldersTest, TemporaryFoldersInsideSystemAndUserFoldersAreNotUsed) {
-  const DriveLetterMapping second_c(test_support::PrefixDriveCUnixFolder());
+  const DriveLetterMapping& second_c = test_support::LastingDriveLetterMapping(test_support::PrefixDriveCUnixFolder());
   const std::wstring second_windows = second_c.Root() + L"windows";
   const std::wstring documents = KnownFolder(FOLDERID_Documents);
   ASSERT_FALSE(documents.empty());
@@ -740,7 +740,8 @@ TEST(CleanupFoldersTest, TheProfileThroughASecondDriveLetterIsNotATemporaryFolde
   const std::wstring profile = KnownFolder(FOLDERID_Profile);
   ASSERT_FALSE(profile.empty());
   const SystemCanary canary(profile, SystemCanary::Kind::kFile);
-  const DriveLetterMapping users(test_support::PrefixDriveCUnixFolder() + L"/users");
+  const DriveLetterMapping& users =
+      test_support::LastingDriveLetterMapping(test_support::PrefixDriveCUnixFolder() + L"/users");
   const std::wstring profile_name = profile.substr(profile.find_last_of(L'\\') + 1);
   for (const std::wstring& tmp : {users.Root() + profile_name, users.Root() + profile_name + L"\\AppData\\..",
                                   users.Root()}) {

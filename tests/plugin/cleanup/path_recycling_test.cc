@@ -254,7 +254,7 @@ TEST(WindowsDriveLetterTest, NamesTheDriveOfTheWindowsDirectory) {
 TEST(RecyclingByIdentityTest, OtherNamesForSystemLocationsAreRefused) {
   TestTrash trash;
   FixtureDrive drive;
-  const DriveLetterMapping second_c(test_support::PrefixDriveCUnixFolder());
+  const DriveLetterMapping& second_c = test_support::LastingDriveLetterMapping(test_support::PrefixDriveCUnixFolder());
   const SystemCanary file(L"C:\\windows\\system32", SystemCanary::Kind::kFile);
   const SystemCanary folder(L"C:\\windows\\system32", SystemCanary::Kind::kFolderWithFile);
   drive.AddFolder(L"Users");
@@ -292,7 +292,7 @@ TEST(RecyclingByIdentityTest, OtherNamesForSystemLocationsAreRefused) {
 TEST(RecyclingByIdentityTest, FoldersHoldingTheSystemAndProfileFoldersThemselvesAreRefused) {
   FixtureDrive drive;
   drive.AddFile(L"ordinary.txt", 10);
-  const DriveLetterMapping second_c(test_support::PrefixDriveCUnixFolder());
+  const DriveLetterMapping& second_c = test_support::LastingDriveLetterMapping(test_support::PrefixDriveCUnixFolder());
   const std::wstring profile = KnownFolder(FOLDERID_Profile);
   ASSERT_FALSE(profile.empty());
   const std::wstring profile_name = profile.substr(profile.find_last_of(L'\\') + 1);
