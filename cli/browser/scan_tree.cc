@@ -15,7 +15,6 @@ using flutter::EncodableValue;
 
 // The host walks 64 levels below the root; anything deeper is malformed input, and the tree is
 // freed by recursion, so its depth stays bounded.
-constexpr std::ptrdiff_t kMaximumDepth = 256;
 
 char FoldCase(char character) {
   return character >= 'A' && character <= 'Z' ? static_cast<char>(character - 'A' + 'a') : character;
@@ -116,19 +115,16 @@ BrowserNode* ScanTree::FolderNode(const std::string& path) {
     return found->second;
   }
   // Only paths below the root have a place in the tree.
-  const size_t separator = path.rfind('\\');
-  if (path.size() <= root_path_.size() || path.compare(0, root_path_.size(), root_path_) != 0 ||
-      separator == std::string::npos || separator + 1 == path.size() ||
-      std::count(path.begin(), path.end(), '\\') > kMaximumDepth) {
+  const std::optional<std::string> parent_path = ParentInScan(path, root_path_);
+  if (!parent_path) {
     return nullptr;
   }
-  const std::string parent_path = separator + 1 == root_path_.size() ? root_path_ : path.substr(0, separator);
-  BrowserNode* parent = FolderNode(parent_path);
+  BrowserNode* parent = FolderNode(*parent_path);
   if (parent == nullptr) {
     return nullptr;
   }
   auto node = std::make_unique<BrowserNode>();
-  node->name = path.substr(separator + 1);
+  node->name = path.substr(path.rfind('\\') + 1);
   node->path = path;
   node->is_directory = true;
   node->parent = parent;

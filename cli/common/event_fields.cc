@@ -1,5 +1,7 @@
 #include "cli/common/event_fields.h"
 
+#include <algorithm>
+
 #include <variant>
 
 namespace pel_mora::cli {
@@ -41,6 +43,17 @@ bool BoolOr(const EncodableMap& map, const char* key, bool fallback) {
   const EncodableValue* value = FindField(map, key);
   const auto* flag = value != nullptr ? std::get_if<bool>(value) : nullptr;
   return flag != nullptr ? *flag : fallback;
+}
+
+std::optional<std::string> ParentInScan(const std::string& path, const std::string& root_path) {
+  constexpr std::ptrdiff_t kMaximumDepth = 256;
+  const size_t separator = path.rfind('\\');
+  if (path.size() <= root_path.size() || path.compare(0, root_path.size(), root_path) != 0 ||
+      separator == std::string::npos || separator + 1 == path.size() ||
+      std::count(path.begin(), path.end(), '\\') > kMaximumDepth) {
+    return std::nullopt;
+  }
+  return separator + 1 == root_path.size() ? root_path : path.substr(0, separator);
 }
 
 }  // namespace pel_mora::cli

@@ -4,6 +4,7 @@
 // display or a report of what did arrive is worth more than an exception.
 
 #include <cstdint>
+#include <optional>
 #include <string>
 
 #include "channel/encodable_value.h"
@@ -17,5 +18,10 @@ int64_t IntegerOr(const flutter::EncodableMap& map, const char* key, int64_t fal
 uint64_t CountOr0(const flutter::EncodableMap& map, const char* key);
 std::string StringOr(const flutter::EncodableMap& map, const char* key, const std::string& fallback);
 bool BoolOr(const flutter::EncodableMap& map, const char* key, bool fallback);
+
+// The folder that holds `path` in a scan of `root_path` ("P:\"), or nothing when `path` is not
+// strictly below the root or lies deeper than a tree built by recursion should go (the host walks
+// 64 levels; 256 is the bound kept here). The root's direct children give the root itself.
+std::optional<std::string> ParentInScan(const std::string& path, const std::string& root_path);
 
 }  // namespace pel_mora::cli

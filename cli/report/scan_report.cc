@@ -29,7 +29,6 @@ struct ScanReport::Node {
 
 namespace {
 
-constexpr std::ptrdiff_t kMaximumDepth = 256;
 
 using flutter::EncodableMap;
 using flutter::EncodableValue;
@@ -374,19 +373,16 @@ ScanReport::Node* ScanReport::FolderNode(const std::string& path) {
   // Only paths below the root are taken; anything else would have no place in the tree. The
   // depth is bounded too (the host walks 64 levels), since the tree is built, laid out and freed
   // by recursion.
-  const size_t separator = path.rfind('\\');
-  if (path.size() <= root_path_.size() || path.compare(0, root_path_.size(), root_path_) != 0 ||
-      separator == std::string::npos || separator + 1 == path.size() ||
-      std::count(path.begin(), path.end(), '\\') > kMaximumDepth) {
+  const std::optional<std::string> parent_path = ParentInScan(path, root_path_);
+  if (!parent_path) {
     return nullptr;
   }
-  const std::string parent_path = separator + 1 == root_path_.size() ? root_path_ : path.substr(0, separator);
-  Node* parent = FolderNode(parent_path);
+  Node* parent = FolderNode(*parent_path);
   if (parent == nullptr) {
     return nullptr;
   }
   auto node = std::make_unique<Node>();
-  node->name = path.substr(separator + 1);
+  node->name = path.substr(path.rfind('\\') + 1);
   node->path = path;
   node->is_directory = true;
   node->parent = parent;
