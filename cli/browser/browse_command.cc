@@ -231,10 +231,12 @@ void RequireTerminal() {
 }
 
 SessionCommand PrepareBrowse(const CliOptions& options, const CliEnvironment& environment) {
-  const BrowseTarget target = ResolveBrowseTarget(options, environment);
+  // The terminal first: a folder's drive letter is not lent for a browser that cannot start.
   RequireTerminal();
-  const char letter = target.drive_letter;
-  return [letter, &environment](HostSession& session) { return BrowseLive(session, letter, environment); };
+  BrowseTarget target = ResolveBrowseTarget(options, environment);
+  return [target = std::move(target), &environment](HostSession& session) {
+    return BrowseLive(session, target.drive_letter, environment);
+  };
 }
 
 int WriteReportFromFile(const CliOptions& options, const CliEnvironment& environment) {
@@ -267,13 +269,10 @@ BrowseTarget ResolveBrowseTarget(const CliOptions& options, const CliEnvironment
     target.saved_scan = *file;
     return target;
   }
-  RequireOperandCount(options, 1, 1, "browse LETTER (or browse --load FILE.json)");
-  target.drive_letter = RequireDriveLetter(options.operands[0]);
-  if (!options.port && environment.platform != nullptr &&
-      environment.platform->CheckDriveLetter(target.drive_letter) == DriveLetterStatus::kUnknown) {
-    throw UsageError(std::string("unknown drive ") + target.drive_letter + ": (give a folder that letter with: " +
-                     "pelmora-cli map " + target.drive_letter + " FOLDER)");
-  }
+  RequireOperandCount(options, 1, 1, "browse LETTER|FOLDER (or browse --load FILE.json)");
+  CommandFolder folder = ResolveFolderOperand(options.operands[0], FolderOperand::kDriveOnly, options, environment);
+  target.drive_letter = *folder.drive_letter;
+  target.loan = std::move(folder.loan);
   return target;
 }
 

@@ -3,11 +3,13 @@
 // The "browse" command, the saved-scan commands around it ("report FILE.json OUT.html",
 // "browse --load FILE.json") and the part of "scan --save" that writes the file.
 
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "cli/commands/command_table.h"
+#include "cli/connection/drive_letter_loan.h"
 
 namespace pel_mora::cli {
 
@@ -16,6 +18,8 @@ namespace pel_mora::cli {
 struct BrowseTarget {
   char drive_letter = 0;   // the drive to scan, when no file is given
   std::string saved_scan;  // --load FILE.json
+  // The letter lent to a Linux folder for the browser's duration, if one was.
+  std::shared_ptr<DriveLetterLoan> loan;
 };
 
 BrowseTarget ResolveBrowseTarget(const CliOptions& options, const CliEnvironment& environment);

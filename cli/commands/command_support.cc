@@ -106,7 +106,6 @@ Confirmation ConfirmDeletion(const CliOptions& options, const CliEnvironment& en
              : Confirmation::kDeclined;
 }
 
-#ifndef _WIN32
 namespace {
 
 bool IsWindowsPath(const std::string& text) {
@@ -117,7 +116,6 @@ bool IsWindowsPath(const std::string& text) {
 }
 
 }  // namespace
-#endif
 
 std::string HostPathForOperand(const std::string& operand) {
 #ifdef _WIN32
@@ -175,6 +173,64 @@ void RequireKnownDriveLetter(char letter, const CliOptions& options, const CliEn
   throw UsageError(std::string("unknown drive ") + letter + ": (the Wine settings in " +
                    environment.platform->SettingsLocation() + " have no drive " + letter +
                    ":; give a folder that letter with: pelmora-cli map " + letter + " FOLDER)");
+}
+
+CommandFolder ResolveFolderOperand(const std::string& operand, FolderOperand kind, const CliOptions& options,
+                                   const CliEnvironment& environment) {
+  CommandFolder folder;
+  if (const std::optional<char> letter = ParseDriveLetter(operand)) {
+    RequireKnownDriveLetter(*letter, options, environment);
+    folder.drive_letter = *letter;
+    folder.host_path = std::string(1, *letter) + ":\\";
+    return folder;
+  }
+  if (operand.empty()) {
+    throw UsageError("the folder is empty (give a drive letter or a folder)");
+  }
+  HostPlatform* const platform = environment.platform;
+  if (IsWindowsPath(operand) || platform == nullptr) {
+    if (kind == FolderOperand::kDriveOnly && platform == nullptr) {
+      // Without Wine settings to lend letters from, only a letter will do.
+      RequireDriveLetter(operand);
+    }
+    if (kind == FolderOperand::kDriveOnly) {
+      throw UsageError(options.command + " takes a drive letter or a Linux folder, not " + operand);
+    }
+    folder.host_path = RequireExistingHostPath(operand, options, environment);
+    return folder;
+  }
+  std::error_code error;
+  const std::filesystem::file_status status = std::filesystem::status(operand, error);
+  if (status.type() == std::filesystem::file_type::not_found) {
+    throw UsageError(kind == FolderOperand::kDriveOnly
+                         ? "\"" + operand + "\" is neither a drive letter (A to Z) nor a folder"
+                         : "no such folder: " + operand);
+  }
+  if (error) {
+    throw UsageError("cannot use " + operand + ": " + error.message());
+  }
+  if (status.type() != std::filesystem::file_type::directory) {
+    throw UsageError(operand + " is not a folder");
+  }
+  if (options.port) {
+    if (kind == FolderOperand::kDriveOnly) {
+      throw UsageError("the host on --port has drive letters of its own, so " + options.command +
+                       " cannot give one to " + operand + "; name that host's letter for it");
+    }
+    folder.host_path = HostPathForOperand(operand);
+    return folder;
+  }
+  DriveLetterLoan loan = DriveLetterLoan::ForFolder(*platform, operand, *environment.err);
+  const char letter = loan.letter();
+  if (loan.mapped_for_loan()) {
+    *environment.err << "Drive " << letter << ": shows " << operand << " while this command runs\n";
+  } else {
+    *environment.err << "Using drive " << letter << ":, which shows " << operand << '\n';
+  }
+  folder.drive_letter = letter;
+  folder.host_path = std::string(1, letter) + ":\\";
+  folder.loan = std::make_shared<DriveLetterLoan>(std::move(loan));
+  return folder;
 }
 
 }  // namespace pel_mora::cli

@@ -6,6 +6,7 @@
 // commands.cc, the others in <family>_commands.cc) and lists its commands in command_table.h.
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <stdexcept>
 #include <string>
@@ -15,6 +16,7 @@
 #include "cli/commands/commands.h"
 #include "cli/common/cli_options.h"
 #include "cli/connection/bridge_client.h"
+#include "cli/connection/drive_letter_loan.h"
 #include "cli/connection/local_paths.h"
 
 namespace pel_mora::cli {
@@ -74,5 +76,29 @@ std::string RequireExistingHostPath(const std::string& operand, const CliOptions
 // Refuses a drive letter that a host started here would not know, with the hint to map it. A
 // running host (--port) may have settings of its own: it decides.
 void RequireKnownDriveLetter(char letter, const CliOptions& options, const CliEnvironment& environment);
+
+// What a command that works below one folder (scan, browse, dupes, search) was given.
+struct CommandFolder {
+  // The folder as the host names it: a drive's root ("Q:\") or a Windows path as given.
+  std::string host_path;
+  // The drive when host_path is a drive's root.
+  std::optional<char> drive_letter;
+  // A letter lent to a Linux folder: the mapping lasts as long as the last copy of this.
+  std::shared_ptr<DriveLetterLoan> loan;
+};
+
+enum class FolderOperand {
+  kDriveOnly,  // a whole drive: a letter, or a Linux folder that is given one (scan, browse)
+  kAnyFolder,  // also any Windows path below a drive (dupes, search)
+};
+
+// The folder `operand` names. A drive letter ("Q", "Q:", "Q:\") must be known to a host started
+// here. A Linux folder must exist; it is reached through a drive letter that already shows it,
+// or else through a free letter mapped for the command's duration, and standard error names the
+// letter. A host given with --port has drive letters of its own, which the client cannot lend: a
+// Linux folder is then given by its Wine name (Z:...) where a path will do and refused where a
+// drive is needed. Throws UsageError for what cannot be used, before any host starts.
+CommandFolder ResolveFolderOperand(const std::string& operand, FolderOperand kind, const CliOptions& options,
+                                   const CliEnvironment& environment);
 
 }  // namespace pel_mora::cli

@@ -214,12 +214,13 @@ SessionCommand PrepareSessionCommand(const CliOptions& options, const CliEnviron
     return [&options, &environment](HostSession& session) { return RunDrives(session, options, environment); };
   }
   if (command == "scan") {
-    RequireOperandCount(options, 1, 1, "scan LETTER");
-    const char letter = RequireDriveLetter(options.operands[0]);
+    RequireOperandCount(options, 1, 1, "scan LETTER|FOLDER");
     // A host started here sees exactly the client's drive letters, so an unknown one is known
-    // before anything starts.
-    RequireKnownDriveLetter(letter, options, environment);
-    return [letter, &options, &environment](HostSession& session) {
+    // before anything starts; a Linux folder gets its letter before the host starts, since Wine
+    // programs see the letters of their prefix as it was when they started.
+    CommandFolder folder = ResolveFolderOperand(options.operands[0], FolderOperand::kDriveOnly, options, environment);
+    const char letter = *folder.drive_letter;
+    return [letter, folder = std::move(folder), &options, &environment](HostSession& session) {
       ScanOutput output;
       output.report_path = options.report_path;
       output.save_path = options.CommandOptionValue("save").value_or("");
@@ -275,6 +276,10 @@ int RunCli(const std::vector<std::string>& arguments, const CliEnvironment& envi
   const InterruptCheck interrupted = [&environment] {
     return environment.interrupt_count && environment.interrupt_count() > 0;
   };
+  // ORDER MATTERS: the command is declared before the session, so that it is destroyed after
+  // it. A command may hold a drive letter lent to a folder, which must outlast the host that uses
+  // it; the host is closed first, then the letter removed.
+  SessionCommand command;
   // Declared outside the try, so that the handlers can still show a started host's last lines;
   // its destructor closes that host on every path.
   std::unique_ptr<HostSession> session;
@@ -294,7 +299,7 @@ int RunCli(const std::vector<std::string>& arguments, const CliEnvironment& envi
       return *status;
     }
     // Everything the command line says is checked before a host is started for it.
-    const SessionCommand command = PrepareSessionCommand(options, environment);
+    command = PrepareSessionCommand(options, environment);
     session = std::make_unique<HostSession>(options, environment.platform, environment.session, interrupted, err);
     const int status = command(*session);
     session->Finish();

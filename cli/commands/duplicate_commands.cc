@@ -192,8 +192,10 @@ SessionCommand PrepareDupes(const CliOptions& options, const CliEnvironment& env
   if (options.operands[0].empty()) {
     throw UsageError("the folder to search is empty");
   }
-  const std::string root = RequireExistingHostPath(options.operands[0], options, environment);
-  return [root, &options, &environment](HostSession& session) { return RunDupes(session, root, options, environment); };
+  CommandFolder folder = ResolveFolderOperand(options.operands[0], FolderOperand::kAnyFolder, options, environment);
+  return [folder = std::move(folder), &options, &environment](HostSession& session) {
+    return RunDupes(session, folder.host_path, options, environment);
+  };
 }
 
 }  // namespace

@@ -158,7 +158,8 @@ SessionCommand PrepareSearch(const CliOptions& options, const CliEnvironment& en
     throw UsageError("usage: pelmora-cli search PATH [WORDS...] [--ext LIST] [--min SIZE] [--max SIZE] [--limit N]");
   }
   SearchRequest request;
-  request.root = RequireExistingHostPath(options.operands[0], options, environment);
+  CommandFolder folder = ResolveFolderOperand(options.operands[0], FolderOperand::kAnyFolder, options, environment);
+  request.root = folder.host_path;
   std::string query;
   for (size_t index = 1; index < options.operands.size(); ++index) {
     query += (index > 1 ? " " : "") + options.operands[index];
@@ -187,7 +188,7 @@ SessionCommand PrepareSearch(const CliOptions& options, const CliEnvironment& en
   } else {
     request.reported_limit = 500;
   }
-  return [request = std::move(request), &options, &environment](HostSession& session) {
+  return [request = std::move(request), folder = std::move(folder), &options, &environment](HostSession& session) {
     return RunSearch(session, request, options, environment);
   };
 }

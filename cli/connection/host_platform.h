@@ -67,6 +67,12 @@ class HostProcess {
 
 enum class DriveLetterStatus { kKnown, kUnknown };
 
+// A drive letter and the link target that makes it show a folder, as the platform wrote it.
+struct DriveLetterMapping {
+  char letter = 0;
+  std::string target;
+};
+
 class HostPlatform {
  public:
   virtual ~HostPlatform() = default;
@@ -89,6 +95,19 @@ class HostPlatform {
   virtual std::string UnmapDriveLetter(char /*letter*/) {
     throw PlatformError("this build cannot change drive letters");
   }
+
+  // Gives `folder` a drive letter that shows nothing yet, the first free one from D: to Y:, and
+  // returns it with the link target it wrote; nothing when every one of them is taken. A letter
+  // is claimed by creating its link, which fails when another client created it first, so two
+  // clients never share a letter by accident. Throws PlatformError.
+  virtual std::optional<DriveLetterMapping> MapFreeDriveLetter(const std::string& /*folder*/,
+                                                               std::ostream& /*status*/) {
+    throw PlatformError("this build cannot change drive letters");
+  }
+
+  // Removes `mapping`'s letter when it still shows exactly what MapFreeDriveLetter wrote; a letter
+  // that someone has remapped since is left alone. Never throws: it runs while a command unwinds.
+  virtual void RemoveDriveLetterMapping(const DriveLetterMapping& /*mapping*/) noexcept {}
 
   // The Linux folder that drive `letter` shows to a host started here, as an absolute path, or
   // nothing when it has no such folder or the platform cannot tell.

@@ -456,6 +456,24 @@ DriveLetterStatus WinePlatform::CheckDriveLetter(char letter) {
                                                                                       : DriveLetterStatus::kUnknown;
 }
 
+namespace {
+
+// The folder a drive letter will show, without links or "..", so the letter keeps showing it
+// whatever the current folder of a later command.
+fs::path CanonicalFolder(const std::string& folder) {
+  std::error_code error;
+  fs::path target = fs::canonical(folder, error);
+  if (error) {
+    throw PlatformError("cannot use " + folder + ": " + error.message());
+  }
+  if (!fs::is_directory(target, error)) {
+    throw PlatformError(folder + " is not a folder");
+  }
+  return target;
+}
+
+}  // namespace
+
 std::optional<std::string> WinePlatform::MapDriveLetter(char letter, const std::string& folder,
                                                         std::ostream& status) {
   if (letter == 'C') {
@@ -464,14 +482,8 @@ std::optional<std::string> WinePlatform::MapDriveLetter(char letter, const std::
   if (letter == 'Z') {
     throw PlatformError("drive Z: shows the whole Linux file system to Wine; choose another letter");
   }
+  const fs::path target = CanonicalFolder(folder);
   std::error_code error;
-  const fs::path target = fs::canonical(folder, error);
-  if (error) {
-    throw PlatformError("cannot use " + folder + ": " + error.message());
-  }
-  if (!fs::is_directory(target, error)) {
-    throw PlatformError(folder + " is not a folder");
-  }
   if (!fs::is_directory(DosDevicesPath(), error)) {
     PreparePrefix(DisplayMode::kNullDriver, status);
   }
@@ -515,6 +527,49 @@ std::string WinePlatform::UnmapDriveLetter(char letter) {
     throw PlatformError("cannot remove " + link.string() + ": " + error.message());
   }
   return target;
+}
+
+std::optional<DriveLetterMapping> WinePlatform::MapFreeDriveLetter(const std::string& folder, std::ostream& status) {
+  const fs::path target = CanonicalFolder(folder);
+  std::error_code error;
+  if (!fs::is_directory(DosDevicesPath(), error)) {
+    PreparePrefix(DisplayMode::kNullDriver, status);
+  }
+  // A: and B: are floppy letters some programs treat specially; C: and Z: belong to the prefix.
+  for (char letter = 'D'; letter <= 'Y'; ++letter) {
+    const std::string name = std::string(1, static_cast<char>(letter - 'A' + 'a')) + ":";
+    // "q::" names the device behind a letter (a CD drive Wine found); such a letter is taken
+    // even when it has no folder.
+    if (fs::symlink_status(fs::path(DosDevicesPath()) / (name + ":"), error).type() != fs::file_type::not_found) {
+      continue;
+    }
+    // Creating the link is the claim: symlink() fails with EEXIST when the letter has any entry,
+    // including one another client made a moment ago, so no check-then-create window exists.
+    fs::create_directory_symlink(target, fs::path(DosDevicesPath()) / name, error);
+    if (!error) {
+      return DriveLetterMapping{letter, target.string()};
+    }
+    if (error != std::errc::file_exists) {
+      throw PlatformError("cannot create the link " + (fs::path(DosDevicesPath()) / name).string() + ": " +
+                          error.message());
+    }
+  }
+  return std::nullopt;
+}
+
+void WinePlatform::RemoveDriveLetterMapping(const DriveLetterMapping& mapping) noexcept {
+  try {
+    const fs::path link =
+        fs::path(DosDevicesPath()) / (std::string(1, static_cast<char>(mapping.letter - 'A' + 'a')) + ":");
+    std::error_code error;
+    const fs::path target = fs::read_symlink(link, error);
+    // A letter that shows something else now was remapped by someone after the claim: theirs.
+    if (!error && target.string() == mapping.target) {
+      fs::remove(link, error);
+    }
+  } catch (...) {
+    // Allocation failure while building a path: the letter stays, which `unmap` can remove.
+  }
 }
 
 std::optional<std::string> WinePlatform::DriveLetterFolder(char letter) {

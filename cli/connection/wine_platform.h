@@ -59,6 +59,8 @@ class WinePlatform : public HostPlatform {
   DriveLetterStatus CheckDriveLetter(char letter) override;
   std::optional<std::string> MapDriveLetter(char letter, const std::string& folder, std::ostream& status) override;
   std::string UnmapDriveLetter(char letter) override;
+  std::optional<DriveLetterMapping> MapFreeDriveLetter(const std::string& folder, std::ostream& status) override;
+  void RemoveDriveLetterMapping(const DriveLetterMapping& mapping) noexcept override;
   std::optional<std::string> DriveLetterFolder(char letter) override;
   std::vector<std::pair<char, std::string>> DriveLetterMappings() override;
   std::string SettingsLocation() const override;

@@ -401,9 +401,10 @@ TEST_F(RealHostTest, ScanOfTheFixturePrintsItsTotalsAndLargestEntries) {
       << outcome;
 }
 
-// A Linux folder goes to the host by its Wine name; the copies are found through the real
-// walk and the system's SHA-256, and a file of the same size with other content is not one.
-TEST_F(RealHostTest, DupesFindsTheCopiesBelowALinuxFolder) {
+// A Linux folder without a letter of its own is lent one for the command; the copies are found
+// through the real walk and the system's SHA-256, and a file of the same size with other content
+// is not one.
+TEST_F(RealHostTest, DupesFindsTheCopiesBelowALinuxFolderThroughALentLetter) {
   const fs::path root = *folder_ / "dupes";
   fs::create_directories(root / "nested");
   WriteFile(root / "first.bin", 1000);
@@ -412,18 +413,33 @@ TEST_F(RealHostTest, DupesFindsTheCopiesBelowALinuxFolder) {
     std::ofstream other(root / "other.bin", std::ios::binary);
     other << std::string(1000, 'y');
   }
-  std::string wine_root = "Z:" + root.string();
-  std::replace(wine_root.begin(), wine_root.end(), '/', '\\');
 
   const Outcome outcome = Run({"dupes", root.string()});
   ASSERT_EQ(outcome.exit_code, 0) << outcome;
-  EXPECT_THAT(outcome.out, StartsWith("1 group of identical files below " + wine_root + " (2 files)\n\n"
+  ASSERT_THAT(outcome.err, ::testing::MatchesRegex("Drive [D-Y]: shows .* while this command runs\n")) << outcome;
+  const char letter = outcome.err[6];
+  const std::string drive = std::string(1, letter) + ":";
+  EXPECT_EQ(outcome.err, "Drive " + drive + " shows " + root.string() + " while this command runs\n");
+  EXPECT_THAT(outcome.out, StartsWith("1 group of identical files below " + drive + "\\ (2 files)\n\n"
                                       "1000 B wasted: 2 copies of 1000 B\n")) << outcome;
-  EXPECT_THAT(outcome.out, HasSubstr("  " + wine_root + "\\first.bin\n")) << outcome;
-  EXPECT_THAT(outcome.out, HasSubstr("  " + wine_root + "\\nested\\second.bin\n")) << outcome;
+  EXPECT_THAT(outcome.out, HasSubstr("  " + drive + "\\first.bin\n")) << outcome;
+  EXPECT_THAT(outcome.out, HasSubstr("  " + drive + "\\nested\\second.bin\n")) << outcome;
   EXPECT_THAT(outcome.out, ::testing::EndsWith("\nCould be freed by keeping one copy of each: 1000 B (1,000 bytes)\n"))
       << outcome;
-  EXPECT_THAT(outcome.err, IsEmpty());
+  const std::string link_name(1, static_cast<char>(letter - 'A' + 'a'));
+  EXPECT_FALSE(fs::exists(fs::symlink_status(fs::path(kWineRoot) / "prefix" / "dosdevices" / (link_name + ":"))));
+}
+
+// A folder that has a letter already is scanned through it, exactly as the letter would be.
+TEST_F(RealHostTest, ScanOfAMappedFolderUsesItsLetter) {
+  const Outcome by_letter = Run({"scan", kKnownLetter});
+  const Outcome by_folder = Run({"scan", (*folder_ / "known" / "photos" / "..").string()});
+  ASSERT_EQ(by_folder.exit_code, 0) << by_folder;
+  EXPECT_THAT(by_folder.err,
+              StartsWith("Using drive T:, which shows " + (*folder_ / "known" / "photos" / "..").string() + "\n"));
+  // Everything after the first line (which holds the duration) is the same.
+  EXPECT_EQ(by_folder.out.substr(by_folder.out.find('\n')), by_letter.out.substr(by_letter.out.find('\n')));
+  EXPECT_TRUE(fs::is_symlink(fs::path(kWineRoot) / "prefix" / "dosdevices" / "t:"));
 }
 
 TEST_F(RealHostTest, ScanWithReportWritesAPageOfTheFixture) {

@@ -26,8 +26,13 @@ using ::testing::AllOf;
 using ::testing::Contains;
 using ::testing::HasSubstr;
 using ::testing::Not;
+using testing::BatchEvent;
+using testing::CompletedEvent;
 using testing::DriveRecord;
 using testing::FakeBridgeHost;
+using testing::FileEntry;
+using testing::ScanScript;
+using testing::StartedEvent;
 
 std::string ReadFile(const fs::path& path) {
   std::ifstream stream(path);
@@ -400,6 +405,130 @@ TEST_F(WinePlatformTest, PickWithADisplayAsksTheHost) {
   const Outcome outcome = Run({"--display", "pick"});
   EXPECT_EQ(outcome.status, kExitSuccess) << outcome.err;
   EXPECT_EQ(outcome.out, "C:\\x\n");
+}
+
+// A folder given to scan gets the first free letter for the command only: the host sees it while
+// it runs, and it is gone afterwards. Letters with a folder or a device are passed over.
+TEST_F(WinePlatformTest, AScannedFolderGetsAFreeLetterForTheCommandOnly) {
+  const fs::path photos = folder_ / "photos";
+  const fs::path elsewhere = folder_ / "elsewhere";
+  fs::create_directories(photos);
+  fs::create_directories(elsewhere);
+  const fs::path devices = wine_root_ / "prefix" / "dosdevices";
+  fs::create_directory_symlink(elsewhere, devices / "d:");
+  WriteFile(devices / "e::", "");  // a CD drive's device without a folder
+  // The host records which folder its F: showed while it ran.
+  WriteFakeWine("readlink \"$WINEPREFIX/dosdevices/f:\" > '" + (folder_ / "f-during-scan").string() + "'; " +
+                BridgeLine());
+  ScanScript script;
+  script.events = {StartedEvent("F:\\"), BatchEvent({FileEntry("F:\\a.jpg", 2048)}, 1, 0, 2048),
+                   CompletedEvent(1, 0, 2048, 10)};
+  host_.set_scan_script(script);
+
+  const Outcome outcome = Run({"scan", photos.string()});
+
+  EXPECT_EQ(outcome.status, kExitSuccess) << outcome.err;
+  EXPECT_THAT(outcome.err, HasSubstr("Drive F: shows " + photos.string() + " while this command runs\n"));
+  EXPECT_THAT(outcome.out, HasSubstr("Scan of F:\\ completed"));
+  EXPECT_EQ(ReadFile(folder_ / "f-during-scan"), photos.string() + "\n");
+  EXPECT_FALSE(fs::exists(fs::symlink_status(devices / "f:")));
+  EXPECT_EQ(fs::read_symlink(devices / "d:"), elsewhere);
+  EXPECT_TRUE(fs::exists(devices / "e::"));
+}
+
+// A letter that already shows the folder (by identity: here through a link to it) is used and
+// kept; a search below it names that letter.
+TEST_F(WinePlatformTest, AFolderThatHasALetterAlreadyKeepsIt) {
+  const fs::path photos = folder_ / "photos";
+  fs::create_directories(photos);
+  fs::create_directory_symlink(photos, folder_ / "alias");
+  ASSERT_EQ(Run({"map", "P", photos.string()}).status, kExitSuccess);
+  WriteFakeWine(BridgeLine());
+  host_.set_method_reply("searchFiles", [](const flutter::EncodableValue&) {
+    return testing::ScriptedReply::Success(flutter::EncodableValue(flutter::EncodableList{}));
+  });
+
+  const Outcome outcome = Run({"search", (folder_ / "alias").string(), "holiday"});
+
+  EXPECT_EQ(outcome.err.rfind("Using drive P:, which shows " + (folder_ / "alias").string() + "\n", 0), 0u)
+      << outcome.err;
+  const std::optional<flutter::EncodableValue> request = host_.last_arguments("searchFiles");
+  ASSERT_TRUE(request.has_value());
+  EXPECT_EQ(std::get<flutter::EncodableMap>(*request).at(flutter::EncodableValue("rootPath")),
+            flutter::EncodableValue("P:\\"));
+  EXPECT_EQ(fs::read_symlink(wine_root_ / "prefix" / "dosdevices" / "p:"), photos);
+}
+
+// The lent letter goes however the command ends: here the host never starts.
+TEST_F(WinePlatformTest, ALentLetterIsRemovedWhenTheHostFailsToStart) {
+  const fs::path photos = folder_ / "photos";
+  fs::create_directories(photos);
+  WriteFakeWine("echo 'cannot start'", 3);
+
+  const Outcome outcome = Run({"dupes", photos.string()});
+
+  EXPECT_EQ(outcome.status, kExitUsage);
+  EXPECT_THAT(outcome.err, HasSubstr("Drive D: shows " + photos.string()));
+  EXPECT_FALSE(fs::exists(fs::symlink_status(wine_root_ / "prefix" / "dosdevices" / "d:")));
+}
+
+TEST_F(WinePlatformTest, FoldersThatCannotBeScannedAreRefusedBeforeALetterIsLent) {
+  WriteFakeWine(BridgeLine());
+  WriteFile(folder_ / "file.txt", "x");
+  struct Case {
+    std::vector<std::string> arguments;
+    std::string message;
+  };
+  const Case cases[] = {
+      {{"scan", (folder_ / "file.txt").string()}, (folder_ / "file.txt").string() + " is not a folder"},
+      {{"scan", (folder_ / "absent").string()}, "is neither a drive letter (A to Z) nor a folder"},
+      {{"browse", folder_.string()}, "browse is a full-screen program and needs a terminal"},
+      {{"dupes", (folder_ / "absent").string()}, "no such folder: " + (folder_ / "absent").string()},
+      {{"scan", "C:\\windows"}, "scan takes a drive letter or a Linux folder, not C:\\windows"},
+      {{"--port", "1", "scan", folder_.string()}, "the host on --port has drive letters of its own"},
+  };
+  for (const Case& test_case : cases) {
+    const Outcome outcome = Run(test_case.arguments);
+    EXPECT_EQ(outcome.status, kExitUsage) << test_case.message;
+    EXPECT_THAT(outcome.err, HasSubstr(test_case.message));
+  }
+  EXPECT_FALSE(fs::exists(folder_ / "wine.log"));
+  EXPECT_EQ(Run({"maps"}).out, "Drive letters in " + (wine_root_ / "prefix").string() +
+                                   ":\n"
+                                   "  C:  ../drive_c\n"
+                                   "  Z:  /\n");
+}
+
+TEST_F(WinePlatformTest, FreeLettersAreClaimedOnceAndARemappedLetterIsNotRemoved) {
+  const fs::path photos = folder_ / "photos";
+  fs::create_directories(photos);
+  WinePlatform platform(Settings());
+  std::ostringstream status;
+  const std::optional<DriveLetterMapping> first = platform.MapFreeDriveLetter(photos.string(), status);
+  const std::optional<DriveLetterMapping> second = platform.MapFreeDriveLetter(photos.string(), status);
+  ASSERT_TRUE(first && second);
+  EXPECT_EQ(first->letter, 'D');
+  EXPECT_EQ(second->letter, 'E');
+
+  // Someone maps E: elsewhere meanwhile: theirs now, so it stays.
+  const fs::path devices = wine_root_ / "prefix" / "dosdevices";
+  fs::remove(devices / "e:");
+  fs::create_directory_symlink(folder_, devices / "e:");
+  platform.RemoveDriveLetterMapping(*first);
+  platform.RemoveDriveLetterMapping(*second);
+  EXPECT_FALSE(fs::exists(fs::symlink_status(devices / "d:")));
+  EXPECT_EQ(fs::read_symlink(devices / "e:"), folder_);
+
+  for (char letter = 'D'; letter <= 'Y'; ++letter) {
+    std::error_code taken_already;  // E: is
+    fs::create_directory_symlink(folder_, devices / (std::string(1, static_cast<char>(letter - 'A' + 'a')) + ":"),
+                                 taken_already);
+  }
+  EXPECT_FALSE(platform.MapFreeDriveLetter(photos.string(), status).has_value());
+  WriteFakeWine(BridgeLine());
+  const Outcome refused = Run({"scan", photos.string()});
+  EXPECT_EQ(refused.status, kExitUsage);
+  EXPECT_THAT(refused.err, HasSubstr("every drive letter from D: to Y: is taken"));
 }
 
 TEST(WinePlatformDefaultsTest, RootAndHostPaths) {
