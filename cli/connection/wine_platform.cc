@@ -221,6 +221,13 @@ std::string DefaultHostPath(const std::string& client_directory) {
   return (fs::path(client_directory) / ".." / ".." / "windows" / "runner" / "pelmora.exe").lexically_normal().string();
 }
 
+std::string InstalledHostPath(const std::string& client_directory) {
+  if (client_directory.empty()) {
+    return std::string();
+  }
+  return (fs::path(client_directory) / ".." / "lib" / "pelmora" / "pelmora.exe").lexically_normal().string();
+}
+
 std::vector<HostCandidate> DefaultHostCandidates(const std::string& client_directory, const char* pelmora_host) {
   if (pelmora_host != nullptr && pelmora_host[0] != '\0') {
     return {{pelmora_host, "named by PELMORA_HOST"}};
@@ -229,6 +236,7 @@ std::vector<HostCandidate> DefaultHostCandidates(const std::string& client_direc
     return {};
   }
   return {{(fs::path(client_directory) / "pelmora.exe").lexically_normal().string(), "beside the client"},
+          {InstalledHostPath(client_directory), "installed with the client"},
           {DefaultHostPath(client_directory), "in the build the client belongs to"}};
 }
 

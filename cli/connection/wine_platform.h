@@ -45,9 +45,13 @@ std::string DefaultWineRoot();
 // host in build/windows/runner.
 std::string DefaultHostPath(const std::string& client_directory);
 
+// The host that an install put under the client's prefix: the client in PREFIX/bin, the host
+// and its data folder in PREFIX/lib/pelmora (the install rules of the runner and of the client).
+std::string InstalledHostPath(const std::string& client_directory);
+
 // Where a host is looked for when the command line names none: only `pelmora_host` (the value of
-// $PELMORA_HOST, null when unset) when it is set, else beside the client, then in the build the
-// client belongs to.
+// $PELMORA_HOST, null when unset) when it is set, else beside the client, then where an install
+// puts it, then in the build the client belongs to.
 std::vector<HostCandidate> DefaultHostCandidates(const std::string& client_directory, const char* pelmora_host);
 
 class WinePlatform : public HostPlatform {

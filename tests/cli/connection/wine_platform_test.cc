@@ -534,6 +534,8 @@ TEST_F(WinePlatformTest, FreeLettersAreClaimedOnceAndARemappedLetterIsNotRemoved
 TEST(WinePlatformDefaultsTest, RootAndHostPaths) {
   EXPECT_EQ(DefaultHostPath("/src/build/release/cli"), "/src/build/windows/runner/pelmora.exe");
   EXPECT_EQ(DefaultHostPath(""), "");
+  EXPECT_EQ(InstalledHostPath("/usr/local/bin"), "/usr/local/lib/pelmora/pelmora.exe");
+  EXPECT_EQ(InstalledHostPath(""), "");
   const auto paths = [](const std::vector<HostCandidate>& candidates) {
     std::vector<std::string> listed;
     for (const HostCandidate& candidate : candidates) listed.push_back(candidate.path + " " + candidate.origin);
@@ -541,8 +543,9 @@ TEST(WinePlatformDefaultsTest, RootAndHostPaths) {
   };
   EXPECT_THAT(paths(DefaultHostCandidates("/opt/p/bin", nullptr)),
               ::testing::ElementsAre("/opt/p/bin/pelmora.exe beside the client",
+                                     "/opt/p/lib/pelmora/pelmora.exe installed with the client",
                                      "/opt/windows/runner/pelmora.exe in the build the client belongs to"));
-  EXPECT_THAT(paths(DefaultHostCandidates("/opt/p/bin", "")), ::testing::SizeIs(2));
+  EXPECT_THAT(paths(DefaultHostCandidates("/opt/p/bin", "")), ::testing::SizeIs(3));
   EXPECT_THAT(paths(DefaultHostCandidates("/opt/p/bin", "/h/pelmora.exe")),
               ::testing::ElementsAre("/h/pelmora.exe named by PELMORA_HOST"));
   EXPECT_THAT(paths(DefaultHostCandidates("", "/h/pelmora.exe")), ::testing::SizeIs(1));
