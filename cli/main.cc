@@ -43,6 +43,7 @@ int main(int argc, char** argv) {
   environment.out = &std::cout;
   environment.err = &std::cerr;
   environment.err_is_terminal = pel_mora::cli::StandardErrorIsTerminal();
+  environment.err_columns = pel_mora::cli::StandardErrorColumns;
   environment.in = &std::cin;
   environment.in_is_terminal = pel_mora::cli::StandardInputIsTerminal();
   environment.interrupt_count = [] { return g_interrupt_count.load(); };

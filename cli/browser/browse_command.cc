@@ -279,8 +279,10 @@ BrowseTarget ResolveBrowseTarget(const CliOptions& options, const CliEnvironment
 std::vector<CommandDefinition> BrowserCommands() {
   return {
       {"browse",
-       "  browse LETTER        browse a drive in the terminal while it is scanned: folders by size,\n"
-       "                       open, go up, sort, largest files, recycle, show in Explorer\n"
+       "  browse LETTER|FOLDER\n"
+       "                       browse a drive (or a Linux folder, through a lent letter) in the\n"
+       "                       terminal while it is scanned: folders by size, open, go up, sort,\n"
+       "                       largest files, recycle, show in Explorer\n"
        "  browse --load FILE   browse a scan saved with scan --save, without scanning\n",
        {"load"},
        PrepareBrowse},

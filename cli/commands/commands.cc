@@ -189,7 +189,7 @@ SessionCommand PrepareSessionCommand(const CliOptions& options, const CliEnviron
     }
   }
   RequireOwnOptions(options, command == "drives" ? std::vector<std::string_view>{"json"}
-                             : command == "scan"  ? std::vector<std::string_view>{"save"}
+                             : command == "scan"  ? std::vector<std::string_view>{"save", "json"}
                                                   : std::vector<std::string_view>{});
   if (command == "call") {
     RequireOperandCount(options, 1, 2, "call METHOD [JSON]");
@@ -224,9 +224,11 @@ SessionCommand PrepareSessionCommand(const CliOptions& options, const CliEnviron
       ScanOutput output;
       output.report_path = options.report_path;
       output.save_path = options.CommandOptionValue("save").value_or("");
+      output.json = options.HasCommandOption("json");
       output.out = environment.out;
       output.err = environment.err;
       output.err_is_terminal = environment.err_is_terminal;
+      output.err_columns = environment.err_columns;
       output.interrupt_count = environment.interrupt_count;
       return RunScanCommand(session, letter, output);
     };

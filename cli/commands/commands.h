@@ -12,6 +12,7 @@
 
 #include "cli/connection/host_platform.h"
 #include "cli/connection/host_session.h"
+#include "cli/terminal/status_line.h"
 
 namespace pel_mora::cli {
 
@@ -30,6 +31,8 @@ struct CliEnvironment {
   std::ostream* err = nullptr;  // diagnostics and live progress
   // Whether `err` is a terminal: progress then rewrites one line instead of printing lines.
   bool err_is_terminal = false;
+  // The width of that terminal, asked at every rewrite of a progress line; null or 0: unknown.
+  TerminalColumns err_columns;
   // How many times the person asked to stop (Ctrl-C). The first request cancels a running scan
   // (or ends any other wait); a second one gives up on waiting for the cancelled scan.
   std::function<unsigned()> interrupt_count;

@@ -13,6 +13,7 @@
 #include "cli/common/human_readable.h"
 #include "cli/common/json.h"
 #include "cli/connection/bridge_client.h"
+#include "cli/terminal/status_line.h"
 
 namespace pel_mora::cli {
 namespace {
@@ -115,11 +116,8 @@ void PrintGroups(std::ostream& out, std::vector<DuplicateGroupView> groups, cons
 // log or a pipe gets only the result.
 class Spinner {
  public:
-  Spinner(std::ostream& stream, bool terminal, std::string text)
-      : stream_(stream), terminal_(terminal), text_(std::move(text)), started_at_(Clock::now()) {}
-  ~Spinner() { Clear(); }
-  Spinner(const Spinner&) = delete;
-  Spinner& operator=(const Spinner&) = delete;
+  Spinner(std::ostream& stream, bool terminal, TerminalColumns columns, std::string text)
+      : terminal_(terminal), status_(stream, std::move(columns)), text_(std::move(text)), started_at_(Clock::now()) {}
 
   void Turn() {
     if (!terminal_) {
@@ -127,26 +125,17 @@ class Spinner {
     }
     static constexpr char kFrames[] = {'|', '/', '-', '\\'};
     const auto elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - started_at_).count();
-    const std::string line = std::string(1, kFrames[frame_++ % 4]) + ' ' + text_ + "  " + FormatDuration(elapsed);
-    const size_t padding = shown_length_ > line.size() ? shown_length_ - line.size() : 0;
-    stream_ << '\r' << line << std::string(padding, ' ') << std::flush;
-    shown_length_ = line.size();
+    status_.Show({std::string(1, kFrames[frame_++ % 4]) + ' ' + text_, FormatDuration(elapsed)});
   }
 
-  void Clear() {
-    if (terminal_ && shown_length_ > 0) {
-      stream_ << '\r' << std::string(shown_length_, ' ') << '\r' << std::flush;
-      shown_length_ = 0;
-    }
-  }
+  void Clear() { status_.Clear(); }
 
  private:
-  std::ostream& stream_;
   bool terminal_;
+  StatusLine status_;
   std::string text_;
   Clock::time_point started_at_;
   size_t frame_ = 0;
-  size_t shown_length_ = 0;
 };
 
 int RunDupes(HostSession& session, const std::string& root, const CliOptions& options,
@@ -156,7 +145,8 @@ int RunDupes(HostSession& session, const std::string& root, const CliOptions& op
   const uint32_t id = client.SendMethodCall(kNativeChannel, kMethod, &arguments);
   std::optional<Reply> reply;
   {
-    Spinner spinner(*environment.err, environment.err_is_terminal, "Looking for duplicates below " + root);
+    Spinner spinner(*environment.err, environment.err_is_terminal, environment.err_columns,
+                    "Looking for duplicates below " + root);
     // The finder has no progress and no cancel: the wait ends with its one reply, or when the
     // person gives up (the host is then closed with the session).
     while (!(reply = client.TakeReply(id))) {
@@ -204,9 +194,10 @@ std::vector<CommandDefinition> DuplicateCommands() {
   return {
       CommandDefinition{
           "dupes",
-          "  dupes PATH [--json]  find files with identical content below PATH (a Linux or Windows\n"
-          "                       path): each group with its size, copies and paths, the groups\n"
-          "                       that waste most first, then the total that could be freed\n",
+          "  dupes PATH [--json]  find files with identical content below PATH (a drive letter, a\n"
+          "                       Windows path or a Linux folder, through a lent letter): each\n"
+          "                       group with its size, copies and paths, the groups that waste\n"
+          "                       most first, then the total that could be freed\n",
           {"json"},
           PrepareDupes,
       },

@@ -11,15 +11,18 @@
 #include "cli/browser/scan_file.h"
 #include "cli/commands/commands.h"
 #include "cli/common/human_readable.h"
+#include "cli/common/json.h"
 #include "cli/connection/bridge_client.h"
 #include "cli/report/scan_report.h"
 #include "cli/report/scan_summary.h"
+#include "cli/terminal/status_line.h"
 
 namespace pel_mora::cli {
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
+using flutter::EncodableList;
 using flutter::EncodableMap;
 using flutter::EncodableValue;
 
@@ -28,54 +31,46 @@ constexpr std::chrono::milliseconds kTerminalRefresh{250};
 constexpr std::chrono::milliseconds kLogRefresh{1000};
 constexpr std::chrono::milliseconds kStopListeningWait{2000};
 
-// The live progress on standard error: one line rewritten in place on a terminal, plain lines
-// otherwise (a log file gets no carriage returns).
+// The live progress on standard error: one line rewritten in place on a terminal, as wide as
+// the terminal allows; whole lines otherwise (a log file gets no carriage returns).
 class ProgressLine {
  public:
-  ProgressLine(std::ostream& stream, bool terminal) : stream_(stream), terminal_(terminal) {}
-  ~ProgressLine() { Clear(); }
+  ProgressLine(std::ostream& stream, bool terminal, TerminalColumns columns)
+      : stream_(stream), terminal_(terminal), status_(stream, std::move(columns)) {}
 
-  ProgressLine(const ProgressLine&) = delete;
-  ProgressLine& operator=(const ProgressLine&) = delete;
-
-  void Show(const std::string& text) {
-    if (!terminal_) {
-      stream_ << text << '\n' << std::flush;
+  void Show(const std::vector<std::string>& parts) {
+    if (terminal_) {
+      status_.Show(parts);
       return;
     }
-    // Spaces over whatever the previous, longer line left behind; no terminal escapes needed.
-    const size_t padding = shown_length_ > text.size() ? shown_length_ - text.size() : 0;
-    stream_ << '\r' << text << std::string(padding, ' ') << std::flush;
-    shown_length_ = text.size();
+    std::string line;
+    for (const std::string& part : parts) {
+      line += (line.empty() ? "" : "  ") + part;
+    }
+    stream_ << line << '\n' << std::flush;
   }
 
-  void Clear() {
-    if (terminal_ && shown_length_ > 0) {
-      stream_ << '\r' << std::string(shown_length_, ' ') << '\r' << std::flush;
-      shown_length_ = 0;
-    }
-  }
+  void Clear() { status_.Clear(); }
 
  private:
   std::ostream& stream_;
   bool terminal_;
-  size_t shown_length_ = 0;
+  StatusLine status_;
 };
 
-std::string ProgressText(const ScanSummary& summary, const std::string& root, bool cancelling,
-                         Clock::time_point started_at) {
+// The parts of the progress line, most wanted first: a narrow terminal shows the first ones.
+std::vector<std::string> ProgressParts(const ScanSummary& summary, const std::string& root, bool cancelling,
+                                       Clock::time_point started_at) {
   if (summary.state() == ScanState::kWaiting) {
-    return "Waiting for the scan of " + root + " to start";
+    return {"Waiting for the scan of " + root + " to start"};
   }
   const ScanCounts& counts = summary.reported_counts();
   const double seconds = std::chrono::duration<double>(Clock::now() - started_at).count();
   const auto rate = seconds > 0.001 ? static_cast<uint64_t>(static_cast<double>(summary.entries_received()) / seconds)
                                     : uint64_t{0};
-  // "Cancelling" is kept short: the line has to fit an 80-column terminal even for millions of
-  // files, or every rewrite would start a new line.
-  return std::string(cancelling ? "Cancelling " : "Scanning ") + root + "  " + FormatCount(counts.files) +
-         " files  " + FormatCount(counts.folders) + " folders  " + FormatSize(counts.bytes) + "  " +
-         FormatCount(rate) + " entries/s";
+  return {std::string(cancelling ? "Cancelling " : "Scanning ") + root, FormatSize(counts.bytes),
+          FormatCount(counts.files) + " files", FormatCount(counts.folders) + " folders",
+          FormatCount(rate) + " entries/s"};
 }
 
 void PrintLargest(std::ostream& out, const char* heading, const std::vector<ScanEntry>& entries) {
@@ -112,6 +107,34 @@ void PrintSummary(std::ostream& out, const ScanSummary& summary, const std::stri
   }
   PrintLargest(out, "Largest folders", summary.LargestFolders());
   PrintLargest(out, "Largest files", summary.LargestFiles());
+}
+
+EncodableValue EntryList(const std::vector<ScanEntry>& entries) {
+  EncodableList list;
+  for (const ScanEntry& entry : entries) {
+    list.emplace_back(EncodableMap{{EncodableValue("path"), EncodableValue(entry.path)},
+                                   {EncodableValue("sizeBytes"), EncodableValue(entry.size_bytes)}});
+  }
+  return EncodableValue(std::move(list));
+}
+
+// The summary for scripts: what PrintSummary shows, with exact numbers and a null duration when
+// the host did not give one (a cancelled scan).
+void PrintSummaryJson(std::ostream& out, const ScanSummary& summary, const std::string& root) {
+  const ScanCounts totals = summary.totals();
+  const std::optional<int64_t> duration = summary.duration_ms();
+  const EncodableMap result{
+      {EncodableValue("root"), EncodableValue(root)},
+      {EncodableValue("state"), EncodableValue(summary.state() == ScanState::kCompleted ? "completed" : "cancelled")},
+      {EncodableValue("durationMs"), duration ? EncodableValue(*duration) : EncodableValue()},
+      {EncodableValue("totalFiles"), EncodableValue(static_cast<int64_t>(totals.files))},
+      {EncodableValue("totalFolders"), EncodableValue(static_cast<int64_t>(totals.folders))},
+      {EncodableValue("totalBytes"), EncodableValue(static_cast<int64_t>(totals.bytes))},
+      {EncodableValue("unreadableFolders"), EncodableValue(static_cast<int64_t>(summary.unreadable_folders()))},
+      {EncodableValue("largestFolders"), EntryList(summary.LargestFolders())},
+      {EncodableValue("largestFiles"), EntryList(summary.LargestFiles())},
+  };
+  out << FormatJson(EncodableValue(result), JsonLayout::kIndented) << '\n';
 }
 
 // The "started" event of the scan this command asked for.
@@ -217,7 +240,7 @@ int RunScanCommand(HostSession& session, char letter, const ScanOutput& output) 
   bool cancel_sent = false;
   int status = kExitSuccess;
   {
-    ProgressLine progress(err, output.err_is_terminal);
+    ProgressLine progress(err, output.err_is_terminal, output.err_columns);
     const auto refresh = output.err_is_terminal ? kTerminalRefresh : kLogRefresh;
     Clock::time_point next_refresh = Clock::now() + refresh;
     bool counts_shown = false;
@@ -260,7 +283,7 @@ int RunScanCommand(HostSession& session, char letter, const ScanOutput& output) 
         next_refresh = Clock::now();
       }
       if (Clock::now() >= next_refresh) {
-        progress.Show(ProgressText(summary, root, cancel_sent, started_at));
+        progress.Show(ProgressParts(summary, root, cancel_sent, started_at));
         next_refresh = Clock::now() + refresh;
       }
       client.Pump(kPumpSlice);
@@ -289,7 +312,11 @@ int RunScanCommand(HostSession& session, char letter, const ScanOutput& output) 
   }
   const auto elapsed_ms =
       std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - requested_at).count();
-  PrintSummary(out, summary, root, elapsed_ms);
+  if (output.json) {
+    PrintSummaryJson(out, summary, root);
+  } else {
+    PrintSummary(out, summary, root, elapsed_ms);
+  }
   out << std::flush;
   if (report && !WriteReport(err, *report, output.report_path)) {
     return kExitFailure;

@@ -9,6 +9,7 @@
 #include <string>
 
 #include "cli/connection/host_session.h"
+#include "cli/terminal/status_line.h"
 
 namespace pel_mora::cli {
 
@@ -16,9 +17,12 @@ struct ScanOutput {
   std::ostream* out = nullptr;
   std::ostream* err = nullptr;
   bool err_is_terminal = false;
+  TerminalColumns err_columns;
   std::function<unsigned()> interrupt_count;
   // Where to write the HTML report of the scan; empty for none.
   std::string report_path;
+  // The summary as JSON on `out` instead of lines for a person.
+  bool json = false;
   // Where to save the whole scan (every entry) as JSON; empty for none.
   std::string save_path;
 };

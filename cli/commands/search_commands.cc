@@ -12,6 +12,7 @@
 #include "cli/common/json.h"
 #include "cli/connection/bridge_client.h"
 #include "cli/connection/host_platform.h"
+#include "cli/terminal/status_line.h"
 
 namespace pel_mora::cli {
 
@@ -61,11 +62,8 @@ int64_t RequireSize(const std::string& text, const char* option) {
 class SearchProgress {
  public:
   SearchProgress(const CliEnvironment& environment, std::string root)
-      : err_(*environment.err), terminal_(environment.err_is_terminal), root_(std::move(root)) {}
-  ~SearchProgress() { Clear(); }
-
-  SearchProgress(const SearchProgress&) = delete;
-  SearchProgress& operator=(const SearchProgress&) = delete;
+      : terminal_(environment.err_is_terminal), status_(*environment.err, environment.err_columns),
+        root_(std::move(root)) {}
 
   void Update(bool cancelling) {
     if (!terminal_ || Clock::now() < next_refresh_) {
@@ -73,26 +71,17 @@ class SearchProgress {
     }
     next_refresh_ = Clock::now() + kProgressRefresh;
     const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(Clock::now() - started_).count();
-    const std::string text = (cancelling ? "Cancelling the search of " : "Searching ") + root_ + "  " +
-                             std::to_string(seconds) + " s";
-    err_ << '\r' << text << "\x1b[K" << std::flush;
-    shown_ = true;
+    status_.Show({(cancelling ? "Cancelling the search of " : "Searching ") + root_, std::to_string(seconds) + " s"});
   }
 
-  void Clear() {
-    if (shown_) {
-      err_ << "\r\x1b[K" << std::flush;
-      shown_ = false;
-    }
-  }
+  void Clear() { status_.Clear(); }
 
  private:
-  std::ostream& err_;
   bool terminal_;
+  StatusLine status_;
   std::string root_;
   Clock::time_point started_ = Clock::now();
   Clock::time_point next_refresh_ = Clock::now() + kProgressRefresh;
-  bool shown_ = false;
 };
 
 // Sends the search and waits for its answer. The first Ctrl-C sends "cancelSearch", after which
@@ -217,7 +206,8 @@ std::vector<CommandDefinition> SearchCommands() {
        "  search PATH [WORDS...] [--ext LIST] [--min SIZE] [--max SIZE] [--limit N] [--json]\n"
        "                       files below PATH whose names hold every word, with one of the\n"
        "                       extensions in LIST (\"jpg,png\") and a size in range (K, M, G);\n"
-       "                       at most N (500); Ctrl-C cancels and shows what was found\n",
+       "                       at most N (500); Ctrl-C cancels and shows what was found; a\n"
+       "                       Linux folder as PATH is searched through a lent drive letter\n",
        {"ext", "min", "max", "limit", "json"},
        PrepareSearch},
       {"largest",

@@ -176,9 +176,11 @@ Commands:
                        arguments, and print the reply as JSON
   drives               list the drives: letter, type, label, file system, used, free, total;
                        --json for the reply
-  scan LETTER          scan a whole drive with live progress, then print the totals and the
-                       20 largest folders and files; Ctrl-C cancels and shows the partial result;
-                       --save FILE.json also writes every entry, for report and browse --load
+  scan LETTER|FOLDER   scan a whole drive (a Linux folder: through a drive letter lent for the
+                       command) with live progress, then print the totals and the 20 largest
+                       folders and files; Ctrl-C cancels and shows the partial result; --json
+                       prints them as JSON; --save FILE.json also writes every entry, for
+                       report and browse --load
   map LETTER FOLDER    give a Linux folder a drive letter in the client's Wine settings
   map                  list the drive letters of the client's Wine settings
   maps                 the same list

@@ -3,6 +3,7 @@
 // What main() needs from the operating system; process_platform_posix.cc and
 // process_platform_windows.cc provide it.
 
+#include <cstddef>
 #include <memory>
 #include <string>
 #include <vector>
@@ -18,6 +19,8 @@ std::vector<std::string> CommandLineArguments(int argc, char** argv);
 void PrepareConsoleOutput();
 
 bool StandardErrorIsTerminal();
+// The width of the terminal on standard error, in columns; 0 when it is none or cannot tell.
+size_t StandardErrorColumns();
 bool StandardInputIsTerminal();
 
 // The platform that starts hosts and maps drive letters, or null where this build has none.

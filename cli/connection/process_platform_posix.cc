@@ -1,3 +1,4 @@
+#include <sys/ioctl.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -30,6 +31,11 @@ void PrepareConsoleOutput() {}
 
 bool StandardErrorIsTerminal() {
   return ::isatty(STDERR_FILENO) == 1;
+}
+
+size_t StandardErrorColumns() {
+  struct winsize size {};
+  return ::ioctl(STDERR_FILENO, TIOCGWINSZ, &size) == 0 ? size.ws_col : 0;
 }
 
 bool StandardInputIsTerminal() {

@@ -64,6 +64,14 @@ bool StandardErrorIsTerminal() {
   return _isatty(_fileno(stderr)) != 0;
 }
 
+size_t StandardErrorColumns() {
+  CONSOLE_SCREEN_BUFFER_INFO information{};
+  if (!GetConsoleScreenBufferInfo(GetStdHandle(STD_ERROR_HANDLE), &information)) {
+    return 0;
+  }
+  return static_cast<size_t>(information.srWindow.Right - information.srWindow.Left + 1);
+}
+
 bool StandardInputIsTerminal() {
   return _isatty(_fileno(stdin)) != 0;
 }

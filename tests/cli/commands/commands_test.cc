@@ -196,8 +196,8 @@ TEST_F(CommandsTest, VersionAndTheHelpOfOneCommand) {
     std::string not_shown;  // a line of another command's help
   };
   const Case cases[] = {
-      {{"help", "scan"}, "  scan LETTER ", "  drives "},
-      {{"scan", "--help"}, "  scan LETTER ", "  call "},
+      {{"help", "scan"}, "  scan LETTER|FOLDER ", "  drives "},
+      {{"scan", "--help"}, "  scan LETTER|FOLDER ", "  call "},
       {{"help", "map"}, "  map                  list", "  scan "},
       {{"help", "call"}, "secureDelete", "  drives "},
       {{"dupes", "--help"}, "  dupes PATH", "  search "},
@@ -308,6 +308,34 @@ TEST_F(CommandsTest, ScanPrintsTotalsAndLargestEntries) {
                                          "com.pelmora.app/scan cancel"));
   EXPECT_EQ(host_.last_arguments("startScan"),
             EncodableValue(EncodableMap{{EncodableValue("driveLetter"), EncodableValue("T")}}));
+}
+
+TEST_F(CommandsTest, ScanWithJsonPrintsTheSummaryForScripts) {
+  host_.set_scan_script(CompletedScan());
+  const Outcome outcome = Run({"scan", "T", "--json"});
+  EXPECT_EQ(outcome.status, kExitSuccess) << outcome.err;
+  const auto entry = [](const char* path, int64_t size) {
+    return EncodableValue(EncodableMap{{EncodableValue("path"), EncodableValue(path)},
+                                       {EncodableValue("sizeBytes"), EncodableValue(size)}});
+  };
+  const EncodableValue expected(EncodableMap{
+      {EncodableValue("root"), EncodableValue("T:\\")},
+      {EncodableValue("state"), EncodableValue("completed")},
+      {EncodableValue("durationMs"), EncodableValue(int32_t{1234})},
+      {EncodableValue("totalFiles"), EncodableValue(int32_t{3})},
+      {EncodableValue("totalFolders"), EncodableValue(int32_t{2})},
+      {EncodableValue("totalBytes"), EncodableValue(int64_t{3221230772})},
+      {EncodableValue("unreadableFolders"), EncodableValue(int32_t{1})},
+      {EncodableValue("largestFolders"),
+       EncodableValue(EncodableList{entry("T:\\docs", 5300), entry("T:\\locked", 0)})},
+      {EncodableValue("largestFiles"), EncodableValue(EncodableList{entry("T:\\big.iso", 3221225472),
+                                                                    entry("T:\\docs\\b.bin", 5000),
+                                                                    entry("T:\\docs\\a.txt", 300)})},
+  });
+  const JsonParseResult parsed = ParseJson(outcome.out);
+  ASSERT_TRUE(parsed.ok()) << outcome.out;
+  // Compared as JSON text: a parsed number takes the narrowest integer type that holds it.
+  EXPECT_EQ(FormatJson(parsed.value, JsonLayout::kCompact), FormatJson(expected, JsonLayout::kCompact));
 }
 
 TEST_F(CommandsTest, ScanWithReportWritesThePage) {
