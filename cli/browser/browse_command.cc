@@ -255,7 +255,8 @@ std::vector<CommandDefinition> BrowserCommands() {
       {"browse",
        "  browse LETTER        browse a drive in the terminal while it is scanned: folders by size,\n"
        "                       open, go up, sort, largest files, recycle, show in Explorer\n"
-       "  browse --load FILE   browse a scan saved with scan --save, without scanning\n",
+       "  browse --load FILE   browse a scan saved with scan --save, without scanning; d and o\n"
+       "                       start a host when they first need one\n",
        {"load"},
        PrepareBrowse},
       {"report",

@@ -1,11 +1,13 @@
 #include "cli/browser/browser_host.h"
 
 #include <exception>
+#include <filesystem>
+#include <system_error>
 #include <variant>
 
-#include "cli/commands/command_support.h"
 #include "cli/common/event_fields.h"
 #include "cli/connection/bridge_client.h"
+#include "cli/connection/local_paths.h"
 
 namespace pel_mora::cli {
 
@@ -91,14 +93,25 @@ void BrowserHost::Carry(const BrowserRequest& request, BrowserView& view, const 
                        : "Showing an item opens a window: run browse with --display");
     return;
   }
-  // The item may have gone since it was listed (long ago, for a saved scan). Where the client
-  // can see the path it says so itself; elsewhere the host finds out.
-  if (CheckOperandPresence(request.path, options_, environment_) == LocalPresence::kMissing) {
+  // The item may have gone, or a folder may have taken a file's name, since it was listed (long
+  // ago, for a saved scan): the person confirmed what the list showed. Where the client can see
+  // the path it says so itself; elsewhere the host finds out.
+  const LocalPath local = FindLocalPath(request.path, [platform](char letter) -> std::optional<std::string> {
+    return platform != nullptr ? platform->DriveLetterFolder(letter) : std::nullopt;
+  });
+  if (local.presence == LocalPresence::kMissing) {
     if (recycle) {
       view.RecycleFinished(request.path, RecycleOutcome::kMissing, "");
     } else {
       view.SetStatus("Not shown: " + request.path + " is gone (no such file or folder now).");
     }
+    return;
+  }
+  std::error_code error;
+  if (recycle && local.presence == LocalPresence::kPresent &&
+      std::filesystem::is_directory(local.path, error) != request.is_directory && !error) {
+    view.SetStatus("Not recycled: " + request.path + " is now a " + (request.is_directory ? "file" : "folder") +
+                   ", where a " + (request.is_directory ? "folder" : "file") + " was listed.");
     return;
   }
   if (!EnsureSession(view, waiting)) {

@@ -132,7 +132,7 @@ BrowserRequest BrowserView::HandleKey(BrowserKey key) {
     mode_ = confirm_return_;
     if (key == BrowserKey::kYes) {
       // What happens next (checks, a host to start, the request) is said by the command.
-      return {BrowserRequest::Kind::kRecycle, pending_recycle_};
+      return {BrowserRequest::Kind::kRecycle, pending_recycle_, pending_recycle_is_directory_};
     }
     status_ = "Nothing recycled.";
     return {};
@@ -188,6 +188,7 @@ BrowserRequest BrowserView::HandleKey(BrowserKey key) {
         break;
       }
       pending_recycle_ = selected->path;
+      pending_recycle_is_directory_ = selected->is_directory;
       confirm_return_ = mode_;
       mode_ = Mode::kConfirmRecycle;
       status_ = "Recycle " + selected->path + " (" + SizeText(*selected) + ")? y/N";
@@ -198,7 +199,7 @@ BrowserRequest BrowserView::HandleKey(BrowserKey key) {
       if (selected == nullptr) {
         break;
       }
-      return {BrowserRequest::Kind::kReveal, selected->path};
+      return {BrowserRequest::Kind::kReveal, selected->path, selected->is_directory};
     }
     case BrowserKey::kHelp: mode_ = Mode::kHelp; break;
     case BrowserKey::kQuit: return {BrowserRequest::Kind::kQuit, ""};

@@ -31,6 +31,8 @@ struct BrowserRequest {
   enum class Kind { kNone, kRecycle, kReveal, kQuit };
   Kind kind = Kind::kNone;
   std::string path;
+  // Whether the item was listed as a folder, so that what is at the path now can be compared.
+  bool is_directory = false;
 };
 
 enum class RecycleOutcome {
@@ -90,6 +92,7 @@ class BrowserView {
   std::string selected_path_;
   size_t selected_index_ = 0;
   std::string pending_recycle_;
+  bool pending_recycle_is_directory_ = false;
   std::string status_;
   // The rows the last render showed, so that page keys move by a page.
   mutable size_t page_rows_ = 18;

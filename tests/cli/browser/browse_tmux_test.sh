@@ -2,7 +2,8 @@
 # pelmora-cli browse in a real terminal (tmux, 80x24) against the real host, on a fixture drive
 # mapped with "map" in Wine settings below the build tree: navigation, sorting, a recycle that
 # the fixture and the settings' own trash confirm, a resize, and quit with the terminal given
-# back; then a saved scan of that drive, whose recycle starts a host on demand. Every step waits for what the screen must show, never for a fixed time.
+# back; then a saved scan of that drive, whose recycle starts a host on demand. Every step waits
+# for what the screen must show, never for a fixed time.
 # Usage: browse_tmux_test.sh CLIENT WINE_ROOT
 set -euo pipefail
 client=$1

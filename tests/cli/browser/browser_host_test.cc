@@ -99,6 +99,7 @@ class BrowserHostTest : public ::testing::Test {
     folder_ = fs::temp_directory_path() / ("pelmora-browser-host-" + std::to_string(::getpid()));
     fs::create_directories(folder_);
     std::ofstream(folder_ / "here.txt") << "still here";
+    fs::create_directories(folder_ / "became");
     platform_.folders['T'] = folder_.string();
     tree_.Add(StartedEvent("T:\\"));
     tree_.Add(BatchEvent({FileEntry("T:\\here.txt", 10), FileEntry("T:\\gone.txt", 2048)}, 2, 0, 2058));
@@ -197,6 +198,11 @@ TEST_F(BrowserHostTest, AnUnmappedLetterAGonePathAndNoDisplayStartNothing) {
        "Not shown: T:\\gone.txt is gone (no such file or folder now)."},
       {'T', {BrowserRequest::Kind::kReveal, "T:\\here.txt"}, DisplayMode::kNullDriver,
        "Showing an item opens a window: run browse with --display"},
+      // The person confirmed a file; a folder has its name now.
+      {'T', {BrowserRequest::Kind::kRecycle, "T:\\Became", false}, DisplayMode::kNullDriver,
+       "Not recycled: T:\\Became is now a folder, where a file was listed."},
+      {'T', {BrowserRequest::Kind::kRecycle, "T:\\HERE.TXT", true}, DisplayMode::kNullDriver,
+       "Not recycled: T:\\HERE.TXT is now a file, where a folder was listed."},
   };
   for (const Case& test_case : cases) {
     options_.display = test_case.display;

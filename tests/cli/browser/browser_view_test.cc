@@ -136,6 +136,13 @@ TEST_F(BrowserViewTest, ASavedScanNamesTheSavedSizeAndAGonePathLeavesTheTotals) 
   const BrowserRequest reveal = saved.HandleKey(BrowserKey::kReveal);
   EXPECT_EQ(reveal.kind, BrowserRequest::Kind::kReveal);
   EXPECT_EQ(reveal.path, "T:\\big.iso");
+  EXPECT_FALSE(reveal.is_directory);
+  // A folder's request says it was listed as one, so that what is there now can be compared.
+  saved.HandleKey(BrowserKey::kDown);
+  saved.HandleKey(BrowserKey::kRecycle);
+  const BrowserRequest folder = saved.HandleKey(BrowserKey::kYes);
+  EXPECT_EQ(folder.path, "T:\\docs");
+  EXPECT_TRUE(folder.is_directory);
   EXPECT_EQ(saved.HandleKey(BrowserKey::kQuit).kind, BrowserRequest::Kind::kQuit);
 }
 
