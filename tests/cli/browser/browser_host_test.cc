@@ -12,6 +12,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <map>
 #include <sstream>
 #include <thread>
@@ -39,22 +40,24 @@ using testing::StartedEvent;
 // The fake bridge host in the place of a started host: it "exits" as soon as it is asked to.
 class FakeHostProcess : public HostProcess {
  public:
-  explicit FakeHostProcess(const FakeBridgeHost& host) : host_(host) {}
-  uint16_t port() const override { return host_.port(); }
+  // `exited` tells whether the "process" has ended.
+  FakeHostProcess(uint16_t port, std::function<bool()> exited) : port_(port), exited_(std::move(exited)) {}
+  uint16_t port() const override { return port_; }
   std::optional<int> WaitForExit(std::chrono::milliseconds timeout) override {
     const auto give_up = std::chrono::steady_clock::now() + timeout;
-    while (!host_.close_requested() && std::chrono::steady_clock::now() < give_up) {
+    while (!exited_() && std::chrono::steady_clock::now() < give_up) {
       std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
-    return host_.close_requested() ? std::optional<int>(0) : std::nullopt;
+    return exited_() ? std::optional<int>(0) : std::nullopt;
   }
   std::vector<std::string> RecentOutput() const override { return {"the fake host's last line"}; }
 
  private:
-  const FakeBridgeHost& host_;
+  uint16_t port_;
+  std::function<bool()> exited_;
 };
 
-enum class StartBehaviour { kStart, kFail, kWaitForInterrupt };
+enum class StartBehaviour { kStart, kFail, kWaitForInterrupt, kCrashLater };
 
 class FakePlatform : public HostPlatform {
  public:
@@ -66,12 +69,17 @@ class FakePlatform : public HostPlatform {
     if (start == StartBehaviour::kFail) {
       throw PlatformError("the host did not start: it exited with code 1", {"wine: something went wrong"});
     }
+    if (start == StartBehaviour::kCrashLater) {
+      // A host that goes away without being asked has ended by the time anyone waits for it.
+      return std::make_unique<FakeHostProcess>(host_.port(), [] { return true; });
+    }
     if (start == StartBehaviour::kWaitForInterrupt) {
       while (!interrupted()) {
       }
       throw InterruptedError();
     }
-    return std::make_unique<FakeHostProcess>(host_);
+    const FakeBridgeHost& host = host_;
+    return std::make_unique<FakeHostProcess>(host.port(), [&host] { return host.close_requested(); });
   }
   DriveLetterStatus CheckDriveLetter(char letter) override {
     return folders.count(letter) != 0 ? DriveLetterStatus::kKnown : DriveLetterStatus::kUnknown;
@@ -247,6 +255,38 @@ TEST_F(BrowserHostTest, AStartGivenUpOrFailedLeavesNoHostAndTheNextRequestTriesA
             "pelmora-cli: the host did not start: it exited with code 1\n"
             "The host's last lines:\n"
             "  wine: something went wrong\n");
+}
+
+// A started host that goes away while a recycle waits: the recycle fails and says so, nothing
+// leaves the totals, the browser goes on without a host and says why once it has quit.
+TEST_F(BrowserHostTest, AHostThatStopsAnsweringIsLetGoAndItsPendingRecycleFails) {
+  auto crashing = std::make_unique<FakeBridgeHost>();
+  crashing->set_method_reply("recyclePaths", [](const EncodableValue&) {
+    ScriptedReply never = ScriptedReply::Success(EncodableValue());
+    never.held_until_method = "a method nobody calls";
+    return never;
+  });
+  FakePlatform platform(*crashing);
+  platform.folders['T'] = folder_.string();
+  platform.start = StartBehaviour::kCrashLater;
+  environment_.platform = &platform;
+  BrowserHost host('T', options_, environment_);
+  host.Carry({BrowserRequest::Kind::kRecycle, "T:\\here.txt"}, view_, [] { return false; });
+  ASSERT_TRUE(host.has_session()) << StatusLine();
+  const auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  while (crashing->calls().empty() && std::chrono::steady_clock::now() < give_up) {
+    host.Pump(std::chrono::milliseconds(20), view_);
+  }
+  crashing.reset();
+  while (host.has_session() && std::chrono::steady_clock::now() < give_up) {
+    host.Pump(std::chrono::milliseconds(20), view_);
+  }
+  EXPECT_FALSE(host.has_session());
+  EXPECT_EQ(StatusLine(), "Recycling T:\\here.txt failed: the host stopped answering");
+  EXPECT_NE(tree_.Find("T:\\here.txt"), nullptr);
+  host.Finish();
+  EXPECT_THAT(err_.str(), HasSubstr("pelmora-cli: the host stopped answering: "));
+  EXPECT_THAT(err_.str(), HasSubstr("The host's last lines:\n  the fake host's last line\n"));
 }
 
 // A running host (--port) decides about letters and paths itself, is asked at once and stays
