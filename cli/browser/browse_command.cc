@@ -5,6 +5,7 @@
 #include <memory>
 #include <variant>
 
+#include "cli/browser/browser_host.h"
 #include "cli/browser/browser_terminal.h"
 #include "cli/browser/browser_view.h"
 #include "cli/browser/scan_file.h"
@@ -47,31 +48,7 @@ bool IsStartOf(const EncodableValue& event, const std::string& root) {
   return map != nullptr && StringOr(*map, "type", "") == "started" && StringOr(*map, "root", "") == root;
 }
 
-// One path's answer to "recyclePaths": the host replies counts only, so the one path sent was
-// recycled exactly when it counts one success and no failure.
-RecycleOutcome JudgeRecycle(const Reply& reply, std::string* detail) {
-  if (reply.kind == ReplyKind::kError) {
-    *detail = reply.error_code + ": " + reply.error_message;
-    return RecycleOutcome::kFailed;
-  }
-  const auto* map = reply.kind == ReplyKind::kSuccess ? std::get_if<EncodableMap>(&reply.value) : nullptr;
-  if (map == nullptr) {
-    *detail = "the host gave no usable answer";
-    return RecycleOutcome::kFailed;
-  }
-  const uint64_t recycled = CountOr0(*map, "successCount");
-  const uint64_t failed = CountOr0(*map, "failedCount");
-  if (recycled == 1 && failed == 0) {
-    return RecycleOutcome::kRecycled;
-  }
-  if (recycled == 0 && failed == 1) {
-    return RecycleOutcome::kRefused;
-  }
-  *detail = "the host's counts do not fit one path";
-  return RecycleOutcome::kFailed;
-}
-
-int BrowseLive(HostSession& session, char letter, const CliEnvironment& environment) {
+int BrowseLive(HostSession& session, char letter, const CliOptions& options, const CliEnvironment& environment) {
   BridgeClient& client = session.client();
   const std::string root = std::string(1, letter) + ":\\";
   ScanTree tree;
@@ -106,11 +83,7 @@ int BrowseLive(HostSession& session, char letter, const CliEnvironment& environm
   start_sent = true;
 
   BrowserView view(tree);
-  // The ids of the calls waiting for their answers; 0 for none (the bridge never uses id 0 for a
-  // call).
-  uint32_t recycle_id = 0;
-  std::string recycle_path;
-  uint32_t reveal_id = 0;
+  BrowserHost host(session, letter, options, environment);
   int status = kExitSuccess;
   {
     // Declared inside this block so the terminal is given back before anything is printed, on
@@ -126,25 +99,7 @@ int BrowseLive(HostSession& session, char letter, const CliEnvironment& environm
                                                          : std::string("no usable answer")));
         changed = true;
       }
-      if (recycle_id != 0) {
-        if (const std::optional<Reply> reply = client.TakeReply(recycle_id)) {
-          std::string detail;
-          view.RecycleFinished(recycle_path, JudgeRecycle(*reply, &detail), detail);
-          recycle_id = 0;
-          changed = true;
-        }
-      }
-      if (reveal_id != 0) {
-        if (const std::optional<Reply> reply = client.TakeReply(reveal_id)) {
-          if (reply->kind != ReplyKind::kSuccess) {
-            view.SetStatus("Explorer could not be asked: " +
-                           (reply->kind == ReplyKind::kError ? reply->error_code + ": " + reply->error_message
-                                                             : std::string("the host does not implement it")));
-          }
-          reveal_id = 0;
-          changed = true;
-        }
-      }
+      changed = host.TakeAnswers(view) || changed;
       if (!stream_failure.empty()) {
         view.SetStatus(stream_failure);
       }
@@ -156,20 +111,8 @@ int BrowseLive(HostSession& session, char letter, const CliEnvironment& environm
           quit = true;
           break;
         }
-        if (request.kind == BrowserRequest::Kind::kRecycle) {
-          if (recycle_id != 0) {
-            view.SetStatus("Still waiting for the host to recycle " + recycle_path);
-          } else {
-            const EncodableValue recycle_arguments(EncodableMap{
-                {EncodableValue("paths"), EncodableValue(EncodableList{EncodableValue(request.path)})}});
-            recycle_id = client.SendMethodCall(kNativeChannel, "recyclePaths", &recycle_arguments);
-            recycle_path = request.path;
-          }
-        } else if (request.kind == BrowserRequest::Kind::kReveal) {
-          const EncodableValue reveal_arguments(
-              EncodableMap{{EncodableValue("path"), EncodableValue(request.path)}});
-          reveal_id = client.SendMethodCall(kNativeChannel, "openInExplorer", &reveal_arguments);
-        }
+        // The host is there from the start, so nothing waits for one to start.
+        host.Carry(request, view, nullptr);
       }
       if (quit) {
         break;
@@ -201,27 +144,55 @@ int BrowseLive(HostSession& session, char letter, const CliEnvironment& environm
   return status;
 }
 
-int BrowseLoaded(const std::string& path, const CliEnvironment& environment) {
+int BrowseLoaded(const std::string& path, const CliOptions& options, const CliEnvironment& environment) {
   const LoadedScan scan = LoadScanFile(path);
   ScanTree tree;
   for (const EncodableValue& event : scan.events) {
     tree.Add(event);
   }
-  BrowserView view(tree);
-  view.set_host_available(false);
-  const std::unique_ptr<BrowserTerminal> terminal = OpenBrowserTerminal();
-  Draw(*terminal, view);
-  while (!Interrupted(environment)) {
-    const std::optional<BrowserKey> key = terminal->ReadKey(kIdleKeyWait);
-    if (!key) {
-      continue;
-    }
-    if (view.HandleKey(*key).kind == BrowserRequest::Kind::kQuit) {
-      return kExitSuccess;
-    }
+  BrowserView view(tree, ScanOrigin::kSaved);
+  // Declared before the terminal, so that a host started for recycle or show is closed after
+  // the terminal is given back, with its notes on the error stream.
+  BrowserHost host(ParseDriveLetter(tree.root_path()).value_or(0), options, environment);
+  bool quit = false;
+  {
+    const std::unique_ptr<BrowserTerminal> terminal = OpenBrowserTerminal();
+    // Polled while a host starts: the screen keeps its status line and size, q and Ctrl-C give
+    // up the start and quit; other keys wait for the host.
+    const InterruptCheck waiting = [&] {
+      while (const std::optional<BrowserKey> key = terminal->ReadKey(std::chrono::milliseconds(0))) {
+        quit = quit || *key == BrowserKey::kQuit;
+      }
+      Draw(*terminal, view);
+      return quit || Interrupted(environment);
+    };
     Draw(*terminal, view);
+    while (!quit && !Interrupted(environment)) {
+      bool changed = host.TakeAnswers(view);
+      // Without a host there is nothing else to wait for than keys.
+      std::optional<BrowserKey> key =
+          terminal->ReadKey(host.has_session() ? std::chrono::milliseconds(0) : kIdleKeyWait);
+      while (key && !quit) {
+        changed = true;
+        const BrowserRequest request = view.HandleKey(*key);
+        if (request.kind == BrowserRequest::Kind::kQuit) {
+          quit = true;
+          break;
+        }
+        host.Carry(request, view, waiting);
+        key = terminal->ReadKey(std::chrono::milliseconds(0));
+      }
+      if (quit || Interrupted(environment)) {
+        break;
+      }
+      if (changed) {
+        Draw(*terminal, view);
+      }
+      host.Pump(kPumpSlice, view);
+    }
   }
-  return kExitInterrupted;
+  host.Finish();
+  return Interrupted(environment) ? kExitInterrupted : kExitSuccess;
 }
 
 void RequireTerminal() {
@@ -234,8 +205,8 @@ SessionCommand PrepareBrowse(const CliOptions& options, const CliEnvironment& en
   // The terminal first: a folder's drive letter is not lent for a browser that cannot start.
   RequireTerminal();
   BrowseTarget target = ResolveBrowseTarget(options, environment);
-  return [target = std::move(target), &environment](HostSession& session) {
-    return BrowseLive(session, target.drive_letter, environment);
+  return [target = std::move(target), &options, &environment](HostSession& session) {
+    return BrowseLive(session, target.drive_letter, options, environment);
   };
 }
 
@@ -283,7 +254,8 @@ std::vector<CommandDefinition> BrowserCommands() {
        "                       browse a drive (or a Linux folder, through a lent letter) in the\n"
        "                       terminal while it is scanned: folders by size, open, go up, sort,\n"
        "                       largest files, recycle, show in Explorer\n"
-       "  browse --load FILE   browse a scan saved with scan --save, without scanning\n",
+       "  browse --load FILE   browse a scan saved with scan --save, without scanning; d and o\n"
+       "                       start a host when they first need one\n",
        {"load"},
        PrepareBrowse},
       {"report",
@@ -312,7 +284,7 @@ std::optional<int> RunWithoutHost(const CliOptions& options, const CliEnvironmen
       }
       const BrowseTarget target = ResolveBrowseTarget(options, environment);
       RequireTerminal();
-      return BrowseLoaded(target.saved_scan, environment);
+      return BrowseLoaded(target.saved_scan, options, environment);
     }
   } catch (const ScanFileError& error) {
     *environment.err << "pelmora-cli: " << error.what() << '\n';

@@ -77,7 +77,11 @@ std::string RelativePath(const BrowserNode& node, const std::string& folder) {
 
 }  // namespace
 
-BrowserView::BrowserView(ScanTree& tree) : tree_(tree) {}
+BrowserView::BrowserView(ScanTree& tree, ScanOrigin origin) : tree_(tree), origin_(origin) {}
+
+std::string BrowserView::SizeText(const BrowserNode& node) const {
+  return FormatSize(node.bytes) + (origin_ == ScanOrigin::kSaved ? " when saved" : "");
+}
 
 const BrowserNode* BrowserView::Folder() const {
   if (tree_.root() == nullptr) {
@@ -127,8 +131,8 @@ BrowserRequest BrowserView::HandleKey(BrowserKey key) {
   if (mode_ == Mode::kConfirmRecycle) {
     mode_ = confirm_return_;
     if (key == BrowserKey::kYes) {
-      status_ = "Recycling " + pending_recycle_ + " ...";
-      return {BrowserRequest::Kind::kRecycle, pending_recycle_};
+      // What happens next (checks, a host to start, the request) is said by the command.
+      return {BrowserRequest::Kind::kRecycle, pending_recycle_, pending_recycle_is_directory_};
     }
     status_ = "Nothing recycled.";
     return {};
@@ -183,14 +187,11 @@ BrowserRequest BrowserView::HandleKey(BrowserKey key) {
       if (selected == nullptr) {
         break;
       }
-      if (!host_available_) {
-        status_ = "Recycling needs a host; a loaded scan has none.";
-        break;
-      }
       pending_recycle_ = selected->path;
+      pending_recycle_is_directory_ = selected->is_directory;
       confirm_return_ = mode_;
       mode_ = Mode::kConfirmRecycle;
-      status_ = "Recycle " + selected->path + " (" + FormatSize(selected->bytes) + ")? y/N";
+      status_ = "Recycle " + selected->path + " (" + SizeText(*selected) + ")? y/N";
       break;
     }
     case BrowserKey::kReveal: {
@@ -198,12 +199,7 @@ BrowserRequest BrowserView::HandleKey(BrowserKey key) {
       if (selected == nullptr) {
         break;
       }
-      if (!host_available_) {
-        status_ = "Showing an item needs a host; a loaded scan has none.";
-        break;
-      }
-      status_ = "Asked Explorer to show " + selected->path;
-      return {BrowserRequest::Kind::kReveal, selected->path};
+      return {BrowserRequest::Kind::kReveal, selected->path, selected->is_directory};
     }
     case BrowserKey::kHelp: mode_ = Mode::kHelp; break;
     case BrowserKey::kQuit: return {BrowserRequest::Kind::kQuit, ""};
@@ -215,7 +211,7 @@ BrowserRequest BrowserView::HandleKey(BrowserKey key) {
 
 void BrowserView::RecycleFinished(const std::string& path, RecycleOutcome outcome, const std::string& detail) {
   const BrowserNode* node = tree_.Find(path);
-  const std::string size = node != nullptr ? " (" + FormatSize(node->bytes) + ")" : "";
+  const std::string size = node != nullptr ? " (" + SizeText(*node) + ")" : "";
   switch (outcome) {
     case RecycleOutcome::kRecycled:
       status_ = "Recycled " + path + size + ".";
@@ -226,6 +222,10 @@ void BrowserView::RecycleFinished(const std::string& path, RecycleOutcome outcom
       break;
     case RecycleOutcome::kFailed:
       status_ = "Recycling " + path + " failed: " + detail;
+      break;
+    case RecycleOutcome::kMissing:
+      // Gone by other means since it was listed: this key freed nothing, so the totals stay.
+      status_ = "Not recycled: " + path + " is gone (no such file or folder now).";
       break;
   }
 }

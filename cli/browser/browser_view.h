@@ -31,13 +31,21 @@ struct BrowserRequest {
   enum class Kind { kNone, kRecycle, kReveal, kQuit };
   Kind kind = Kind::kNone;
   std::string path;
+  // Whether the item was listed as a folder, so that what is at the path now can be compared.
+  bool is_directory = false;
 };
 
 enum class RecycleOutcome {
   kRecycled,  // the host counted one success
   kRefused,   // the host counted one failure: protected, a drive root, in use or missing
   kFailed,    // an error reply or no usable reply
+  kMissing,   // the client found nothing at the path any more, so the host was not asked
 };
+
+// Where the sizes on the screen come from: a scan running now, or a scan saved earlier, whose
+// items may have changed or gone since (questions and answers then say the size was the saved
+// one).
+enum class ScanOrigin { kLive, kSaved };
 
 struct ScreenLine {
   std::string text;
@@ -46,14 +54,12 @@ struct ScreenLine {
 
 class BrowserView {
  public:
-  explicit BrowserView(ScanTree& tree);
-
-  // `live` says whether recycle and reveal can reach a host (not for a loaded scan).
-  void set_host_available(bool available) { host_available_ = available; }
+  explicit BrowserView(ScanTree& tree, ScanOrigin origin = ScanOrigin::kLive);
 
   BrowserRequest HandleKey(BrowserKey key);
 
-  // The answer to a recycle request for `path`; `detail` is the host's error for kFailed.
+  // The answer to a recycle request for `path`; `detail` is the host's error for kFailed. Only
+  // kRecycled takes the item out of the tree and the totals.
   void RecycleFinished(const std::string& path, RecycleOutcome outcome, const std::string& detail);
   // A line of news on the status line (a reveal asked for, a failure).
   void SetStatus(std::string text) { status_ = std::move(text); }
@@ -73,8 +79,11 @@ class BrowserView {
   std::vector<const BrowserNode*> Items() const;
   void Move(std::ptrdiff_t delta);
 
+  // The size of `node` as questions and answers name it.
+  std::string SizeText(const BrowserNode& node) const;
+
   ScanTree& tree_;
-  bool host_available_ = true;
+  ScanOrigin origin_;
   Mode mode_ = Mode::kFolder;
   Mode confirm_return_ = Mode::kFolder;
   std::string folder_path_;
@@ -83,6 +92,7 @@ class BrowserView {
   std::string selected_path_;
   size_t selected_index_ = 0;
   std::string pending_recycle_;
+  bool pending_recycle_is_directory_ = false;
   std::string status_;
   // The rows the last render showed, so that page keys move by a page.
   mutable size_t page_rows_ = 18;

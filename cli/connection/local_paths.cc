@@ -59,32 +59,37 @@ std::vector<std::string> WindowsNames(const std::string& rest) {
 }  // namespace
 
 LocalPresence CheckLocalPresence(const std::string& operand, const DriveFolderLookup& drive_folder) {
+  return FindLocalPath(operand, drive_folder).presence;
+}
+
+LocalPath FindLocalPath(const std::string& operand, const DriveFolderLookup& drive_folder) {
   if (operand.empty()) {
-    return LocalPresence::kUnknown;
+    return {LocalPresence::kUnknown, ""};
   }
   const bool drive_path = operand.size() >= 2 && operand[1] == ':' &&
                           ((operand[0] >= 'A' && operand[0] <= 'Z') || (operand[0] >= 'a' && operand[0] <= 'z'));
   const bool unc_path = operand.size() >= 2 && (operand[0] == '\\' || operand[0] == '/') &&
                         (operand[1] == '\\' || operand[1] == '/') && operand[0] != '/';
   if (unc_path) {
-    return LocalPresence::kUnknown;
+    return {LocalPresence::kUnknown, ""};
   }
   if (!drive_path) {
 #ifdef _WIN32
     // There such a path is a relative Windows one, which only the host resolves as it should.
-    return LocalPresence::kUnknown;
+    return {LocalPresence::kUnknown, ""};
 #else
-    return Exists(fs::path(operand)) ? LocalPresence::kPresent : LocalPresence::kMissing;
+    return Exists(fs::path(operand)) ? LocalPath{LocalPresence::kPresent, operand}
+                                     : LocalPath{LocalPresence::kMissing, ""};
 #endif
   }
   const std::optional<std::string> folder = drive_folder ? drive_folder(FoldAsciiCase(operand[0]) - 'a' + 'A')
                                                          : std::nullopt;
   if (!folder) {
-    return LocalPresence::kUnknown;
+    return {LocalPresence::kUnknown, ""};
   }
   fs::path current(*folder);
   if (!Exists(current)) {
-    return LocalPresence::kMissing;
+    return {LocalPresence::kMissing, ""};
   }
   for (const std::string& name : WindowsNames(operand.substr(2))) {
     if (Exists(current / name)) {
@@ -100,11 +105,11 @@ LocalPresence CheckLocalPresence(const std::string& operand, const DriveFolderLo
       }
     }
     if (!match) {
-      return name.find('~') != std::string::npos ? LocalPresence::kUnknown : LocalPresence::kMissing;
+      return {name.find('~') != std::string::npos ? LocalPresence::kUnknown : LocalPresence::kMissing, ""};
     }
     current = *match;
   }
-  return LocalPresence::kPresent;
+  return {LocalPresence::kPresent, current.string()};
 }
 
 }  // namespace pel_mora::cli

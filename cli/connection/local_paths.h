@@ -27,4 +27,12 @@ using DriveFolderLookup = std::function<std::optional<std::string>(char letter)>
 // those.
 LocalPresence CheckLocalPresence(const std::string& operand, const DriveFolderLookup& drive_folder);
 
+// The same lookup, with the Linux path it found for kPresent (empty otherwise), so that a caller
+// can look at what is there now.
+struct LocalPath {
+  LocalPresence presence = LocalPresence::kUnknown;
+  std::string path;
+};
+LocalPath FindLocalPath(const std::string& operand, const DriveFolderLookup& drive_folder);
+
 }  // namespace pel_mora::cli

@@ -21,12 +21,16 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <map>
 #include <optional>
 #include <regex>
 #include <sstream>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
+
+#include <nlohmann/json.hpp>
 
 extern char** environ;
 
@@ -454,6 +458,69 @@ TEST_F(RealHostTest, ScanWithReportWritesAPageOfTheFixture) {
   EXPECT_THAT(html, HasSubstr("title=\"T:\\photos\\F\xC3\xBC\xC3\x9F" "e.png&#10;19.5 KiB\""));
   EXPECT_THAT(html, HasSubstr("<td class=\"path\">.jpg</td><td class=\"path\">images</td><td class=\"num\">2</td>"));
   EXPECT_THAT(html, Not(HasSubstr("link-to-photos")));
+}
+
+// The saved scan is read here by nlohmann/json, not by the client's own loader: every entry of
+// the fixture once, as the host sent it, and totals that match; then the report is made from the
+// file alone, with a host that does not exist, so no host can have been asked.
+TEST_F(RealHostTest, ScanSaveWritesEveryEntryOfTheFixtureAndReportReadsItWithoutAHost) {
+  const fs::path saved = *folder_ / "known-scan.json";
+  const auto before = std::chrono::system_clock::now();
+  const Outcome outcome = Run({"scan", kKnownLetter, "--save", saved.string()});
+  const auto after = std::chrono::system_clock::now();
+  ASSERT_EQ(outcome.exit_code, 0) << outcome;
+  EXPECT_THAT(outcome.err, HasSubstr("Scan saved to " + saved.string() + "\n")) << outcome;
+
+  const nlohmann::json scan = nlohmann::json::parse(ReadFile(saved), nullptr, /*allow_exceptions=*/false);
+  ASSERT_TRUE(scan.is_object()) << ReadFile(saved);
+  EXPECT_EQ(scan.value("format", ""), "pelmora-scan");
+  EXPECT_EQ(scan.value("version", 0), 1);
+  EXPECT_EQ(scan.value("root", ""), "T:\\");
+  EXPECT_EQ(scan.value("state", ""), "completed");
+  EXPECT_EQ(scan.value("totalFiles", -1), 6);
+  EXPECT_EQ(scan.value("totalFolders", -1), 3);
+  EXPECT_EQ(scan.value("totalBytes", -1), 176010);
+  EXPECT_TRUE(scan.contains("durationMs") && scan["durationMs"].is_number_integer()) << scan.dump();
+  const auto seconds = [](std::chrono::system_clock::time_point at) {
+    return std::chrono::duration_cast<std::chrono::seconds>(at.time_since_epoch()).count();
+  };
+  const int64_t started_at = scan.value("startedAt", int64_t{0});
+  EXPECT_GE(started_at, seconds(before));
+  EXPECT_LE(started_at, seconds(after));
+
+  // Path to (is a folder, size); a folder's size is all that is below it. The link is no entry.
+  const std::map<std::string, std::pair<bool, int64_t>> expected = {
+      {"T:\\.hidden", {false, 10}},
+      {"T:\\empty", {true, 0}},
+      {"T:\\notes.txt", {false, 1000}},
+      {"T:\\photos", {true, 175000}},
+      {"T:\\photos\\2023", {true, 5000}},
+      {"T:\\photos\\2023\\old.jpg", {false, 5000}},
+      {"T:\\photos\\beach.jpg", {false, 150000}},
+      {"T:\\photos\\F\xC3\xBC\xC3\x9F" "e.png", {false, 20000}},
+      {"T:\\zero.bin", {false, 0}},
+  };
+  std::map<std::string, std::pair<bool, int64_t>> entries;
+  ASSERT_TRUE(scan.contains("entries") && scan["entries"].is_array()) << scan.dump();
+  for (const nlohmann::json& entry : scan["entries"]) {
+    const std::string path = entry.value("path", "");
+    EXPECT_EQ(entry.value("name", ""), path.substr(path.rfind('\\') + 1)) << entry.dump();
+    EXPECT_TRUE(entry.value("isAccessible", false)) << entry.dump();
+    EXPECT_TRUE(entries.emplace(path, std::make_pair(entry.value("isDirectory", false),
+                                                     entry.value("sizeBytes", int64_t{-1}))).second)
+        << "listed twice: " << path;
+  }
+  EXPECT_EQ(entries, expected);
+
+  const fs::path report = *folder_ / "saved-report.html";
+  const Outcome reported = Run({"--host", (*folder_ / "nowhere" / "pelmora.exe").string(), "report", saved.string(),
+                                report.string()});
+  ASSERT_EQ(reported.exit_code, 0) << reported;
+  EXPECT_THAT(reported.err, HasSubstr("Report written to " + report.string())) << reported;
+  const std::string html = ReadFile(report);
+  EXPECT_THAT(html, HasSubstr("in <b>6</b> files and <b>3</b> folders"));
+  EXPECT_THAT(html, HasSubstr("title=\"T:\\photos\\beach.jpg&#10;146.5 KiB\""));
+  EXPECT_THAT(html, HasSubstr("title=\"T:\\photos\\F\xC3\xBC\xC3\x9F" "e.png&#10;19.5 KiB\""));
 }
 
 TEST_F(RealHostTest, InterruptDuringAScanCancelsItAndShowsThePartialResult) {

@@ -2,7 +2,8 @@
 # pelmora-cli browse in a real terminal (tmux, 80x24) against the real host, on a fixture drive
 # mapped with "map" in Wine settings below the build tree: navigation, sorting, a recycle that
 # the fixture and the settings' own trash confirm, a resize, and quit with the terminal given
-# back. Every step waits for what the screen must show, never for a fixed time.
+# back; then a saved scan of that drive, whose recycle starts a host on demand. Every step waits
+# for what the screen must show, never for a fixed time.
 # Usage: browse_tmux_test.sh CLIENT WINE_ROOT
 set -euo pipefail
 client=$1
@@ -102,6 +103,44 @@ if screen | grep -qF "d recycle"; then
   screen >&2
   exit 1
 fi
+tmux -L "$socket" kill-session -t browse
+
+# A saved scan of the same drive, browsed without a host until a confirmed recycle needs one.
+# zeta.log goes after the scan was saved, so the saved scan still lists it.
+"$client" scan S --save "$work/s.json" >"$work/scan.out" 2>"$work/scan.err" ||
+  { echo "FAIL: scan --save: $(cat "$work/scan.err")" >&2; exit 1; }
+rm "$fixture/zeta.log"
+tmux -L "$socket" new-session -d -x 80 -y 24 -s browse \
+  "env ASAN_OPTIONS=detect_leaks=0 '$client' browse --load '$work/s.json' 2>'$work/load.err'; echo \"browse exited with \$?\"; sleep 600"
+wait_for "S:\\  scan complete  410.2 KiB  3 files  2 folders"
+keys d
+wait_for "Recycle S:\\big.iso (293.0 KiB when saved)? y/N"
+keys n
+wait_for "Nothing recycled."
+[ -e "$fixture/big.iso" ] || { echo "FAIL: a declined recycle of a saved scan removed the file" >&2; exit 1; }
+# Showing an item needs a window someone can see; nothing is started for it.
+keys o
+wait_for "Showing an item opens a window: run browse with --display"
+# An item gone since the scan was saved is said to be gone, and the totals stay.
+keys Down Down d
+wait_for "Recycle S:\\zeta.log (40 B when saved)? y/N"
+keys y
+wait_for "Not recycled: S:\\zeta.log is gone (no such file or folder now)."
+wait_for "S:\\  scan complete  410.2 KiB  3 files  2 folders"
+# The first confirmed recycle starts the host; the file leaves the fixture for the trash.
+trash_record="Path=$wine_root/prefix/dosdevices/s:/big.iso"
+before=$(trash_records)
+keys Home d
+wait_for "Recycle S:\\big.iso (293.0 KiB when saved)? y/N"
+keys y
+wait_for "Recycled S:\\big.iso (293.0 KiB when saved)."
+wait_for "S:\\  scan complete  117.2 KiB  2 files  2 folders"
+[ ! -e "$fixture/big.iso" ] || { echo "FAIL: big.iso is still in the fixture" >&2; exit 1; }
+[ "$(trash_records)" -eq $((before + 1)) ] || { echo "FAIL: big.iso is not in the Wine settings' trash" >&2; exit 1; }
+# Quit closes that host in order: nothing to report about it.
+keys q
+wait_for "browse exited with 0"
+[ ! -s "$work/load.err" ] || { echo "FAIL: browse --load said: $(cat "$work/load.err")" >&2; exit 1; }
 tmux -L "$socket" kill-session -t browse
 
 # A protected path: drive C: of these Wine settings (the prefix's own drive_c, never real

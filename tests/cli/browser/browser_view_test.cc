@@ -114,12 +114,36 @@ TEST_F(BrowserViewTest, LargestFilesListsFilesAtAnyDepthAndLeftReturns) {
   EXPECT_EQ(view_.folder_path(), "");
 }
 
-TEST_F(BrowserViewTest, ALoadedScanRefusesRecycleAndRevealWithAReason) {
-  view_.set_host_available(false);
-  EXPECT_EQ(view_.HandleKey(BrowserKey::kRecycle).kind, BrowserRequest::Kind::kNone);
-  EXPECT_THAT(Screen(), HasSubstr("needs a host"));
-  EXPECT_EQ(view_.HandleKey(BrowserKey::kReveal).kind, BrowserRequest::Kind::kNone);
-  EXPECT_EQ(view_.HandleKey(BrowserKey::kQuit).kind, BrowserRequest::Kind::kQuit);
+// A saved scan's sizes may be old: the question and the answer say so. A path gone since then
+// changes no total, and reveal is a request like any other.
+TEST_F(BrowserViewTest, ASavedScanNamesTheSavedSizeAndAGonePathLeavesTheTotals) {
+  BrowserView saved(tree_, ScanOrigin::kSaved);
+  const auto screen = [&saved] {
+    std::string text;
+    for (const ScreenLine& line : saved.Render(80, 24)) {
+      text += line.text + "\n";
+    }
+    return text;
+  };
+  saved.HandleKey(BrowserKey::kRecycle);
+  EXPECT_THAT(screen(), HasSubstr("Recycle T:\\big.iso (3.0 MiB when saved)? y/N"));
+  EXPECT_EQ(saved.HandleKey(BrowserKey::kYes).kind, BrowserRequest::Kind::kRecycle);
+  saved.RecycleFinished("T:\\big.iso", RecycleOutcome::kMissing, "");
+  EXPECT_THAT(screen(), HasSubstr("Not recycled: T:\\big.iso is gone (no such file or folder now)."));
+  EXPECT_THAT(screen(), HasSubstr("4.0 MiB  4 files  2 folders"));
+  saved.RecycleFinished("T:\\tiny", RecycleOutcome::kRecycled, "");
+  EXPECT_THAT(screen(), HasSubstr("Recycled T:\\tiny (10 B when saved)."));
+  const BrowserRequest reveal = saved.HandleKey(BrowserKey::kReveal);
+  EXPECT_EQ(reveal.kind, BrowserRequest::Kind::kReveal);
+  EXPECT_EQ(reveal.path, "T:\\big.iso");
+  EXPECT_FALSE(reveal.is_directory);
+  // A folder's request says it was listed as one, so that what is there now can be compared.
+  saved.HandleKey(BrowserKey::kDown);
+  saved.HandleKey(BrowserKey::kRecycle);
+  const BrowserRequest folder = saved.HandleKey(BrowserKey::kYes);
+  EXPECT_EQ(folder.path, "T:\\docs");
+  EXPECT_TRUE(folder.is_directory);
+  EXPECT_EQ(saved.HandleKey(BrowserKey::kQuit).kind, BrowserRequest::Kind::kQuit);
 }
 
 TEST_F(BrowserViewTest, HelpListsTheKeysAndAnyKeyReturns) {

@@ -66,6 +66,19 @@ TEST_F(LocalPathsTest, TellsPresentMissingAndUnknownPaths) {
   }
 }
 
+// The Linux path found is the one on the disk, spelled as the disk spells it, so that what is
+// there can be looked at.
+TEST_F(LocalPathsTest, FindsTheLinuxPathADrivePathNames) {
+  EXPECT_EQ(FindLocalPath("p:/photos/2024/BEACH.jpg", Drives()).path,
+            (root_ / "Photos" / "2024" / "Beach.JPG").string());
+  EXPECT_EQ(FindLocalPath("P:\\Photos\\.\\absent\\..\\2024", Drives()).path, (root_ / "Photos" / "2024").string());
+  const std::string linux_path = (root_ / "Photos").string();
+  EXPECT_EQ(FindLocalPath(linux_path, Drives()).path, linux_path);
+  for (const char* nowhere : {"P:\\Photos\\absent.jpg", "Q:\\anything", "P:\\PHOTOS~1"}) {
+    EXPECT_EQ(FindLocalPath(nowhere, Drives()).path, "") << nowhere;
+  }
+}
+
 TEST_F(LocalPathsTest, ADriveWhoseFolderIsGoneHasNothingOnIt) {
   const DriveFolderLookup gone = [this](char) -> std::optional<std::string> { return (root_ / "gone").string(); };
   EXPECT_EQ(CheckLocalPresence("P:\\", gone), LocalPresence::kMissing);

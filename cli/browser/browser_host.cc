@@ -1,0 +1,264 @@
+#include "cli/browser/browser_host.h"
+
+#include <exception>
+#include <filesystem>
+#include <system_error>
+#include <variant>
+
+#include "cli/common/event_fields.h"
+#include "cli/connection/bridge_client.h"
+#include "cli/connection/local_paths.h"
+
+namespace pel_mora::cli {
+
+namespace {
+
+using flutter::EncodableList;
+using flutter::EncodableMap;
+using flutter::EncodableValue;
+
+// One path's answer to "recyclePaths": the host replies counts only, so the one path sent was
+// recycled exactly when it counts one success and no failure.
+RecycleOutcome JudgeRecycle(const Reply& reply, std::string* detail) {
+  if (reply.kind == ReplyKind::kError) {
+    *detail = reply.error_code + ": " + reply.error_message;
+    return RecycleOutcome::kFailed;
+  }
+  const auto* map = reply.kind == ReplyKind::kSuccess ? std::get_if<EncodableMap>(&reply.value) : nullptr;
+  if (map == nullptr) {
+    *detail = "the host gave no usable answer";
+    return RecycleOutcome::kFailed;
+  }
+  const uint64_t recycled = CountOr0(*map, "successCount");
+  const uint64_t failed = CountOr0(*map, "failedCount");
+  if (recycled == 1 && failed == 0) {
+    return RecycleOutcome::kRecycled;
+  }
+  if (recycled == 0 && failed == 1) {
+    return RecycleOutcome::kRefused;
+  }
+  *detail = "the host's counts do not fit one path";
+  return RecycleOutcome::kFailed;
+}
+
+// The first line of a message, for the one status line.
+std::string FirstLine(const std::string& text) { return text.substr(0, text.find('\n')); }
+
+// A message that continues "pelmora-cli: ..." as a sentence of its own.
+std::string Sentence(const std::string& text) {
+  std::string sentence = FirstLine(text);
+  if (!sentence.empty() && sentence[0] >= 'a' && sentence[0] <= 'z') {
+    sentence[0] = static_cast<char>(sentence[0] - 'a' + 'A');
+  }
+  return sentence;
+}
+
+}  // namespace
+
+BrowserHost::BrowserHost(HostSession& session, char drive_letter, const CliOptions& options,
+                         const CliEnvironment& environment)
+    : options_(options), environment_(environment), drive_letter_(drive_letter), session_(&session) {}
+
+BrowserHost::BrowserHost(char drive_letter, const CliOptions& options, const CliEnvironment& environment)
+    : options_(options), environment_(environment), drive_letter_(drive_letter) {}
+
+BrowserHost::~BrowserHost() = default;
+
+void BrowserHost::Carry(const BrowserRequest& request, BrowserView& view, const InterruptCheck& waiting) {
+  const bool recycle = request.kind == BrowserRequest::Kind::kRecycle;
+  if (!recycle && request.kind != BrowserRequest::Kind::kReveal) {
+    return;
+  }
+  if (recycle && recycle_id_ != 0) {
+    view.SetStatus("Still waiting for the host to recycle " + recycle_path_);
+    return;
+  }
+  if (!recycle && reveal_id_ != 0) {
+    view.SetStatus("Still waiting for the host to ask Explorer");
+    return;
+  }
+  // A host started here sees exactly the client's drive letters; a running one (--port) has
+  // settings of its own and decides.
+  HostPlatform* const platform = options_.port ? nullptr : environment_.platform;
+  if (drive_letter_ != 0 && platform != nullptr &&
+      platform->CheckDriveLetter(drive_letter_) == DriveLetterStatus::kUnknown) {
+    view.SetStatus(std::string("Drive ") + drive_letter_ + ": is not mapped here; give it a folder with: " +
+                   "pelmora-cli map " + drive_letter_ + " FOLDER");
+    return;
+  }
+  // Explorer's window on a host nobody can see would wait unseen, and leave it running.
+  if (!recycle && platform != nullptr && !platform->ShowsWindows(options_.display)) {
+    view.SetStatus(options_.display == DisplayMode::kRealDisplay
+                       ? "Showing an item needs a display, and DISPLAY is not set"
+                       : "Showing an item opens a window: run browse with --display");
+    return;
+  }
+  // The item may have gone, or a folder may have taken a file's name, since it was listed (long
+  // ago, for a saved scan): the person confirmed what the list showed. Where the client can see
+  // the path it says so itself; elsewhere the host finds out.
+  const LocalPath local = FindLocalPath(request.path, [platform](char letter) -> std::optional<std::string> {
+    return platform != nullptr ? platform->DriveLetterFolder(letter) : std::nullopt;
+  });
+  if (local.presence == LocalPresence::kMissing) {
+    if (recycle) {
+      view.RecycleFinished(request.path, RecycleOutcome::kMissing, "");
+    } else {
+      view.SetStatus("Not shown: " + request.path + " is gone (no such file or folder now).");
+    }
+    return;
+  }
+  std::error_code error;
+  if (recycle && local.presence == LocalPresence::kPresent &&
+      std::filesystem::is_directory(local.path, error) != request.is_directory && !error) {
+    view.SetStatus("Not recycled: " + request.path + " is now a " + (request.is_directory ? "file" : "folder") +
+                   ", where a " + (request.is_directory ? "folder" : "file") + " was listed.");
+    return;
+  }
+  if (!EnsureSession(view, waiting)) {
+    return;
+  }
+  try {
+    BridgeClient& client = session_->client();
+    if (recycle) {
+      const EncodableValue arguments(
+          EncodableMap{{EncodableValue("paths"), EncodableValue(EncodableList{EncodableValue(request.path)})}});
+      recycle_id_ = client.SendMethodCall(kNativeChannel, "recyclePaths", &arguments);
+      recycle_path_ = request.path;
+      view.SetStatus("Recycling " + request.path + " ...");
+    } else {
+      const EncodableValue arguments(EncodableMap{{EncodableValue("path"), EncodableValue(request.path)}});
+      reveal_id_ = client.SendMethodCall(kNativeChannel, "openInExplorer", &arguments);
+      view.SetStatus("Asked Explorer to show " + request.path);
+    }
+  } catch (const ConnectionError& error) {
+    if (!owned_session_) {
+      throw;
+    }
+    DropSession(error.what(), view);
+  }
+}
+
+bool BrowserHost::EnsureSession(BrowserView& view, const InterruptCheck& waiting) {
+  if (session_ != nullptr) {
+    return true;
+  }
+  view.SetStatus("Starting the host...");
+  // The first call draws the line above before the start can keep the screen still.
+  if (waiting && waiting()) {
+    view.SetStatus("The host was not started.");
+    return false;
+  }
+  start_watch_ = waiting;
+  const InterruptCheck interrupted = [this] {
+    if (start_watch_) {
+      return start_watch_();
+    }
+    return environment_.interrupt_count && environment_.interrupt_count() > 0;
+  };
+  try {
+    owned_session_ =
+        std::make_unique<HostSession>(options_, environment_.platform, environment_.session, interrupted, notes_);
+  } catch (const InterruptedError&) {
+    view.SetStatus("The host was not started.");
+  } catch (const PlatformError& error) {
+    // The platform's message says what failed ("the host did not start: ...", "no host found").
+    view.SetStatus(Sentence(error.what()));
+    notes_ << "pelmora-cli: " << error.what() << '\n';
+    if (!error.details().empty()) {
+      notes_ << "The host's last lines:\n";
+      for (const std::string& line : error.details()) {
+        notes_ << "  " << line << '\n';
+      }
+    }
+  } catch (const ConnectionError& error) {
+    view.SetStatus(std::string("No host to ask: ") + FirstLine(error.what()));
+    notes_ << "pelmora-cli: " << error.what() << '\n';
+  }
+  start_watch_ = nullptr;
+  if (!owned_session_) {
+    return false;
+  }
+  session_ = owned_session_.get();
+  // This session runs no scan; nothing it is sent needs an answer from here.
+  session_->client().set_message_handler([](const std::string&, const std::vector<uint8_t>&) {});
+  return true;
+}
+
+bool BrowserHost::TakeAnswers(BrowserView& view) {
+  if (session_ == nullptr) {
+    return false;
+  }
+  bool answered = false;
+  BridgeClient& client = session_->client();
+  if (recycle_id_ != 0) {
+    if (const std::optional<Reply> reply = client.TakeReply(recycle_id_)) {
+      std::string detail;
+      view.RecycleFinished(recycle_path_, JudgeRecycle(*reply, &detail), detail);
+      recycle_id_ = 0;
+      answered = true;
+    }
+  }
+  if (reveal_id_ != 0) {
+    if (const std::optional<Reply> reply = client.TakeReply(reveal_id_)) {
+      if (reply->kind != ReplyKind::kSuccess) {
+        view.SetStatus("Explorer could not be asked: " +
+                       (reply->kind == ReplyKind::kError ? reply->error_code + ": " + reply->error_message
+                                                         : std::string("the host does not implement it")));
+      }
+      reveal_id_ = 0;
+      answered = true;
+    }
+  }
+  return answered;
+}
+
+void BrowserHost::Pump(std::chrono::milliseconds slice, BrowserView& view) {
+  if (session_ == nullptr) {
+    return;
+  }
+  try {
+    session_->client().Pump(slice);
+  } catch (const std::exception& error) {
+    // A live browse ends with its host; a saved scan goes on without one.
+    if (!owned_session_) {
+      throw;
+    }
+    DropSession(error.what(), view);
+  }
+}
+
+void BrowserHost::DropSession(const std::string& why, BrowserView& view) {
+  if (recycle_id_ != 0) {
+    view.RecycleFinished(recycle_path_, RecycleOutcome::kFailed, "the host stopped answering");
+  } else {
+    view.SetStatus("The host stopped answering: " + FirstLine(why));
+  }
+  recycle_id_ = 0;
+  reveal_id_ = 0;
+  notes_ << "pelmora-cli: the host stopped answering: " << why << '\n';
+  session_ = nullptr;
+  owned_session_->Finish();
+  const std::vector<std::string> lines = owned_session_->HostOutput();
+  if (!lines.empty()) {
+    notes_ << "The host's last lines:\n";
+    for (const std::string& line : lines) {
+      notes_ << "  " << line << '\n';
+    }
+  }
+  owned_session_.reset();
+}
+
+void BrowserHost::Finish() {
+  if (owned_session_) {
+    owned_session_->Finish();
+    owned_session_.reset();
+    session_ = nullptr;
+  }
+  const std::string notes = notes_.str();
+  if (!notes.empty() && environment_.err != nullptr) {
+    *environment_.err << notes << std::flush;
+  }
+  notes_.str("");
+}
+
+}  // namespace pel_mora::cli

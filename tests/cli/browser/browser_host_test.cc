@@ -1,0 +1,312 @@
+// The browser's recycle and show keys on a saved scan: the host they start on demand (through a
+// platform whose "host" is the fake bridge host), what they check before starting it, and how
+// the host's answers reach the screen.
+
+#include "cli/browser/browser_host.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <map>
+#include <sstream>
+#include <thread>
+
+#include "cli/commands/command_support.h"
+#include "tests/cli/support/fake_bridge_host.h"
+
+namespace pel_mora::cli {
+namespace {
+
+namespace fs = std::filesystem;
+using flutter::EncodableList;
+using flutter::EncodableMap;
+using flutter::EncodableValue;
+using ::testing::ElementsAre;
+using ::testing::HasSubstr;
+using ::testing::IsEmpty;
+using testing::BatchEvent;
+using testing::CompletedEvent;
+using testing::FakeBridgeHost;
+using testing::FileEntry;
+using testing::ScriptedReply;
+using testing::StartedEvent;
+
+// The fake bridge host in the place of a started host: it "exits" as soon as it is asked to.
+class FakeHostProcess : public HostProcess {
+ public:
+  // `exited` tells whether the "process" has ended.
+  FakeHostProcess(uint16_t port, std::function<bool()> exited) : port_(port), exited_(std::move(exited)) {}
+  uint16_t port() const override { return port_; }
+  std::optional<int> WaitForExit(std::chrono::milliseconds timeout) override {
+    const auto give_up = std::chrono::steady_clock::now() + timeout;
+    while (!exited_() && std::chrono::steady_clock::now() < give_up) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return exited_() ? std::optional<int>(0) : std::nullopt;
+  }
+  std::vector<std::string> RecentOutput() const override { return {"the fake host's last line"}; }
+
+ private:
+  uint16_t port_;
+  std::function<bool()> exited_;
+};
+
+enum class StartBehaviour { kStart, kFail, kWaitForInterrupt, kCrashLater };
+
+class FakePlatform : public HostPlatform {
+ public:
+  explicit FakePlatform(const FakeBridgeHost& host) : host_(host) {}
+
+  std::unique_ptr<HostProcess> StartHost(const HostLaunchOptions& options, std::ostream&,
+                                         const InterruptCheck& interrupted) override {
+    launches.push_back(options);
+    if (start == StartBehaviour::kFail) {
+      throw PlatformError("the host did not start: it exited with code 1", {"wine: something went wrong"});
+    }
+    if (start == StartBehaviour::kCrashLater) {
+      // A host that goes away without being asked has ended by the time anyone waits for it.
+      return std::make_unique<FakeHostProcess>(host_.port(), [] { return true; });
+    }
+    if (start == StartBehaviour::kWaitForInterrupt) {
+      while (!interrupted()) {
+      }
+      throw InterruptedError();
+    }
+    const FakeBridgeHost& host = host_;
+    return std::make_unique<FakeHostProcess>(host.port(), [&host] { return host.close_requested(); });
+  }
+  DriveLetterStatus CheckDriveLetter(char letter) override {
+    return folders.count(letter) != 0 ? DriveLetterStatus::kKnown : DriveLetterStatus::kUnknown;
+  }
+  std::optional<std::string> MapDriveLetter(char, const std::string&, std::ostream&) override { return std::nullopt; }
+  std::optional<std::string> DriveLetterFolder(char letter) override {
+    const auto found = folders.find(letter);
+    return found != folders.end() ? std::optional<std::string>(found->second) : std::nullopt;
+  }
+  std::vector<std::pair<char, std::string>> DriveLetterMappings() override { return {}; }
+  std::string SettingsLocation() const override { return "/fake/prefix"; }
+  bool ShowsWindows(DisplayMode display) const override { return display == DisplayMode::kRealDisplay; }
+
+  std::map<char, std::string> folders;
+  StartBehaviour start = StartBehaviour::kStart;
+  std::vector<HostLaunchOptions> launches;
+
+ private:
+  const FakeBridgeHost& host_;
+};
+
+class BrowserHostTest : public ::testing::Test {
+ protected:
+  BrowserHostTest() {
+    folder_ = fs::temp_directory_path() / ("pelmora-browser-host-" + std::to_string(::getpid()));
+    fs::create_directories(folder_);
+    std::ofstream(folder_ / "here.txt") << "still here";
+    fs::create_directories(folder_ / "became");
+    platform_.folders['T'] = folder_.string();
+    tree_.Add(StartedEvent("T:\\"));
+    tree_.Add(BatchEvent({FileEntry("T:\\here.txt", 10), FileEntry("T:\\gone.txt", 2048)}, 2, 0, 2058));
+    tree_.Add(CompletedEvent(2, 0, 2058, 1));
+    host_.set_method_reply("recyclePaths", [](const EncodableValue&) {
+      return ScriptedReply::Success(EncodableValue(EncodableMap{{EncodableValue("successCount"), EncodableValue(1)},
+                                                                {EncodableValue("failedCount"), EncodableValue(0)},
+                                                                {EncodableValue("freedBytes"), EncodableValue(10)}}));
+    });
+    environment_.err = &err_;
+    environment_.platform = &platform_;
+    environment_.interrupt_count = [this] { return interrupts_; };
+  }
+
+  ~BrowserHostTest() override {
+    std::error_code error;
+    fs::remove_all(folder_, error);
+  }
+
+  std::string StatusLine() const {
+    const std::vector<ScreenLine> lines = view_.Render(100, 24);
+    return lines[lines.size() - 2].text.substr(1, lines[lines.size() - 2].text.find_last_not_of(' '));
+  }
+
+  // Pumps until the host's answers reach the view.
+  void AwaitAnswers(BrowserHost& host) {
+    const auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (!host.TakeAnswers(view_) && std::chrono::steady_clock::now() < give_up) {
+      host.Pump(std::chrono::milliseconds(20), view_);
+    }
+  }
+
+  fs::path folder_;
+  FakeBridgeHost host_;
+  FakePlatform platform_{host_};
+  ScanTree tree_;
+  BrowserView view_{tree_, ScanOrigin::kSaved};
+  CliOptions options_;
+  std::ostringstream err_;
+  unsigned interrupts_ = 0;
+  CliEnvironment environment_;
+};
+
+TEST_F(BrowserHostTest, TheFirstRequestStartsTheHostTheNextReuseItAndFinishClosesIt) {
+  options_.host_path = "/opt/pelmora/pelmora.exe";
+  options_.display = DisplayMode::kRealDisplay;
+  BrowserHost host('T', options_, environment_);
+  EXPECT_FALSE(host.has_session());
+  int polls = 0;
+  host.Carry({BrowserRequest::Kind::kRecycle, "T:\\here.txt"}, view_, [&polls] { return ++polls, false; });
+  ASSERT_TRUE(host.has_session()) << StatusLine();
+  // The screen was drawn with the starting line before the start could hold it still.
+  EXPECT_GE(polls, 1);
+  ASSERT_EQ(platform_.launches.size(), 1u);
+  EXPECT_EQ(platform_.launches[0].host_path, "/opt/pelmora/pelmora.exe");
+  EXPECT_EQ(platform_.launches[0].display, DisplayMode::kRealDisplay);
+  EXPECT_EQ(StatusLine(), "Recycling T:\\here.txt ...");
+  AwaitAnswers(host);
+  EXPECT_EQ(StatusLine(), "Recycled T:\\here.txt (10 B when saved).");
+  EXPECT_EQ(tree_.Find("T:\\here.txt"), nullptr);
+  EXPECT_EQ(tree_.totals().bytes, 2048u);
+
+  host.Carry({BrowserRequest::Kind::kReveal, "T:\\"}, view_, nullptr);
+  EXPECT_EQ(StatusLine(), "Asked Explorer to show T:\\");
+  AwaitAnswers(host);
+  EXPECT_EQ(platform_.launches.size(), 1u);
+  EXPECT_EQ(host_.connections(), 1);
+  const std::optional<EncodableValue> recycled = host_.last_arguments("recyclePaths");
+  ASSERT_TRUE(recycled.has_value());
+  EXPECT_EQ(*recycled, EncodableValue(EncodableMap{
+                           {EncodableValue("paths"), EncodableValue(EncodableList{EncodableValue("T:\\here.txt")})}}));
+
+  EXPECT_FALSE(host_.close_requested());
+  host.Finish();
+  EXPECT_TRUE(host_.close_requested());
+  EXPECT_FALSE(host.has_session());
+  EXPECT_THAT(err_.str(), IsEmpty());
+}
+
+// What the client can see itself is said without a host, and nothing is started for it.
+TEST_F(BrowserHostTest, AnUnmappedLetterAGonePathAndNoDisplayStartNothing) {
+  struct Case {
+    char letter;
+    BrowserRequest request;
+    DisplayMode display;
+    const char* status;
+  };
+  const Case cases[] = {
+      {'Q', {BrowserRequest::Kind::kRecycle, "Q:\\here.txt"}, DisplayMode::kRealDisplay,
+       "Drive Q: is not mapped here; give it a folder with: pelmora-cli map Q FOLDER"},
+      {'Q', {BrowserRequest::Kind::kReveal, "Q:\\here.txt"}, DisplayMode::kRealDisplay,
+       "Drive Q: is not mapped here; give it a folder with: pelmora-cli map Q FOLDER"},
+      {'T', {BrowserRequest::Kind::kRecycle, "T:\\gone.txt"}, DisplayMode::kNullDriver,
+       "Not recycled: T:\\gone.txt is gone (no such file or folder now)."},
+      {'T', {BrowserRequest::Kind::kReveal, "T:\\gone.txt"}, DisplayMode::kRealDisplay,
+       "Not shown: T:\\gone.txt is gone (no such file or folder now)."},
+      {'T', {BrowserRequest::Kind::kReveal, "T:\\here.txt"}, DisplayMode::kNullDriver,
+       "Showing an item opens a window: run browse with --display"},
+      // The person confirmed a file; a folder has its name now.
+      {'T', {BrowserRequest::Kind::kRecycle, "T:\\Became", false}, DisplayMode::kNullDriver,
+       "Not recycled: T:\\Became is now a folder, where a file was listed."},
+      {'T', {BrowserRequest::Kind::kRecycle, "T:\\HERE.TXT", true}, DisplayMode::kNullDriver,
+       "Not recycled: T:\\HERE.TXT is now a file, where a folder was listed."},
+  };
+  for (const Case& test_case : cases) {
+    options_.display = test_case.display;
+    BrowserHost host(test_case.letter, options_, environment_);
+    host.Carry(test_case.request, view_, [] { return false; });
+    EXPECT_EQ(StatusLine(), test_case.status);
+    EXPECT_FALSE(host.has_session());
+    host.Finish();
+  }
+  EXPECT_THAT(platform_.launches, IsEmpty());
+  EXPECT_EQ(host_.connections(), 0);
+  // A path gone since the scan keeps its place and the totals: nothing left through this key.
+  EXPECT_NE(tree_.Find("T:\\gone.txt"), nullptr);
+  EXPECT_EQ(tree_.totals().bytes, 2058u);
+}
+
+TEST_F(BrowserHostTest, AStartGivenUpOrFailedLeavesNoHostAndTheNextRequestTriesAgain) {
+  BrowserHost host('T', options_, environment_);
+  // q or Ctrl-C while the host starts: the wait ends, the browser goes on without a host.
+  platform_.start = StartBehaviour::kWaitForInterrupt;
+  int polls = 0;
+  host.Carry({BrowserRequest::Kind::kRecycle, "T:\\here.txt"}, view_, [&polls] { return ++polls > 3; });
+  EXPECT_FALSE(host.has_session());
+  EXPECT_EQ(StatusLine(), "The host was not started.");
+  EXPECT_NE(tree_.Find("T:\\here.txt"), nullptr);
+
+  platform_.start = StartBehaviour::kFail;
+  host.Carry({BrowserRequest::Kind::kRecycle, "T:\\here.txt"}, view_, [] { return false; });
+  EXPECT_FALSE(host.has_session());
+  EXPECT_EQ(StatusLine(), "The host did not start: it exited with code 1");
+
+  platform_.start = StartBehaviour::kStart;
+  host.Carry({BrowserRequest::Kind::kRecycle, "T:\\here.txt"}, view_, [] { return false; });
+  ASSERT_TRUE(host.has_session());
+  AwaitAnswers(host);
+  EXPECT_EQ(tree_.Find("T:\\here.txt"), nullptr);
+  EXPECT_EQ(platform_.launches.size(), 3u);
+  // Why the start failed is written once the terminal is given back, not over the screen.
+  EXPECT_THAT(err_.str(), IsEmpty());
+  host.Finish();
+  EXPECT_EQ(err_.str(),
+            "pelmora-cli: the host did not start: it exited with code 1\n"
+            "The host's last lines:\n"
+            "  wine: something went wrong\n");
+}
+
+// A started host that goes away while a recycle waits: the recycle fails and says so, nothing
+// leaves the totals, the browser goes on without a host and says why once it has quit.
+TEST_F(BrowserHostTest, AHostThatStopsAnsweringIsLetGoAndItsPendingRecycleFails) {
+  auto crashing = std::make_unique<FakeBridgeHost>();
+  crashing->set_method_reply("recyclePaths", [](const EncodableValue&) {
+    ScriptedReply never = ScriptedReply::Success(EncodableValue());
+    never.held_until_method = "a method nobody calls";
+    return never;
+  });
+  FakePlatform platform(*crashing);
+  platform.folders['T'] = folder_.string();
+  platform.start = StartBehaviour::kCrashLater;
+  environment_.platform = &platform;
+  BrowserHost host('T', options_, environment_);
+  host.Carry({BrowserRequest::Kind::kRecycle, "T:\\here.txt"}, view_, [] { return false; });
+  ASSERT_TRUE(host.has_session()) << StatusLine();
+  const auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  while (crashing->calls().empty() && std::chrono::steady_clock::now() < give_up) {
+    host.Pump(std::chrono::milliseconds(20), view_);
+  }
+  crashing.reset();
+  while (host.has_session() && std::chrono::steady_clock::now() < give_up) {
+    host.Pump(std::chrono::milliseconds(20), view_);
+  }
+  EXPECT_FALSE(host.has_session());
+  EXPECT_EQ(StatusLine(), "Recycling T:\\here.txt failed: the host stopped answering");
+  EXPECT_NE(tree_.Find("T:\\here.txt"), nullptr);
+  host.Finish();
+  EXPECT_THAT(err_.str(), HasSubstr("pelmora-cli: the host stopped answering: "));
+  EXPECT_THAT(err_.str(), HasSubstr("The host's last lines:\n  the fake host's last line\n"));
+}
+
+// A running host (--port) decides about letters and paths itself, is asked at once and stays
+// running afterwards.
+TEST_F(BrowserHostTest, ARunningHostIsAskedWithoutLocalChecksAndLeftRunning) {
+  options_.port = host_.port();
+  host_.set_method_reply("recyclePaths", [](const EncodableValue&) {
+    return ScriptedReply::Success(EncodableValue(EncodableMap{{EncodableValue("successCount"), EncodableValue(0)},
+                                                              {EncodableValue("failedCount"), EncodableValue(1)}}));
+  });
+  BrowserHost host('Q', options_, environment_);
+  host.Carry({BrowserRequest::Kind::kRecycle, "Q:\\gone.txt"}, view_, [] { return false; });
+  ASSERT_TRUE(host.has_session()) << StatusLine();
+  AwaitAnswers(host);
+  EXPECT_THAT(StatusLine(), HasSubstr("Not recycled: the host refused Q:\\gone.txt"));
+  EXPECT_THAT(platform_.launches, IsEmpty());
+  host.Finish();
+  EXPECT_FALSE(host_.close_requested());
+  EXPECT_THAT(host_.calls(), ElementsAre("com.pelmora.app/native recyclePaths"));
+}
+
+}  // namespace
+}  // namespace pel_mora::cli
