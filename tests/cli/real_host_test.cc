@@ -535,7 +535,7 @@ TEST_F(RealHostTest, InterruptDuringAScanCancelsItAndShowsThePartialResult) {
   ClientProcess client(WithHost({"scan", kLargeLetter}), *folder_);
   // Standard error is a file, so progress comes as plain lines; the first one shows as soon as
   // the first entries arrive. That is the moment a person would press Ctrl-C.
-  const std::regex progress(R"(Scanning U:\\  [1-9][0-9,]* files)");
+  const std::regex progress(R"(Scanning U:\\  [0-9.]+ [KMGT]?i?B  [1-9][0-9,]* files)");
   const auto give_up = std::chrono::steady_clock::now() + std::chrono::minutes(2);
   bool progress_seen = false;
   while (!progress_seen && std::chrono::steady_clock::now() < give_up) {
