@@ -153,7 +153,7 @@ int BrowseLoaded(const std::string& path, const CliOptions& options, const CliEn
   BrowserView view(tree, ScanOrigin::kSaved);
   // Declared before the terminal, so that a host started for recycle or show is closed after
   // the terminal is given back, with its notes on the error stream.
-  BrowserHost host(ParseDriveLetter(tree.root_path()).value_or(0), options, environment);
+  BrowserHost host(ParseDriveLetter(tree.root_path()).value_or(0), scan.drive_folder, options, environment);
   bool quit = false;
   {
     const std::unique_ptr<BrowserTerminal> terminal = OpenBrowserTerminal();

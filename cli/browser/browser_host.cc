@@ -59,8 +59,48 @@ BrowserHost::BrowserHost(HostSession& session, char drive_letter, const CliOptio
                          const CliEnvironment& environment)
     : options_(options), environment_(environment), drive_letter_(drive_letter), session_(&session) {}
 
-BrowserHost::BrowserHost(char drive_letter, const CliOptions& options, const CliEnvironment& environment)
-    : options_(options), environment_(environment), drive_letter_(drive_letter) {}
+BrowserHost::BrowserHost(char drive_letter, std::optional<std::string> drive_folder, const CliOptions& options,
+                         const CliEnvironment& environment)
+    : options_(options), environment_(environment), drive_letter_(drive_letter), drive_folder_(std::move(drive_folder)) {}
+
+bool BrowserHost::ReachDrive(HostPlatform* platform, BrowserView& view) {
+  if (host_letter_ != 0 || drive_letter_ == 0 || platform == nullptr) {
+    host_letter_ = host_letter_ != 0 ? host_letter_ : drive_letter_;
+    return true;
+  }
+  if (!drive_folder_) {
+    // A scan saved without its folder (through --port, or by an older client): the letter is
+    // all there is to go by.
+    if (platform->CheckDriveLetter(drive_letter_) == DriveLetterStatus::kUnknown) {
+      view.SetStatus(std::string("Drive ") + drive_letter_ + ": is not mapped here; give it a folder with: " +
+                     "pelmora-cli map " + drive_letter_ + " FOLDER");
+      return false;
+    }
+    host_letter_ = drive_letter_;
+    return true;
+  }
+  std::error_code error;
+  if (!std::filesystem::is_directory(*drive_folder_, error)) {
+    view.SetStatus("The folder this scan was of, " + *drive_folder_ + ", is gone.");
+    return false;
+  }
+  const std::optional<std::string> shown = platform->DriveLetterFolder(drive_letter_);
+  if (shown && std::filesystem::equivalent(*shown, *drive_folder_, error) && !error) {
+    host_letter_ = drive_letter_;
+    return true;
+  }
+  // The letter is gone (it was lent to the scan's command) or shows another folder now.
+  try {
+    loan_ = std::make_unique<DriveLetterLoan>(DriveLetterLoan::ForFolder(*platform, *drive_folder_, notes_));
+  } catch (const PlatformError& failure) {
+    view.SetStatus(Sentence(failure.what()));
+    return false;
+  }
+  host_letter_ = loan_->letter();
+  notes_ << "Drive " << host_letter_ << ": showed " << *drive_folder_ << " (" << drive_letter_
+         << ": in the saved scan) while the browser ran\n";
+  return true;
+}
 
 BrowserHost::~BrowserHost() = default;
 
@@ -80,10 +120,7 @@ void BrowserHost::Carry(const BrowserRequest& request, BrowserView& view, const 
   // A host started here sees exactly the client's drive letters; a running one (--port) has
   // settings of its own and decides.
   HostPlatform* const platform = options_.port ? nullptr : environment_.platform;
-  if (drive_letter_ != 0 && platform != nullptr &&
-      platform->CheckDriveLetter(drive_letter_) == DriveLetterStatus::kUnknown) {
-    view.SetStatus(std::string("Drive ") + drive_letter_ + ": is not mapped here; give it a folder with: " +
-                   "pelmora-cli map " + drive_letter_ + " FOLDER");
+  if (!ReachDrive(platform, view)) {
     return;
   }
   // Explorer's window on a host nobody can see would wait unseen, and leave it running.
@@ -96,9 +133,18 @@ void BrowserHost::Carry(const BrowserRequest& request, BrowserView& view, const 
   // The item may have gone, or a folder may have taken a file's name, since it was listed (long
   // ago, for a saved scan): the person confirmed what the list showed. Where the client can see
   // the path it says so itself; elsewhere the host finds out.
-  const LocalPath local = FindLocalPath(request.path, [platform](char letter) -> std::optional<std::string> {
+  const LocalPath local = FindLocalPath(request.path, [this, platform](char letter) -> std::optional<std::string> {
+    if (letter == drive_letter_ && drive_folder_) {
+      return drive_folder_;
+    }
     return platform != nullptr ? platform->DriveLetterFolder(letter) : std::nullopt;
   });
+  // The host is asked through the letter that shows the scanned folder now.
+  std::string host_path = request.path;
+  if (host_letter_ != drive_letter_ && host_path.size() >= 2 && host_path[1] == ':' &&
+      (host_path[0] & ~0x20) == drive_letter_) {
+    host_path[0] = host_letter_;
+  }
   if (local.presence == LocalPresence::kMissing) {
     if (recycle) {
       view.RecycleFinished(request.path, RecycleOutcome::kMissing, "");
@@ -121,12 +167,12 @@ void BrowserHost::Carry(const BrowserRequest& request, BrowserView& view, const 
     BridgeClient& client = session_->client();
     if (recycle) {
       const EncodableValue arguments(
-          EncodableMap{{EncodableValue("paths"), EncodableValue(EncodableList{EncodableValue(request.path)})}});
+          EncodableMap{{EncodableValue("paths"), EncodableValue(EncodableList{EncodableValue(host_path)})}});
       recycle_id_ = client.SendMethodCall(kNativeChannel, "recyclePaths", &arguments);
       recycle_path_ = request.path;
       view.SetStatus("Recycling " + request.path + " ...");
     } else {
-      const EncodableValue arguments(EncodableMap{{EncodableValue("path"), EncodableValue(request.path)}});
+      const EncodableValue arguments(EncodableMap{{EncodableValue("path"), EncodableValue(host_path)}});
       reveal_id_ = client.SendMethodCall(kNativeChannel, "openInExplorer", &arguments);
       view.SetStatus("Asked Explorer to show " + request.path);
     }

@@ -10,11 +10,13 @@
 #include <chrono>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <sstream>
 #include <string>
 
 #include "cli/browser/browser_view.h"
 #include "cli/commands/commands.h"
+#include "cli/connection/drive_letter_loan.h"
 
 namespace pel_mora::cli {
 
@@ -23,8 +25,11 @@ class BrowserHost {
   // A live browse of drive `drive_letter`, in the session of its command.
   BrowserHost(HostSession& session, char drive_letter, const CliOptions& options, const CliEnvironment& environment);
   // A saved scan of drive `drive_letter` (0 when its root is no drive letter): no host until a
-  // key needs one.
-  BrowserHost(char drive_letter, const CliOptions& options, const CliEnvironment& environment);
+  // key needs one. `drive_folder` is the Linux folder the letter showed when the scan was saved,
+  // when the file says: its items are then reached through a letter that shows that folder now
+  // (the saved one, or one lent for the browser), never through a letter that shows another.
+  BrowserHost(char drive_letter, std::optional<std::string> drive_folder, const CliOptions& options,
+              const CliEnvironment& environment);
   ~BrowserHost();
 
   BrowserHost(const BrowserHost&) = delete;
@@ -55,18 +60,28 @@ class BrowserHost {
   // The session, started when there is none. False, with the reason on the status line, when
   // none could be started.
   bool EnsureSession(BrowserView& view, const InterruptCheck& waiting);
+  // Finds the letter through which the saved scan's drive is reached now (host_letter_); false,
+  // with the reason on the status line, when there is none.
+  bool ReachDrive(HostPlatform* platform, BrowserView& view);
   // Lets go of a started host that stopped answering; what was pending fails.
   void DropSession(const std::string& why, BrowserView& view);
 
   const CliOptions& options_;
   const CliEnvironment& environment_;
   char drive_letter_ = 0;
+  std::optional<std::string> drive_folder_;
+  // The letter the host is asked through: drive_letter_, or one lent for drive_folder_; 0 until
+  // the first request has found it.
+  char host_letter_ = 0;
   // Set while a host starts: what the start polls for the person's keys.
   InterruptCheck start_watch_;
   // What a host started here notes (and why a start failed), kept off the full screen and
   // written to the error stream once the terminal is given back. Declared before the session,
   // which writes to it until it is destroyed.
   std::ostringstream notes_;
+  // ORDER MATTERS: declared before the session, so that a letter lent for the saved folder is
+  // removed only after the host that used it has gone.
+  std::unique_ptr<DriveLetterLoan> loan_;
   std::unique_ptr<HostSession> owned_session_;
   HostSession* session_ = nullptr;
   // The ids of the calls waiting for their answers; 0 for none (the bridge never uses id 0 for

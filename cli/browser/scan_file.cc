@@ -59,7 +59,7 @@ void ScanRecorder::Add(const EncodableValue& event, std::chrono::system_clock::t
 }
 
 EncodableValue ScanRecorder::ToValue() const {
-  return EncodableValue(EncodableMap{
+  EncodableMap saved{
       {Key("format"), EncodableValue(kFormatName)},
       {Key("version"), EncodableValue(kFormatVersion)},
       {Key("root"), EncodableValue(root_)},
@@ -70,7 +70,11 @@ EncodableValue ScanRecorder::ToValue() const {
       {Key("totalFolders"), EncodableValue(total_folders_)},
       {Key("totalBytes"), EncodableValue(total_bytes_)},
       {Key("entries"), EncodableValue(entries_)},
-  });
+  };
+  if (drive_folder_) {
+    saved[Key("folder")] = EncodableValue(*drive_folder_);
+  }
+  return EncodableValue(std::move(saved));
 }
 
 void WriteScanFile(const std::string& path, const ScanRecorder& recorder) {
@@ -112,6 +116,13 @@ LoadedScan ParseScanFile(const std::string& text, const std::string& name) {
     throw ScanFileError(name + " is a damaged saved scan (\"startedAt\" is not a number of seconds)");
   }
   LoadedScan scan;
+  if (const EncodableValue* folder = FindField(*map, "folder")) {
+    const auto* text = std::get_if<std::string>(folder);
+    if (text == nullptr || text->empty() || text->front() != '/') {
+      throw ScanFileError(name + " is a damaged saved scan (\"folder\" is not an absolute Linux path)");
+    }
+    scan.drive_folder = *text;
+  }
   scan.started_at = std::chrono::system_clock::time_point(std::chrono::seconds(IntegerOr(*map, "startedAt", 0)));
   const auto event = [](std::initializer_list<std::pair<const char*, EncodableValue>> fields) {
     EncodableMap fields_map;

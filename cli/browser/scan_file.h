@@ -4,7 +4,10 @@
 // stream order, so that the report and the browser can be made later without scanning again:
 //   {"format": "pelmora-scan", "version": 1, "root": "P:\\", "state": "completed"|"cancelled",
 //    "startedAt": UNIX_SECONDS, "durationMs": N|null, "totalFiles": N, "totalFolders": N,
-//    "totalBytes": N, "entries": [...]}
+//    "totalBytes": N, "entries": [...], "folder": "/home/me/Photos"}
+// "folder" (left out where the client could not tell) is the Linux folder the drive letter
+// showed during the scan: a letter may be lent for one command, or remapped later, so the
+// letter alone does not say which files the entries were.
 // Loading gives the scan back as the events it came from, so every consumer of scan events
 // reads a saved scan the way it reads a live one.
 
@@ -37,6 +40,9 @@ class ScanRecorder {
   // The saved form (see above).
   flutter::EncodableValue ToValue() const;
 
+  // The Linux folder the scanned drive letter showed, saved as "folder".
+  void set_drive_folder(std::string folder) { drive_folder_ = std::move(folder); }
+
  private:
   enum class State { kWaiting, kRunning, kCompleted, kCancelled };
   State state_ = State::kWaiting;
@@ -47,6 +53,7 @@ class ScanRecorder {
   int64_t total_folders_ = 0;
   int64_t total_bytes_ = 0;
   flutter::EncodableList entries_;
+  std::optional<std::string> drive_folder_;
 };
 
 // Writes the recorder's scan to `path`; throws ScanFileError naming the file when it cannot.
@@ -56,6 +63,8 @@ struct LoadedScan {
   // "started", one "batch" with every entry, then "completed" or "cancelled".
   std::vector<flutter::EncodableValue> events;
   std::chrono::system_clock::time_point started_at;
+  // The Linux folder the drive letter showed during the scan, when the file says.
+  std::optional<std::string> drive_folder;
 };
 
 // Reads a file written by WriteScanFile; throws ScanFileError for a file that is missing, is not

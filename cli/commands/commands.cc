@@ -1,6 +1,7 @@
 #include "cli/commands/commands.h"
 
 #include <exception>
+#include <filesystem>
 #include <memory>
 #include <optional>
 #include <stdexcept>
@@ -220,8 +221,20 @@ SessionCommand PrepareSessionCommand(const CliOptions& options, const CliEnviron
     // programs see the letters of their prefix as it was when they started.
     CommandFolder folder = ResolveFolderOperand(options.operands[0], FolderOperand::kDriveOnly, options, environment);
     const char letter = *folder.drive_letter;
-    return [letter, folder = std::move(folder), &options, &environment](HostSession& session) {
+    // What the letter shows is saved with the scan, so that a later browse of the file acts on
+    // those files and not on whatever the letter shows by then. A host on --port has letters of
+    // its own, which the client cannot see.
+    std::optional<std::string> drive_folder;
+    if (!options.port && environment.platform != nullptr) {
+      drive_folder = environment.platform->DriveLetterFolder(letter);
+      std::error_code error;
+      const std::filesystem::path canonical = drive_folder ? std::filesystem::canonical(*drive_folder, error)
+                                                           : std::filesystem::path();
+      drive_folder = drive_folder && !error ? std::optional<std::string>(canonical.string()) : std::nullopt;
+    }
+    return [letter, folder = std::move(folder), drive_folder, &options, &environment](HostSession& session) {
       ScanOutput output;
+      output.drive_folder = drive_folder;
       output.report_path = options.report_path;
       output.save_path = options.CommandOptionValue("save").value_or("");
       output.json = options.HasCommandOption("json");

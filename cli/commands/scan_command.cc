@@ -186,6 +186,9 @@ int RunScanCommand(HostSession& session, char letter, const ScanOutput& output) 
   std::unique_ptr<ScanReport> report = output.report_path.empty() ? nullptr : std::make_unique<ScanReport>();
   // The saved scan holds every entry, so it is kept only when asked for.
   std::unique_ptr<ScanRecorder> recorder = output.save_path.empty() ? nullptr : std::make_unique<ScanRecorder>();
+  if (recorder && output.drive_folder) {
+    recorder->set_drive_folder(*output.drive_folder);
+  }
   bool start_sent = false;
   std::optional<std::string> stream_failure;
   Clock::time_point started_at = Clock::now();

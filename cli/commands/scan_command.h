@@ -5,6 +5,7 @@
 // confirms the cancellation.
 
 #include <functional>
+#include <optional>
 #include <ostream>
 #include <string>
 
@@ -25,6 +26,8 @@ struct ScanOutput {
   bool json = false;
   // Where to save the whole scan (every entry) as JSON; empty for none.
   std::string save_path;
+  // The Linux folder the drive letter shows, saved with the scan; nothing when unknown.
+  std::optional<std::string> drive_folder;
 };
 
 // Scans drive `letter` ('A' to 'Z') and returns the exit status.

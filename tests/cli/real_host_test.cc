@@ -476,6 +476,8 @@ TEST_F(RealHostTest, ScanSaveWritesEveryEntryOfTheFixtureAndReportReadsItWithout
   EXPECT_EQ(scan.value("format", ""), "pelmora-scan");
   EXPECT_EQ(scan.value("version", 0), 1);
   EXPECT_EQ(scan.value("root", ""), "T:\\");
+  // The folder the letter showed, so that a later browse of the file acts on these files only.
+  EXPECT_EQ(scan.value("folder", ""), fs::canonical(*folder_ / "known").string());
   EXPECT_EQ(scan.value("state", ""), "completed");
   EXPECT_EQ(scan.value("totalFiles", -1), 6);
   EXPECT_EQ(scan.value("totalFolders", -1), 3);

@@ -89,13 +89,24 @@ class FakePlatform : public HostPlatform {
     const auto found = folders.find(letter);
     return found != folders.end() ? std::optional<std::string>(found->second) : std::nullopt;
   }
-  std::vector<std::pair<char, std::string>> DriveLetterMappings() override { return {}; }
+  std::vector<std::pair<char, std::string>> DriveLetterMappings() override {
+    return std::vector<std::pair<char, std::string>>(folders.begin(), folders.end());
+  }
+  std::optional<DriveLetterMapping> MapFreeDriveLetter(const std::string& folder, std::ostream&) override {
+    folders['F'] = folder;
+    return DriveLetterMapping{'F', folder};
+  }
+  void RemoveDriveLetterMapping(const DriveLetterMapping& mapping) noexcept override {
+    removed.push_back(mapping.letter);
+    folders.erase(mapping.letter);
+  }
   std::string SettingsLocation() const override { return "/fake/prefix"; }
   bool ShowsWindows(DisplayMode display) const override { return display == DisplayMode::kRealDisplay; }
 
   std::map<char, std::string> folders;
   StartBehaviour start = StartBehaviour::kStart;
   std::vector<HostLaunchOptions> launches;
+  std::vector<char> removed;
 
  private:
   const FakeBridgeHost& host_;
@@ -154,7 +165,7 @@ class BrowserHostTest : public ::testing::Test {
 TEST_F(BrowserHostTest, TheFirstRequestStartsTheHostTheNextReuseItAndFinishClosesIt) {
   options_.host_path = "/opt/pelmora/pelmora.exe";
   options_.display = DisplayMode::kRealDisplay;
-  BrowserHost host('T', options_, environment_);
+  BrowserHost host('T', std::nullopt, options_, environment_);
   EXPECT_FALSE(host.has_session());
   int polls = 0;
   host.Carry({BrowserRequest::Kind::kRecycle, "T:\\here.txt"}, view_, [&polls] { return ++polls, false; });
@@ -187,6 +198,50 @@ TEST_F(BrowserHostTest, TheFirstRequestStartsTheHostTheNextReuseItAndFinishClose
   EXPECT_THAT(err_.str(), IsEmpty());
 }
 
+// A saved scan names its items by a letter that may show another folder by now (a letter lent
+// to the scan's command is gone after it): the folder saved with the scan decides, never the
+// letter.
+TEST_F(BrowserHostTest, ASavedScanIsReachedThroughTheFolderItWasOfNotItsLetter) {
+  // T: shows another folder now; the scanned one is reached through a letter lent to it.
+  const fs::path other = folder_ / "became";
+  platform_.folders['T'] = other.string();
+  {
+    BrowserHost host('T', folder_.string(), options_, environment_);
+    host.Carry({BrowserRequest::Kind::kRecycle, "T:\\here.txt"}, view_, nullptr);
+    ASSERT_TRUE(host.has_session()) << StatusLine();
+    AwaitAnswers(host);
+    EXPECT_EQ(StatusLine(), "Recycled T:\\here.txt (10 B when saved).");
+    EXPECT_EQ(host_.last_arguments("recyclePaths"),
+              EncodableValue(EncodableMap{
+                  {EncodableValue("paths"), EncodableValue(EncodableList{EncodableValue("F:\\here.txt")})}}));
+    EXPECT_THAT(platform_.removed, IsEmpty());
+    host.Finish();
+    // The lent letter goes after the host that used it.
+    EXPECT_TRUE(host_.close_requested());
+  }
+  EXPECT_THAT(platform_.removed, ElementsAre('F'));
+  EXPECT_EQ(platform_.folders['T'], other.string());
+
+  // A letter that still shows the folder (through a link to it) is used as it is.
+  fs::create_directory_symlink(folder_, folder_.string() + "-link");
+  platform_.folders['T'] = folder_.string() + "-link";
+  {
+    BrowserHost host('T', folder_.string(), options_, environment_);
+    host.Carry({BrowserRequest::Kind::kRecycle, "T:\\gone.txt"}, view_, nullptr);
+    EXPECT_EQ(StatusLine(), "Not recycled: T:\\gone.txt is gone (no such file or folder now).");
+    host.Finish();
+  }
+  fs::remove(folder_.string() + "-link");
+  EXPECT_THAT(platform_.removed, ElementsAre('F'));
+
+  // The scanned folder itself is gone: nothing to act on, and nothing started.
+  BrowserHost host('T', (folder_ / "removed").string(), options_, environment_);
+  host.Carry({BrowserRequest::Kind::kRecycle, "T:\\here.txt"}, view_, nullptr);
+  EXPECT_EQ(StatusLine(), "The folder this scan was of, " + (folder_ / "removed").string() + ", is gone.");
+  EXPECT_FALSE(host.has_session());
+  EXPECT_EQ(platform_.launches.size(), 1u);
+}
+
 // What the client can see itself is said without a host, and nothing is started for it.
 TEST_F(BrowserHostTest, AnUnmappedLetterAGonePathAndNoDisplayStartNothing) {
   struct Case {
@@ -214,7 +269,7 @@ TEST_F(BrowserHostTest, AnUnmappedLetterAGonePathAndNoDisplayStartNothing) {
   };
   for (const Case& test_case : cases) {
     options_.display = test_case.display;
-    BrowserHost host(test_case.letter, options_, environment_);
+    BrowserHost host(test_case.letter, std::nullopt, options_, environment_);
     host.Carry(test_case.request, view_, [] { return false; });
     EXPECT_EQ(StatusLine(), test_case.status);
     EXPECT_FALSE(host.has_session());
@@ -228,7 +283,7 @@ TEST_F(BrowserHostTest, AnUnmappedLetterAGonePathAndNoDisplayStartNothing) {
 }
 
 TEST_F(BrowserHostTest, AStartGivenUpOrFailedLeavesNoHostAndTheNextRequestTriesAgain) {
-  BrowserHost host('T', options_, environment_);
+  BrowserHost host('T', std::nullopt, options_, environment_);
   // q or Ctrl-C while the host starts: the wait ends, the browser goes on without a host.
   platform_.start = StartBehaviour::kWaitForInterrupt;
   int polls = 0;
@@ -270,7 +325,7 @@ TEST_F(BrowserHostTest, AHostThatStopsAnsweringIsLetGoAndItsPendingRecycleFails)
   platform.folders['T'] = folder_.string();
   platform.start = StartBehaviour::kCrashLater;
   environment_.platform = &platform;
-  BrowserHost host('T', options_, environment_);
+  BrowserHost host('T', std::nullopt, options_, environment_);
   host.Carry({BrowserRequest::Kind::kRecycle, "T:\\here.txt"}, view_, [] { return false; });
   ASSERT_TRUE(host.has_session()) << StatusLine();
   const auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds(10);
@@ -297,7 +352,7 @@ TEST_F(BrowserHostTest, ARunningHostIsAskedWithoutLocalChecksAndLeftRunning) {
     return ScriptedReply::Success(EncodableValue(EncodableMap{{EncodableValue("successCount"), EncodableValue(0)},
                                                               {EncodableValue("failedCount"), EncodableValue(1)}}));
   });
-  BrowserHost host('Q', options_, environment_);
+  BrowserHost host('Q', std::nullopt, options_, environment_);
   host.Carry({BrowserRequest::Kind::kRecycle, "Q:\\gone.txt"}, view_, [] { return false; });
   ASSERT_TRUE(host.has_session()) << StatusLine();
   AwaitAnswers(host);

@@ -76,6 +76,20 @@ TEST(ScanFileTest, TheFileHasTheAgreedShape) {
   EXPECT_TRUE(map.at(EncodableValue("durationMs")).IsNull());
   EXPECT_EQ(map.at(EncodableValue("startedAt")), EncodableValue(int32_t{1765400000}));  // JSON gives the narrowest integer
   EXPECT_FALSE(std::get<flutter::EncodableList>(map.at(EncodableValue("entries"))).empty());
+  // Where the client could not tell the folder behind the letter, the file does not say.
+  EXPECT_EQ(map.count(EncodableValue("folder")), 0u);
+}
+
+TEST(ScanFileTest, TheFolderBehindTheLetterIsSavedAndLoaded) {
+  ScanRecorder recorder;
+  for (const EncodableValue& event : testing::CancelledReportFixtureEvents()) {
+    recorder.Add(event, std::chrono::system_clock::time_point(std::chrono::seconds(1765400000)));
+  }
+  recorder.set_drive_folder("/home/me/Photos");
+  const std::string text = FormatJson(recorder.ToValue(), JsonLayout::kCompact);
+  EXPECT_EQ(ParseScanFile(text, "saved.json").drive_folder, std::optional<std::string>("/home/me/Photos"));
+  EXPECT_EQ(ParseScanFile(SavedText(testing::CancelledReportFixtureEvents()), "saved.json").drive_folder,
+            std::nullopt);
 }
 
 TEST(ScanFileTest, RefusesFilesThatAreNotASavedScanOfThisVersion) {
@@ -98,6 +112,9 @@ TEST(ScanFileTest, RefusesFilesThatAreNotASavedScanOfThisVersion) {
       {R"({"format": "pelmora-scan", "version": 1, "root": "P:\\", "state": "completed", "startedAt": "x",
            "entries": []})",
        "startedAt"},
+      {R"({"format": "pelmora-scan", "version": 1, "root": "P:\\", "state": "completed", "startedAt": 0,
+           "entries": [], "folder": "relative/path"})",
+       "\"folder\" is not an absolute Linux path"},
   };
   for (const auto& bad : cases) {
     try {
