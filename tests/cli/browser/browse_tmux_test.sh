@@ -25,22 +25,9 @@ head -c 120000 /dev/zero >"$fixture/docs/deep/c.bin"
 head -c 40 /dev/zero >"$fixture/zeta.log"
 "$client" map S "$fixture" >/dev/null
 
-screen() { tmux -L "$socket" capture-pane -p -t browse; }
-# Waits until the screen shows TEXT (a fixed string); the wait is bounded only so that a broken
-# client fails the test instead of hanging it.
-wait_for() {
-  local text=$1
-  for _ in $(seq 1 600); do
-    if screen | grep -qF -- "$text"; then
-      return 0
-    fi
-    sleep 0.1
-  done
-  echo "FAIL: the screen never showed: $text" >&2
-  screen >&2
-  exit 1
-}
-keys() { tmux -L "$socket" send-keys -t browse "$@"; }
+pane=browse
+# shellcheck source=../support/tmux_screen.sh
+source "$(dirname "$0")/../support/tmux_screen.sh"
 
 # Without a terminal the browser refuses to start, before any host.
 if "$client" browse S </dev/null >"$work/out" 2>"$work/err"; then
