@@ -13,6 +13,8 @@ work=$(mktemp -d)
 socket="pelmora-browse-$$"
 cleanup() {
   tmux -L "$socket" kill-server 2>/dev/null || true
+  # The letter points into the fixture, which goes now.
+  "$client" unmap S >/dev/null 2>&1 || true
   rm -rf "$work"
 }
 trap cleanup EXIT
