@@ -5,6 +5,7 @@
 #include <csignal>
 #include <cstdlib>
 #include <fcntl.h>
+#include <poll.h>
 #include <stdexcept>
 #include <sys/wait.h>
 #include <system_error>
@@ -241,6 +242,31 @@ std::optional<int> ChildProcess::WaitFor(std::chrono::milliseconds timeout) {
       return std::nullopt;
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+}
+
+int RunChildToEndKeepingOutput(const std::vector<std::string>& arguments, const std::vector<std::string>& environment,
+                               std::string* output) {
+  constexpr size_t kKept = 4096;
+  ChildProcess child(arguments, environment, std::string(), ChildOutput::kPipe);
+  const auto drain = [&child, output] {
+    char buffer[1024];
+    ssize_t count;
+    while ((count = ::read(child.output_descriptor(), buffer, sizeof buffer)) > 0) {
+      output->append(buffer, static_cast<size_t>(count));
+      if (output->size() > kKept) {
+        output->erase(0, output->size() - kKept);
+      }
+    }
+  };
+  while (true) {
+    pollfd readable{child.output_descriptor(), POLLIN, 0};
+    ::poll(&readable, 1, 100);
+    drain();
+    if (const std::optional<int> status = child.TryWait()) {
+      drain();
+      return *status;
+    }
   }
 }
 

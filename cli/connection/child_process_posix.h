@@ -50,6 +50,12 @@ class ChildProcess {
 // Runs a program to its end with its output discarded; returns its exit status.
 int RunChildToEnd(const std::vector<std::string>& arguments, const std::vector<std::string>& environment);
 
+// The same, keeping what the program wrote (standard output and error, its last 4 KiB) in
+// `output`, to say why it failed. Reading stops when the program has ended, not at the end of
+// the pipe: a server it started (a wineserver) may hold the pipe open for long after.
+int RunChildToEndKeepingOutput(const std::vector<std::string>& arguments, const std::vector<std::string>& environment,
+                               std::string* output);
+
 // The path exec would run for `program`: itself when it contains a slash, else the first
 // executable of that name in PATH. Empty when there is none.
 std::string FindProgram(const std::string& program);

@@ -15,6 +15,7 @@
 #include <mutex>
 #include <optional>
 #include <set>
+#include <sstream>
 #include <system_error>
 #include <thread>
 
@@ -305,11 +306,14 @@ void WinePlatform::PreparePrefix(DisplayMode display, std::ostream& status) {
   }
   const FileLock lock(settings_.wine_root + "/.prefix.lock");
   const std::vector<std::string> environment = WineEnvironment(display);
+  // What the last Wine command wrote, for the message when it fails.
+  std::string wine_output;
   const auto wine = [&](std::vector<std::string> arguments) {
     std::vector<std::string> command = settings_.wine_command;
     command.insert(command.end(), arguments.begin(), arguments.end());
+    wine_output.clear();
     try {
-      return RunChildToEnd(command, environment);
+      return RunChildToEndKeepingOutput(command, environment, &wine_output);
     } catch (const std::runtime_error& failure) {
       throw PlatformError(std::string("cannot run Wine (scripts/setup.sh installs it): ") + failure.what());
     }
@@ -326,6 +330,18 @@ void WinePlatform::PreparePrefix(DisplayMode display, std::ostream& status) {
     wine({"wineboot", "--init"});
     if (!fs::is_directory(DosDevicesPath(), error)) {
       throw PlatformError("Wine did not create the prefix " + PrefixPath());
+    }
+    // ORDER MATTERS: wineboot returns before the programs it started have finished setting up
+    // the prefix (the user's registry among them); a "wine reg add" of a user key that runs
+    // meanwhile can fail (seen on a loaded machine as exit status 1 for the graphics driver). So
+    // the setup is let finish first: "wineserver -w" waits until the prefix's server has no
+    // more programs to serve.
+    std::vector<std::string> wait_for_setup = settings_.wineserver_command;
+    wait_for_setup.push_back("-w");
+    try {
+      RunChildToEnd(wait_for_setup, environment);
+    } catch (const std::runtime_error&) {
+      // No wineserver program: then nothing of wineboot's can still be running either.
     }
     // No debugger on a crash: a crashed host ends at once, so its connection closes and the
     // client reports it, where Wine's default would start winedbg and keep the host (and the
@@ -346,8 +362,17 @@ void WinePlatform::PreparePrefix(DisplayMode display, std::ostream& status) {
                            : wine({"reg", "delete", "HKCU\\Software\\Wine\\Drivers", "/v", "Graphics", "/f"});
     // Deleting a value that is not there fails harmlessly; adding one must work.
     if (result != 0 && display == DisplayMode::kNullDriver) {
+      // Its last words say why (the key, the server, a missing program).
+      std::string last_line;
+      std::istringstream written(wine_output);
+      for (std::string line; std::getline(written, line);) {
+        while (!line.empty() && (line.back() == '\r' || line.back() == ' ')) {
+          line.pop_back();
+        }
+        last_line = line.empty() ? last_line : line;
+      }
       throw PlatformError("cannot select Wine's null graphics driver in " + PrefixPath() + " (wine reg exited with " +
-                          std::to_string(result) + ")");
+                          std::to_string(result) + (last_line.empty() ? "" : ": " + last_line) + ")");
     }
     // A wineserver keeps the graphics setting it started with, and the one that wineboot or
     // "wine reg" started lingers for a while: stop it (it writes the registry out as it

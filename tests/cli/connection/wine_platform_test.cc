@@ -104,7 +104,7 @@ class WinePlatformTest : public ::testing::Test {
     const fs::path log = folder_ / "wine.log";
     std::ostringstream script;
     script << "printf '%s\\n' \"$*\" >> '" << log.string() << "'\n"
-           << "case \"$1\" in reg|wineboot|-k) exit 0;; esac\n"
+           << "case \"$1\" in reg|wineboot|-k|-w) exit 0;; esac\n"
            << "env > '" << (folder_ / "host.env").string() << "'\n"
            << "pwd > '" << (folder_ / "host.pwd").string() << "'\n"
            << host_output << "\n";
@@ -212,12 +212,27 @@ TEST_F(WinePlatformTest, ANewPrefixIsMadeLikeTheTestPrefixWithAFreshWineserverAt
   EXPECT_THAT(outcome.err, HasSubstr("creating the Wine settings in " + (wine_root_ / "prefix").string()));
   EXPECT_EQ(ReadFile(folder_ / "wine.log"),
             "wineboot --init\n"
+            "-w\n"
             "reg add HKLM\\Software\\Microsoft\\Windows NT\\CurrentVersion\\AeDebug /v Debugger /d cmd.exe /c exit /f\n"
             "reg add HKLM\\Software\\Microsoft\\Windows NT\\CurrentVersion\\AeDebug /v Auto /d 1 /f\n"
             "reg add HKCU\\Software\\Wine\\Drivers /v Graphics /d null /f\n"
             "-k\n" +
                 host_path_.string() + "\n");
   EXPECT_TRUE(fs::exists(wine_root_ / "prefix" / ".pelmora-ready"));
+}
+
+// A prefix that cannot be set up says why, in Wine's own words, and is not marked ready.
+TEST_F(WinePlatformTest, APrefixSetupThatFailsSaysWhatWineSaid) {
+  fs::remove(wine_root_ / "prefix" / ".pelmora-ready");
+  WriteFile(folder_ / "fake-wine.sh",
+            "case \"$*\" in *Graphics*) echo 'reg: Unable to access or create the specified registry key'; exit 1;; "
+            "esac\nexit 0\n");
+  const Outcome outcome = Run({"drives"});
+  EXPECT_EQ(outcome.status, kExitUsage);
+  EXPECT_THAT(outcome.err, HasSubstr("cannot select Wine's null graphics driver in " + (wine_root_ / "prefix").string() +
+                                     " (wine reg exited with 1: reg: Unable to access or create the specified "
+                                     "registry key)\n"));
+  EXPECT_FALSE(fs::exists(wine_root_ / "prefix" / ".pelmora-ready"));
 }
 
 TEST_F(WinePlatformTest, ACtrlCWhileThePrefixIsMadeFinishesItButStartsNoHost) {
