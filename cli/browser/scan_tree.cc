@@ -86,15 +86,7 @@ ScanEventType ScanTree::Add(const EncodableValue& event) {
     return ScanEventType::kOther;
   }
   if (type == "batch") {
-    const EncodableValue* entries = FindField(*map, "entries");
-    const auto* list = entries != nullptr ? std::get_if<flutter::EncodableList>(entries) : nullptr;
-    if (list != nullptr) {
-      for (const EncodableValue& entry : *list) {
-        if (const auto* entry_map = std::get_if<EncodableMap>(&entry)) {
-          AddEntry(*entry_map);
-        }
-      }
-    }
+    ForEachBatchEntry(*map, [this](const EncodableMap& entry) { AddEntry(entry); });
     return ScanEventType::kBatch;
   }
   if (type == "completed") {

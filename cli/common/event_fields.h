@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <variant>
 
 #include "channel/encodable_value.h"
 
@@ -18,6 +19,22 @@ int64_t IntegerOr(const flutter::EncodableMap& map, const char* key, int64_t fal
 uint64_t CountOr0(const flutter::EncodableMap& map, const char* key);
 std::string StringOr(const flutter::EncodableMap& map, const char* key, const std::string& fallback);
 bool BoolOr(const flutter::EncodableMap& map, const char* key, bool fallback);
+
+// Calls `visit` with each entry map of a "batch" event; a missing or malformed list, and entries
+// that are not maps, are passed over.
+template <typename Visit>
+void ForEachBatchEntry(const flutter::EncodableMap& batch, Visit&& visit) {
+  const flutter::EncodableValue* entries = FindField(batch, "entries");
+  const auto* list = entries != nullptr ? std::get_if<flutter::EncodableList>(entries) : nullptr;
+  if (list == nullptr) {
+    return;
+  }
+  for (const flutter::EncodableValue& entry : *list) {
+    if (const auto* entry_map = std::get_if<flutter::EncodableMap>(&entry)) {
+      visit(*entry_map);
+    }
+  }
+}
 
 // The folder that holds `path` in a scan of `root_path` ("P:\"), or nothing when `path` is not
 // strictly below the root or lies deeper than a tree built by recursion should go (the host walks

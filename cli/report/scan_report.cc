@@ -345,15 +345,7 @@ void ScanReport::Add(const EncodableValue& event, std::chrono::system_clock::tim
     reported_files_ = CountOr0(*map, "filesScanned");
     reported_folders_ = CountOr0(*map, "foldersScanned");
     reported_bytes_ = CountOr0(*map, "totalBytes");
-    const EncodableValue* entries = FindField(*map, "entries");
-    const auto* list = entries != nullptr ? std::get_if<flutter::EncodableList>(entries) : nullptr;
-    if (list != nullptr) {
-      for (const EncodableValue& entry : *list) {
-        if (const auto* entry_map = std::get_if<EncodableMap>(&entry)) {
-          AddEntry(*entry_map);
-        }
-      }
-    }
+    ForEachBatchEntry(*map, [this](const EncodableMap& entry) { AddEntry(entry); });
   } else if (type == "completed") {
     completed_ = true;
     reported_files_ = CountOr0(*map, "totalFiles");

@@ -43,15 +43,7 @@ ScanEventType ScanSummary::Add(const EncodableValue& event) {
     reported_counts_.files = CountOr0(*map, "filesScanned");
     reported_counts_.folders = CountOr0(*map, "foldersScanned");
     reported_counts_.bytes = CountOr0(*map, "totalBytes");
-    const EncodableValue* entries = FindField(*map, "entries");
-    const auto* list = entries != nullptr ? std::get_if<flutter::EncodableList>(entries) : nullptr;
-    if (list != nullptr) {
-      for (const EncodableValue& entry : *list) {
-        if (const auto* entry_map = std::get_if<EncodableMap>(&entry)) {
-          AddEntry(*entry_map);
-        }
-      }
-    }
+    ForEachBatchEntry(*map, [this](const EncodableMap& entry) { AddEntry(entry); });
     return ScanEventType::kBatch;
   }
   if (type == "completed") {
