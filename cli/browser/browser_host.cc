@@ -84,6 +84,15 @@ bool BrowserHost::ReachDrive(HostPlatform* platform, BrowserView& view) {
     view.SetStatus("The folder this scan was of, " + *drive_folder_ + ", is gone.");
     return false;
   }
+  // The folder was saved without links. When its path has one now (the folder, or one above it,
+  // replaced by a link since), the path leads to other files than the scan listed, so nothing
+  // is asked through it.
+  const std::filesystem::path leads_to = std::filesystem::canonical(*drive_folder_, error);
+  if (error || leads_to != std::filesystem::path(*drive_folder_)) {
+    view.SetStatus("The folder this scan was of, " + *drive_folder_ + ", leads to " +
+                   (error ? std::string("somewhere else") : leads_to.string()) + " now.");
+    return false;
+  }
   const std::optional<std::string> shown = platform->DriveLetterFolder(drive_letter_);
   if (shown && std::filesystem::equivalent(*shown, *drive_folder_, error) && !error) {
     host_letter_ = drive_letter_;

@@ -234,6 +234,28 @@ TEST_F(BrowserHostTest, ASavedScanIsReachedThroughTheFolderItWasOfNotItsLetter) 
   fs::remove(folder_.string() + "-link");
   EXPECT_THAT(platform_.removed, ElementsAre('F'));
 
+  // The scanned folder swapped for a link to another folder holding a file of the same name:
+  // that file was never listed, so nothing is asked, and the canary stays.
+  const fs::path scanned = folder_ / "scanned";
+  const fs::path canaries = folder_ / "canaries";
+  fs::create_directories(scanned);
+  fs::create_directories(canaries);
+  std::ofstream(canaries / "here.txt") << "canary";
+  fs::rename(scanned, folder_ / "scanned-moved");
+  fs::create_directory_symlink(canaries, scanned);
+  platform_.folders['T'] = scanned.string();
+  {
+    BrowserHost host('T', scanned.string(), options_, environment_);
+    host.Carry({BrowserRequest::Kind::kRecycle, "T:\\here.txt"}, view_, nullptr);
+    // The line is cut at the screen's width.
+    EXPECT_EQ(StatusLine(), ("The folder this scan was of, " + scanned.string() + ", leads to " + canaries.string() +
+                             " now.").substr(0, StatusLine().size()));
+    EXPECT_THAT(StatusLine(), ::testing::StartsWith("The folder this scan was of, " + scanned.string() + ", leads to"));
+    EXPECT_FALSE(host.has_session());
+  }
+  EXPECT_TRUE(fs::exists(canaries / "here.txt"));
+  EXPECT_EQ(platform_.launches.size(), 1u);
+
   // The scanned folder itself is gone: nothing to act on, and nothing started.
   BrowserHost host('T', (folder_ / "removed").string(), options_, environment_);
   host.Carry({BrowserRequest::Kind::kRecycle, "T:\\here.txt"}, view_, nullptr);
