@@ -37,6 +37,13 @@ int main(int argc, char** argv) {
 #ifdef SIGHUP
   std::signal(SIGHUP, OnTerminate);
 #endif
+#ifdef SIGPIPE
+  // The reader of the output went away ("pelmora-cli scan P | head"): stop as when asked to end,
+  // so the host is closed in order and a drive letter lent for the command is removed, where the
+  // default action would end the client on the spot and leave both behind. Writes then fail
+  // quietly instead.
+  std::signal(SIGPIPE, OnTerminate);
+#endif
 
   const std::unique_ptr<pel_mora::cli::HostPlatform> platform = pel_mora::cli::CreateHostPlatform();
   pel_mora::cli::CliEnvironment environment;

@@ -61,4 +61,10 @@ fi
 if "$client" maps | grep -q "^  $letter:"; then
   fail "drive $letter: is still mapped after the command"
 fi
+# Also when the reader of the output goes away after the first line: the client stops as when
+# asked to end, closing the host and removing the letter, instead of dying of SIGPIPE.
+"$client" scan "$fixture" 2>&1 | head -n 1 >/dev/null || true
+if "$client" maps | grep -qF "  $fixture"; then
+  fail "a letter still shows $fixture after the reader of the output went away"
+fi
 echo "scan in a 50-column terminal: $(printf '%s\n' "$progress" | wc -l) progress lines, all within 49 columns"
