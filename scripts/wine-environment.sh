@@ -47,6 +47,9 @@ pelmora_wine_prefix_ready() {
       # A wineserver keeps the graphics setting it started with: stop the one wineboot started
       # (it writes the registry out as it goes), so the next program gets the null driver.
       wineserver -k 9>&- || true
+      # -k only asks the server to go; a server started at once after it (the test command's
+      # persistent one) must not meet the old one still shutting down.
+      wineserver -w 9>&- || true
       touch "$stamp"
     fi
   ) 9>"$(dirname "$WINEPREFIX")/.prefix.lock"
