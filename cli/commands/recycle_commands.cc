@@ -33,7 +33,7 @@ std::string Items(uint64_t count) { return FormatCount(count) + (count == 1 ? " 
 std::string Paths(uint64_t count) { return FormatCount(count) + (count == 1 ? " path" : " paths"); }
 
 // Why a path stayed where it was; the JSON names are what --json prints.
-enum class KeptReason { kMissing, kDriveRoot, kRefusedByHost, kHostError };
+enum class KeptReason { kMissing, kDriveRoot, kNameEndsInDotOrSpace, kRefusedByHost, kHostError };
 
 const char* KeptReasonName(KeptReason reason) {
   switch (reason) {
@@ -41,6 +41,8 @@ const char* KeptReasonName(KeptReason reason) {
       return "missing";
     case KeptReason::kDriveRoot:
       return "driveRoot";
+    case KeptReason::kNameEndsInDotOrSpace:
+      return "nameEndsInDotOrSpace";
     case KeptReason::kRefusedByHost:
       return "refusedByHost";
     case KeptReason::kHostError:
@@ -68,6 +70,23 @@ bool IsDriveRoot(const std::string& host_path) {
   return host_path.find_first_not_of("\\/", 2) == std::string::npos;
 }
 
+// The first name of a host path, other than "." and "..", that ends in a dot or a space. Windows
+// drops those characters when it reads a path, so "contract.pdf." names "contract.pdf" there; the
+// host refuses such a path rather than move that sibling, and the client says why.
+std::optional<std::string> NameEndingInDotOrSpace(const std::string& host_path) {
+  size_t start = 0;
+  while (start <= host_path.size()) {
+    size_t end = host_path.find_first_of("\\/", start);
+    if (end == std::string::npos) end = host_path.size();
+    const std::string name = host_path.substr(start, end - start);
+    if (!name.empty() && name != "." && name != ".." && (name.back() == '.' || name.back() == ' ')) {
+      return name;
+    }
+    start = end + 1;
+  }
+  return std::nullopt;
+}
+
 // Recycles one path. The host counts rather than names what it recycled, so each path is asked
 // on its own; what the client can see itself (a missing path, a drive root) is not asked at all.
 // A reply that is not a success or an error ends the command: its status is returned in
@@ -80,6 +99,14 @@ std::optional<PathOutcome> RecycleOne(HostSession& session, const std::string& o
   if (IsDriveRoot(outcome.host_path)) {
     outcome.reason = KeptReason::kDriveRoot;
     outcome.explanation = "a drive root, which is never recycled";
+    return outcome;
+  }
+  if (const std::optional<std::string> name = NameEndingInDotOrSpace(outcome.host_path)) {
+    std::string shortened = *name;
+    while (!shortened.empty() && (shortened.back() == '.' || shortened.back() == ' ')) shortened.pop_back();
+    outcome.reason = KeptReason::kNameEndsInDotOrSpace;
+    outcome.explanation = "the name \"" + *name + "\" ends in a dot or a space, which Windows reads as \"" + shortened +
+                          "\"; rename it to recycle it";
     return outcome;
   }
   // Checked right before asking, since an earlier path (its folder) may have taken it along.

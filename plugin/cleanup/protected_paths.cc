@@ -72,6 +72,25 @@ bool IsUnsafeUnit(wchar_t unit) {
   }
 }
 
+// Whether a name of the path, other than "." and "..", ends in a dot or a space. The path
+// parser drops those characters from every name, so "keep.txt." reaches "keep.txt" and "Album."
+// reaches "Album": where both exist (names copied from Linux or macOS, or made through "\\?\"),
+// the shell would move the sibling while the item asked for stays. The shell cannot take the
+// literal form that keeps them, so such a name is refused rather than exchanged for another.
+bool HasNameEndingInDotOrSpace(std::wstring_view path) {
+  size_t start = 0;
+  while (start <= path.size()) {
+    size_t end = path.find(L'\\', start);
+    if (end == std::wstring_view::npos) end = path.size();
+    const std::wstring_view name = path.substr(start, end - start);
+    if (!name.empty() && name != L"." && name != L".." && (name.back() == L'.' || name.back() == L' ')) {
+      return true;
+    }
+    start = end + 1;
+  }
+  return false;
+}
+
 }  // namespace
 
 RecycleVerdict CheckRecyclableRequest(std::wstring_view normalized_path) {
@@ -85,6 +104,7 @@ RecycleVerdict CheckRecyclableRequest(std::wstring_view normalized_path) {
     // Only a drive letter's own colon, at index 1, is part of a path.
     if (unit == L':' && index != 1) return RecycleVerdict::kRefused;
   }
+  if (HasNameEndingInDotOrSpace(plain)) return RecycleVerdict::kRefused;
   return RecycleVerdict::kAllowed;
 }
 

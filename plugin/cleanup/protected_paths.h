@@ -56,7 +56,9 @@ RecycleVerdict CheckRecyclableObject(const IdentityChain& object, const Protecte
 // a real file name, so refusing them loses nothing. A device form ("\\?\", "\\.\") must lead to
 // a drive path ("C:\...") or a share ("\\server\..."), not to a raw device, a volume GUID or
 // anything relative. A relative path ("data", "\data") or a drive-relative one ("C:data") is
-// refused too: it would be resolved against the host's current folder, the program's own.
+// refused too: it would be resolved against the host's current folder, the program's own. A name
+// that ends in a dot or a space ("keep.txt.", "Album.") is refused: the path parser would drop
+// those characters and hand the shell a sibling of that name instead.
 RecycleVerdict CheckRecyclableRequest(std::wstring_view normalized_path);
 
 // Whether the path uses the extended-length form "\\?\", under which ".", ".." and trailing dots

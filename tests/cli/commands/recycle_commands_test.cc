@@ -168,6 +168,29 @@ TEST_F(RecycleCommandsTest, RecycleSaysWhyEachPathWasNotRecycled) {
 }
 #endif
 
+// A name that ends in a dot or a space is never sent: Windows would read "contract.pdf." as
+// "contract.pdf" and the host would refuse it rather than move that file; the person reads why.
+TEST_F(RecycleCommandsTest, RecycleRefusesNamesEndingInADotOrSpaceAndSaysWhy) {
+  auto asked = std::make_shared<std::vector<EncodableList>>();
+  ScriptRecycle(host_, {}, asked);
+
+  const Outcome outcome = Run({"recycle", "D:\\Docs\\contract.pdf.", "D:\\Album \\photo.jpg", "D:\\Docs\\..\\a.b"});
+
+  EXPECT_EQ(outcome.status, kExitFailure);
+  EXPECT_EQ(outcome.out,
+            "not recycled  D:\\Docs\\contract.pdf.: the name \"contract.pdf.\" ends in a dot or a space, which "
+            "Windows reads as \"contract.pdf\"; rename it to recycle it\n"
+            "not recycled  D:\\Album \\photo.jpg: the name \"Album \" ends in a dot or a space, which Windows reads "
+            "as \"Album\"; rename it to recycle it\n"
+            "recycled      D:\\Docs\\..\\a.b (512 B)\n"
+            "Recycled  1 path\n"
+            "Failed    2 paths\n"
+            "Freed     512 B\n");
+  EXPECT_THAT(*asked, ElementsAre(EncodableList{EncodableValue("D:\\Docs\\..\\a.b")}));
+  const Outcome json = Run({"recycle", "--json", "D:\\Docs\\contract.pdf."});
+  EXPECT_THAT(json.out, HasSubstr("\"reason\": \"nameEndsInDotOrSpace\""));
+}
+
 TEST_F(RecycleCommandsTest, RecycleGoesOnAfterAnErrorReplyAndNamesIt) {
   host_.set_method_reply("recyclePaths", [](const EncodableValue& arguments) {
     const EncodableList& paths =

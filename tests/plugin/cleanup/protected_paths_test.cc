@@ -126,7 +126,18 @@ INSTANTIATE_TEST_SUITE_P(
         RequestCase{L"\\\\?\\GLOBALROOT\\Device\\HarddiskVolume1\\Windows", kRefused},
         RequestCase{L"\\\\.\\UNC\\server\\share", kRefused},
         RequestCase{L"\\\\?\\C:relative", kRefused},
-        RequestCase{L"\\\\?\\C:", kRefused}));
+        RequestCase{L"\\\\?\\C:", kRefused},
+        // Names the path parser would shorten to a sibling's name ("Album." to "Album").
+        RequestCase{L"C:\\Users\\me\\keep.txt.", kRefused},
+        RequestCase{L"C:\\Users\\me\\notes.txt ", kRefused},
+        RequestCase{L"C:\\Users\\me\\Album.\\photo.jpg", kRefused},
+        RequestCase{L"C:\\Users\\me\\Album \\photo.jpg", kRefused},
+        RequestCase{L"\\\\?\\C:\\Users\\me\\keep.txt.", kRefused},
+        RequestCase{L"C:\\Users\\me\\...", kRefused},
+        // Dots inside a name, and "." and ".." parts, which are resolved before the shell sees them.
+        RequestCase{L"C:\\Users\\me\\.config\\a.b.c", kAllowed},
+        RequestCase{L"C:\\Users\\me\\..\\me\\.\\old.txt", kAllowed},
+        RequestCase{L"C:\\Users\\me\\folder\\", kAllowed}));
 
 TEST(LiteralPathFormTest, OnlyTheExtendedLengthFormIsLiteral) {
   EXPECT_TRUE(IsLiteralPathForm(L"\\\\?\\C:\\a."));
