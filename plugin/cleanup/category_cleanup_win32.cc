@@ -2,6 +2,7 @@
 
 #include <cstdint>
 
+#include "plugin/cleanup/content_folder_rules.h"
 #include "plugin/cleanup/recycle_bin.h"
 #include "plugin/cleanup/recycle_bin_totals.h"
 #include "plugin/find_handle.h"
@@ -41,6 +42,9 @@ uint64_t Decrease(int64_t before, int64_t after) {
 }
 
 CategoryCounters EmptyBin(const CleanupFolders& folders) {
+  if (!RecycleBinRowApplies(folders)) {
+    return {};
+  }
   const std::wstring root = RecycleBinRoot(folders);
   const EncodableMap before = QueryRecycleBin(root);
   CategoryCounters counters;
@@ -59,8 +63,11 @@ CategoryCounters CleanFolders(const CatalogueRow& row, const CleanupFolders& fol
   CategoryCounters counters;
   DeletingVisitor visitor(counters);
   for (const ContentItem& item : row.content) {
-    WalkContentItem(ContentFolderPath(folders, item), item.recursion, item.suffix, WalkPurpose::kDelete, visitor,
-                    hook);
+    const FolderJudge judge = [&](const NamedIdentityChain& held_folder) {
+      return MayWalkContentFolder(item.base, item.recursion, held_folder, folders.places);
+    };
+    WalkContentItem(ContentFolderPath(folders, item), judge, item.recursion, item.suffix, WalkPurpose::kDelete,
+                    visitor, hook);
   }
   return counters;
 }

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <string>
 
+#include "plugin/cleanup/content_folder_rules.h"
 #include "plugin/cleanup/recycle_bin.h"
 #include "plugin/cleanup/recycle_bin_totals.h"
 #include "plugin/find_handle.h"
@@ -51,14 +52,17 @@ EncodableList ScanCleanableCategories(const CleanupFolders& folders, const WalkH
       continue;
     }
     if (row.kind == CategoryKind::kRecycleBin) {
-      const EncodableMap bin = QueryRecycleBin(RecycleBinRoot(folders));
+      const EncodableMap bin = RecycleBinRowApplies(folders) ? QueryRecycleBin(RecycleBinRoot(folders)) : EncodableMap();
       records.push_back(Record(row, RecycleBinTotal(bin, "totalBytes"), RecycleBinTotal(bin, "itemCount")));
       continue;
     }
     MeasuringVisitor visitor;
     for (const ContentItem& item : row.content) {
-      WalkContentItem(ContentFolderPath(folders, item), item.recursion, item.suffix, WalkPurpose::kMeasure, visitor,
-                      hook);
+      const FolderJudge judge = [&](const NamedIdentityChain& held_folder) {
+      return MayWalkContentFolder(item.base, item.recursion, held_folder, folders.places);
+    };
+    WalkContentItem(ContentFolderPath(folders, item), judge, item.recursion, item.suffix, WalkPurpose::kMeasure,
+                    visitor, hook);
     }
     records.push_back(
         Record(row, static_cast<int64_t>(visitor.total_bytes()), static_cast<int64_t>(visitor.item_count())));

@@ -7,6 +7,8 @@
 #include <string>
 #include <string_view>
 
+#include "plugin/cleanup/cleanup_places.h"
+
 namespace pel_mora {
 
 // The folders a scan or a clean-up works on, resolved once per request. Every path is a full
@@ -21,6 +23,8 @@ struct CleanupFolders {
   std::wstring local_app_data;
   std::wstring user_temp;
   std::wstring windows_temp;
+  // What each folder is judged against when a walk has opened it.
+  CleanupPlaces places;
 };
 
 enum class FolderBase { kUserTemp, kWindowsTemp, kLocalAppData, kWindowsDirectory, kDriveRoot };

@@ -9,8 +9,11 @@
 #include <utility>
 #include <vector>
 
+#include "plugin/cleanup/content_folder_rules.h"
 #include "plugin/cleanup/file_identity_win32.h"
 #include "plugin/cleanup/known_folders_win32.h"
+#include "plugin/cleanup/wine_trash_win32.h"
+#include "plugin/wine_detection_win32.h"
 #include "plugin/cleanup/temporary_folder_safety.h"
 
 namespace pel_mora {
@@ -60,7 +63,41 @@ std::wstring LocalAppData() {
   return buffer.data();
 }
 
+std::wstring EnvironmentValue(const wchar_t* name) {
+  std::wstring buffer(32768, L'\0');
+  const DWORD length = GetEnvironmentVariableW(name, buffer.data(), static_cast<DWORD>(buffer.size()));
+  if (length == 0 || length >= buffer.size()) {
+    return {};
+  }
+  buffer.resize(length);
+  return buffer;
+}
+
+bool IsAbsoluteDriveOrSharePath(std::wstring_view path) {
+  const bool drive = path.size() >= 3 && ((path[0] >= L'A' && path[0] <= L'Z') || (path[0] >= L'a' && path[0] <= L'z')) &&
+                     path[1] == L':' && (path[2] == L'\\' || path[2] == L'/');
+  const bool share = path.size() >= 3 && (path[0] == L'\\' || path[0] == L'/') && (path[1] == L'\\' || path[1] == L'/');
+  return drive || share;
+}
+
+// Whether the value GetTempPathW takes its folder from (the first of TMP, TEMP and USERPROFILE
+// that is set) is a full path. GetTempPathW resolves a relative value against the current folder,
+// which in the host is the program's own: emptying that would delete the program.
+bool TemporaryVariableIsAbsolute() {
+  for (const wchar_t* name : {L"TMP", L"TEMP", L"USERPROFILE"}) {
+    const std::wstring value = EnvironmentValue(name);
+    if (!value.empty()) {
+      return IsAbsoluteDriveOrSharePath(value);
+    }
+  }
+  // None set: GetTempPathW falls back to the Windows folder, which is a full path.
+  return true;
+}
+
 std::wstring UserTemp() {
+  if (!TemporaryVariableIsAbsolute()) {
+    return {};
+  }
   std::array<wchar_t, kPathBufferLength> buffer{};
   const DWORD length = GetTempPathW(kPathBufferLength, buffer.data());
   if (length == 0 || length >= kPathBufferLength) {
@@ -122,7 +159,7 @@ std::vector<TemporaryFolderLimit> TemporaryFolderLimits(const CleanupFolders& fo
 // second drive letter, a short name or a link gives no way round. A folder that does not exist
 // holds nothing to clean.
 std::wstring SafeTemporaryFolder(const std::wstring& folder, const std::vector<std::wstring>& protected_folders,
-                                 const std::vector<TemporaryFolderLimit>& limits) {
+                                 const std::vector<TemporaryFolderLimit>& limits, const CleanupPlaces& places) {
   std::wstring canonical = CanonicalFullPath(folder);
   while (canonical.size() > 3 && canonical.back() == L'\\') {
     canonical.pop_back();
@@ -130,11 +167,67 @@ std::wstring SafeTemporaryFolder(const std::wstring& folder, const std::vector<s
   if (!IsSafeTemporaryFolder(canonical, protected_folders)) {
     return {};
   }
-  const std::optional<IdentityChain> object = IdentityChainOfPath(canonical, LinkHandling::kFollow);
-  if (!object || !IsSafeTemporaryFolderObject(*object, limits)) {
+  const std::optional<NamedIdentityChain> object = NamedIdentityChainOfPath(canonical, LinkHandling::kFollow);
+  if (!object || !IsSafeTemporaryFolderObject(object->identities, limits) ||
+      !MayWalkContentFolder(FolderBase::kUserTemp, Recursion::kRecursive, *object, places)) {
     return {};
   }
   return canonical;
+}
+
+std::optional<FileIdentity> IdentityOfFolder(const std::wstring& path) {
+  if (path.empty()) {
+    return std::nullopt;
+  }
+  return IdentityOfPath(path, LinkHandling::kFollow);
+}
+
+// A letter's root is a volume's root when the letter names a device, not a folder (subst makes a
+// letter whose target is "\??\C:\folder"), and that device is a mounted volume. Wine makes every
+// letter a volume of its own (and its mount manager does not even know a letter made while it
+// runs), so there any letter whose root opens counts, and the rules on what the drive's folders
+// lie in are what keep a letter that shows a folder of the user's data from being emptied.
+bool IsVolumeRoot(wchar_t letter) {
+  const std::wstring device = {letter, L':'};
+  if (IsRunningUnderWine()) {
+    return IdentityOfPath(device + L"\\", LinkHandling::kFollow).has_value();
+  }
+  std::wstring target(1024, L'\0');
+  if (QueryDosDeviceW(device.c_str(), target.data(), static_cast<DWORD>(target.size())) == 0 ||
+      target.compare(0, 8, L"\\Device\\") != 0) {
+    return false;
+  }
+  const std::wstring root = device + L"\\";
+  wchar_t volume_name[64] = {};
+  return GetVolumeNameForVolumeMountPointW(root.c_str(), volume_name, 64) != 0;
+}
+
+CleanupPlaces ResolveCleanupPlaces(const CleanupFolders& folders) {
+  CleanupPlaces places;
+  places.local_app_data = IdentityOfFolder(folders.local_app_data);
+  places.profile = IdentityOfFolder(KnownFolder(FOLDERID_Profile));
+  places.windows_directory = IdentityOfFolder(folders.windows_directory);
+  places.user_profiles = IdentityOfFolder(KnownFolder(FOLDERID_UserProfiles));
+  std::vector<std::wstring> kept = {folders.windows_directory, folders.local_app_data};
+  for (REFKNOWNFOLDERID folder_id :
+       {FOLDERID_ProgramFiles, FOLDERID_ProgramFilesX86, FOLDERID_ProgramData, FOLDERID_UserProfiles, FOLDERID_Public,
+        FOLDERID_Profile, FOLDERID_LocalAppData, FOLDERID_RoamingAppData, FOLDERID_Desktop, FOLDERID_Documents,
+        FOLDERID_Downloads, FOLDERID_Music, FOLDERID_Pictures, FOLDERID_Videos, FOLDERID_SkyDrive}) {
+    kept.push_back(KnownFolder(folder_id));
+  }
+  for (const std::wstring& folder : kept) {
+    if (folder.empty()) {
+      continue;
+    }
+    if (std::optional<IdentityChain> chain = IdentityChainOfPath(folder, LinkHandling::kFollow)) {
+      places.protected_folders.push_back(std::move(*chain));
+    }
+  }
+  if (const std::optional<FileIdentity> trash = IdentityOfFolder(WineTrashFolder())) {
+    places.recycle_bins.push_back(*trash);
+  }
+  places.drive_root_is_volume_root = IsVolumeRoot(folders.drive_letter);
+  return places;
 }
 
 }  // namespace
@@ -155,11 +248,13 @@ CleanupFolders ResolveCleanupFolders(const std::string& drive_letter_argument) {
   folders.drive_root = {folders.drive_letter, L':', L'\\'};
   folders.local_app_data = LocalAppData();
 
+  folders.places = ResolveCleanupPlaces(folders);
+
   const std::vector<std::wstring> protected_folders = ProtectedFolders(folders);
-  folders.user_temp =
-      SafeTemporaryFolder(UserTemp(), protected_folders, TemporaryFolderLimits(folders, TemporaryRow::kUser));
+  folders.user_temp = SafeTemporaryFolder(UserTemp(), protected_folders,
+                                          TemporaryFolderLimits(folders, TemporaryRow::kUser), folders.places);
   folders.windows_temp = SafeTemporaryFolder(folders.windows_directory + L"\\Temp", protected_folders,
-                                             TemporaryFolderLimits(folders, TemporaryRow::kWindows));
+                                             TemporaryFolderLimits(folders, TemporaryRow::kWindows), folders.places);
   return folders;
 }
 

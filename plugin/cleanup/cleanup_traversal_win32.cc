@@ -3,9 +3,11 @@
 #include <winternl.h>
 
 #include <optional>
+#include <vector>
 
 #include "plugin/cleanup/file_identity_win32.h"
 #include "plugin/file_handle.h"
+#include "plugin/directory_query_win32.h"
 #include "plugin/find_handle.h"
 
 namespace pel_mora {
@@ -13,6 +15,9 @@ namespace {
 
 // Files in folders down to this many levels below a category folder are reached.
 constexpr int kDepthLimit = 20;
+// Below the limit only empty folders are removed; this bounds that descent (and the stack) in a
+// folder chain someone made absurdly deep.
+constexpr int kEmptyFolderDepthLimit = 255;
 
 // NTSTATUS values of an open that found nothing, or found a file whose deletion is pending.
 constexpr NTSTATUS kStatusObjectNameNotFound = static_cast<NTSTATUS>(0xC0000034L);
@@ -85,6 +90,52 @@ bool LiesDirectlyIn(HANDLE entry, const FileIdentity& folder, std::wstring_view 
   return parent_identity && *parent_identity == folder;
 }
 
+// Every entry of a held folder, read through its handle. Listing by the folder's path would list
+// whatever the path leads to by then: a folder another process swapped for a link to the
+// user's documents would hand the walk the documents' names. Nothing when the listing fails.
+std::optional<std::vector<WIN32_FIND_DATAW>> ListHeldFolder(HANDLE held) {
+  const NtQueryDirectoryFileFunction query = QueryDirectoryFunction();
+  if (query == nullptr) {
+    return std::nullopt;
+  }
+  std::vector<WIN32_FIND_DATAW> entries;
+  std::vector<uint64_t> buffer((size_t{64} << 10) / sizeof(uint64_t));
+  for (BOOLEAN restart = TRUE;; restart = FALSE) {
+    IO_STATUS_BLOCK status_block{};
+    const NTSTATUS status = query(held, nullptr, nullptr, nullptr, &status_block, buffer.data(),
+                                  static_cast<ULONG>(buffer.size() * sizeof(uint64_t)), kDirectoryInformationClass,
+                                  FALSE, nullptr, restart);
+    if (status == kStatusNoMoreFiles || status == kStatusNoSuchFile) {
+      return entries;
+    }
+    if (!NT_SUCCESS(status)) {
+      return std::nullopt;
+    }
+    size_t offset = 0;
+    for (;;) {
+      const auto* found =
+          reinterpret_cast<const DirectoryInformation*>(reinterpret_cast<const char*>(buffer.data()) + offset);
+      const size_t name_length = found->file_name_length / sizeof(WCHAR);
+      // A name longer than a find record holds cannot be handed on whole; such a file is left
+      // alone rather than reached by a shortened name.
+      if (name_length < MAX_PATH) {
+        WIN32_FIND_DATAW entry{};
+        entry.dwFileAttributes = found->file_attributes;
+        entry.nFileSizeHigh = static_cast<DWORD>(static_cast<uint64_t>(found->end_of_file.QuadPart) >> 32);
+        entry.nFileSizeLow = static_cast<DWORD>(static_cast<uint64_t>(found->end_of_file.QuadPart));
+        entry.ftLastWriteTime.dwLowDateTime = static_cast<DWORD>(found->last_write_time.QuadPart);
+        entry.ftLastWriteTime.dwHighDateTime = static_cast<DWORD>(static_cast<uint64_t>(found->last_write_time.QuadPart) >> 32);
+        std::copy_n(found->file_name, name_length, entry.cFileName);
+        entries.push_back(entry);
+      }
+      if (found->next_entry_offset == 0) {
+        break;
+      }
+      offset += found->next_entry_offset;
+    }
+  }
+}
+
 DWORD AttributesOfHandle(HANDLE handle) {
   BY_HANDLE_FILE_INFORMATION information{};
   if (!GetFileInformationByHandle(handle, &information)) {
@@ -135,9 +186,9 @@ bool IsGoneFrom(HANDLE folder, std::wstring_view name, const FileIdentity& delet
 
 class FolderWalk {
  public:
-  FolderWalk(Recursion recursion, std::wstring_view suffix, WalkPurpose purpose, TraversalVisitor& visitor,
-             const WalkHook& hook)
-      : recursion_(recursion), suffix_(suffix), purpose_(purpose), visitor_(visitor), hook_(hook) {}
+  FolderWalk(const FolderJudge& judge, Recursion recursion, std::wstring_view suffix, WalkPurpose purpose,
+             TraversalVisitor& visitor, const WalkHook& hook)
+      : judge_(judge), recursion_(recursion), suffix_(suffix), purpose_(purpose), visitor_(visitor), hook_(hook) {}
 
   // The category folder, opened by its path: it has no held folder above it to open it through.
   void WalkRoot(const std::wstring& folder) {
@@ -162,6 +213,12 @@ class FolderWalk {
     if (!IsPlainFolderAttributes(GetFileAttributesW(own_entry.c_str()))) {
       return;
     }
+    // Judged as it is held: the folder can no longer be renamed or replaced through Windows, and
+    // everything below is reached through this handle.
+    const std::optional<NamedIdentityChain> held_chain = NamedIdentityChainOfHandle(held.Get());
+    if (!held_chain || !judge_ || !judge_(*held_chain)) {
+      return;
+    }
     WalkHeld(folder, held.Get(), 0);
   }
 
@@ -175,31 +232,37 @@ class FolderWalk {
     if (hook_) {
       hook_(WalkMoment::kFolderHeld, folder);
     }
-    WIN32_FIND_DATAW entry{};
-    const std::wstring pattern = JoinPath(folder, L"*");
-    const FindHandle listing(FindFirstFileExW(pattern.c_str(), FindExInfoBasic, &entry, FindExSearchNameMatch,
-                                              nullptr, FIND_FIRST_EX_LARGE_FETCH));
-    if (!listing.IsValid()) {
+    const std::optional<std::vector<WIN32_FIND_DATAW>> entries = ListHeldFolder(held);
+    if (!entries) {
       return;
     }
-    do {
+    if (hook_) {
+      hook_(WalkMoment::kFolderListed, folder);
+    }
+    for (const WIN32_FIND_DATAW& entry : *entries) {
       if (IsDotOrDotDot(entry.cFileName) || (entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
         continue;
       }
       if ((entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
-        if (recursion_ == Recursion::kRecursive && depth < kDepthLimit) {
+        if (recursion_ == Recursion::kRecursive) {
           WalkSubfolder(folder, held, *held_identity, entry.cFileName, depth + 1);
         }
         continue;
       }
-      if (NameMatchesSuffix(entry.cFileName, suffix_)) {
+      // Below the depth limit no file is touched; only emptied folders go.
+      if (depth <= kDepthLimit && NameMatchesSuffix(entry.cFileName, suffix_)) {
         HandleFile(folder, held, *held_identity, entry);
       }
-    } while (FindNextFileW(listing.Get(), &entry));
+    }
   }
 
   void WalkSubfolder(const std::wstring& parent, HANDLE parent_handle, const FileIdentity& parent_identity,
                      std::wstring_view name, int depth) {
+    // A measurement counts files only, so it has nothing to do below the limit; a clean-up goes
+    // on to remove the folders it can, those that are empty.
+    if (depth > kDepthLimit && (purpose_ == WalkPurpose::kMeasure || depth > kEmptyFolderDepthLimit)) {
+      return;
+    }
     const std::wstring path = JoinPath(parent, name);
     if (hook_) {
       hook_(WalkMoment::kBeforeDescending, path);
@@ -248,7 +311,14 @@ class FolderWalk {
                                    ? DELETE | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES
                                    : FILE_READ_ATTRIBUTES;
     HANDLE opened = INVALID_HANDLE_VALUE;
-    if (!NT_SUCCESS(OpenEntryRelative(held, entry.cFileName, EntryKind::kFile, access, opened))) {
+    const NTSTATUS open_status = OpenEntryRelative(held, entry.cFileName, EntryKind::kFile, access, opened);
+    if (!NT_SUCCESS(open_status)) {
+      // Gone since the listing (another clean-up of the same folder took it): neither freed by
+      // this walk nor an error.
+      if (open_status == kStatusObjectNameNotFound || open_status == kStatusObjectPathNotFound ||
+          open_status == kStatusDeletePending) {
+        return;
+      }
       // In use without delete sharing, or access denied: a file that stays. A file that cannot
       // even be read cannot be checked, and is not counted.
       if (purpose_ == WalkPurpose::kDelete) {
@@ -276,6 +346,7 @@ class FolderWalk {
     visitor_.VisitFile(path, entry, deleted ? FileOutcome::kDeleted : FileOutcome::kNotDeleted);
   }
 
+  const FolderJudge& judge_;
   Recursion recursion_;
   std::wstring_view suffix_;
   WalkPurpose purpose_;
@@ -285,9 +356,9 @@ class FolderWalk {
 
 }  // namespace
 
-void WalkContentItem(const std::wstring& folder, Recursion recursion, std::wstring_view suffix, WalkPurpose purpose,
-                     TraversalVisitor& visitor, const WalkHook& hook) {
-  FolderWalk(recursion, suffix, purpose, visitor, hook).WalkRoot(folder);
+void WalkContentItem(const std::wstring& folder, const FolderJudge& judge, Recursion recursion,
+                     std::wstring_view suffix, WalkPurpose purpose, TraversalVisitor& visitor, const WalkHook& hook) {
+  FolderWalk(judge, recursion, suffix, purpose, visitor, hook).WalkRoot(folder);
 }
 
 }  // namespace pel_mora

@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "plugin/file_handle.h"
+#include "plugin/wine_detection_win32.h"
 
 namespace pel_mora {
 
@@ -21,11 +22,7 @@ namespace {
 // letters come and go (or reads 0 when the query fails), so the same folder can show two serial
 // numbers a moment apart. There the file ids (the Unix inode numbers) are compared alone.
 bool VolumeSerialIsStable() {
-  static const bool stable = [] {
-    const HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
-    return ntdll == nullptr || GetProcAddress(ntdll, "wine_get_version") == nullptr;
-  }();
-  return stable;
+  return !IsRunningUnderWine();
 }
 
 }  // namespace
@@ -101,6 +98,36 @@ std::optional<IdentityChain> IdentityChainOfHandle(HANDLE handle) {
     chain.push_back(*identity);
   }
   return chain;
+}
+
+std::optional<NamedIdentityChain> NamedIdentityChainOfHandle(HANDLE handle) {
+  const std::optional<FileIdentity> object = IdentityOfHandle(handle);
+  const std::optional<std::wstring> final_path = FinalPathOfHandle(handle);
+  if (!object || !final_path || !RootOfFinalPath(*final_path)) {
+    return std::nullopt;
+  }
+  NamedIdentityChain chain;
+  chain.identities.push_back(*object);
+  chain.names.emplace_back(ParentOfFinalPath(*final_path) ? LastNameOfPath(*final_path) : std::wstring_view());
+  for (std::optional<std::wstring> folder = ParentOfFinalPath(*final_path); folder;
+       folder = ParentOfFinalPath(*folder)) {
+    const std::optional<FileIdentity> identity = IdentityOfPath(*folder, LinkHandling::kFollow);
+    if (!identity) {
+      return std::nullopt;
+    }
+    chain.identities.push_back(*identity);
+    // A root's final path ends with its separator, so its last name is empty.
+    chain.names.emplace_back(LastNameOfPath(*folder));
+  }
+  return chain;
+}
+
+std::optional<NamedIdentityChain> NamedIdentityChainOfPath(const std::wstring& path, LinkHandling link_handling) {
+  const FileHandle handle(OpenForIdentity(path, link_handling));
+  if (!handle.IsValid()) {
+    return std::nullopt;
+  }
+  return NamedIdentityChainOfHandle(handle.Get());
 }
 
 std::optional<IdentityChain> IdentityChainOfPath(const std::wstring& path, LinkHandling link_handling) {

@@ -7,6 +7,7 @@
 #include <optional>
 #include <string>
 
+#include "plugin/cleanup/cleanup_places.h"
 #include "plugin/cleanup/file_identity.h"
 
 namespace pel_mora {
@@ -37,5 +38,12 @@ std::optional<IdentityChain> IdentityChainOfHandle(HANDLE handle);
 
 // The same for a path.
 std::optional<IdentityChain> IdentityChainOfPath(const std::wstring& path, LinkHandling link_handling);
+
+// The open object and every folder above it, with the last name of each as the final path
+// spells it; nothing when any of them cannot be read.
+std::optional<NamedIdentityChain> NamedIdentityChainOfHandle(HANDLE handle);
+
+// The same for a path.
+std::optional<NamedIdentityChain> NamedIdentityChainOfPath(const std::wstring& path, LinkHandling link_handling);
 
 }  // namespace pel_mora

@@ -7,6 +7,7 @@
 #include <string_view>
 #include <vector>
 
+#include "plugin/directory_query_win32.h"
 #include "plugin/drives/scan_records.h"
 #include "plugin/file_handle.h"
 #include "plugin/file_time.h"
@@ -15,47 +16,9 @@
 namespace pel_mora {
 namespace {
 
-// FILE_DIRECTORY_INFORMATION, one item of a listing at the directory information level. Declared
-// here because the user-mode SDK headers leave it to the driver kit.
-struct DirectoryInformation {
-  ULONG next_entry_offset;
-  ULONG file_index;
-  LARGE_INTEGER creation_time;
-  LARGE_INTEGER last_access_time;
-  LARGE_INTEGER last_write_time;
-  LARGE_INTEGER change_time;
-  LARGE_INTEGER end_of_file;
-  LARGE_INTEGER allocation_size;
-  ULONG file_attributes;
-  ULONG file_name_length;  // In bytes, without a terminator.
-  WCHAR file_name[1];
-};
-
-using NtQueryDirectoryFileFunction = NTSTATUS(NTAPI*)(HANDLE file, HANDLE event, PIO_APC_ROUTINE apc_routine,
-                                                      PVOID apc_context, PIO_STATUS_BLOCK io_status, PVOID information,
-                                                      ULONG length, FILE_INFORMATION_CLASS information_class,
-                                                      BOOLEAN return_single_entry, PUNICODE_STRING file_name,
-                                                      BOOLEAN restart_scan);
-
-constexpr FILE_INFORMATION_CLASS kDirectoryInformationClass = static_cast<FILE_INFORMATION_CLASS>(1);
-constexpr NTSTATUS kStatusNoMoreFiles = static_cast<NTSTATUS>(0x80000006);
-constexpr NTSTATUS kStatusNoSuchFile = static_cast<NTSTATUS>(0xC000000F);
-
 // Items per call: a buffer of 64 KiB holds a few hundred. It is held for as long as the folder is
 // open, and a walk can hold an open folder at each of its levels.
 constexpr size_t kBufferBytes = size_t{64} << 10;
-
-// ntdll exports it in every Windows version and in Wine; the import library does not always
-// declare it.
-NtQueryDirectoryFileFunction QueryDirectoryFunction() {
-  static const NtQueryDirectoryFileFunction function = [] {
-    const HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
-    return ntdll == nullptr ? nullptr
-                            : reinterpret_cast<NtQueryDirectoryFileFunction>(
-                                  reinterpret_cast<void*>(GetProcAddress(ntdll, "NtQueryDirectoryFile")));
-  }();
-  return function;
-}
 
 // Each item is converted here, on the thread that lists, so a listing read ahead is ready for
 // the walk to report.

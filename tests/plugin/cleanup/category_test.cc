@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
+#include <filesystem>
 #include <optional>
 #include <stdexcept>
 #include <string>
@@ -12,12 +14,15 @@
 #include "plugin/cleanup/category_scan.h"
 #include "plugin/cleanup/cleanup_folders.h"
 #include "plugin/cleanup/cleanup_traversal.h"
+#include "plugin/cleanup/file_identity_win32.h"
 #include "plugin/cleanup/known_folders_win32.h"
 #include "plugin/file_handle.h"
 #include "plugin/operations.h"
 #include "plugin/string_conversion.h"
 #include "tests/plugin/cleanup/system_canary.h"
+#include "tests/plugin/cleanup/trash_fixture.h"
 #include "tests/support/fixture_drive.h"
+#include "tests/support/scoped_process_state.h"
 
 namespace pel_mora {
 namespace {
@@ -27,7 +32,10 @@ using flutter::EncodableMap;
 using flutter::EncodableValue;
 using test_support::DriveLetterMapping;
 using test_support::FixtureDrive;
+using test_support::ScopedCurrentFolder;
+using test_support::ScopedEnvironmentVariable;
 using test_support::SystemCanary;
+using test_support::TestTrash;
 
 const EncodableValue& Field(const EncodableMap& map, const char* key) {
   static const EncodableValue kMissing;
@@ -102,8 +110,10 @@ EncodableValue ValueOf(WorkerReply reply) {
 
 // Folders of a fixture drive standing in for the user's and the system's: every base folder of
 // the catalogue lies on the fixture, so a scan or a clean-up reaches nothing else.
+// The fixture's "Documents" stands for the user's documents: a protected folder no category may
+// reach, and its letter for a volume's root.
 CleanupFolders FixtureFolders(const FixtureDrive& drive, bool system_drive) {
-  for (const wchar_t* folder : {L"Windows", L"Windows\\Temp", L"Local", L"UserTemp"}) {
+  for (const wchar_t* folder : {L"Windows", L"Windows\\Temp", L"Local", L"Local\\Temp", L"Documents"}) {
     AddTreeFolder(drive, folder);
   }
   CleanupFolders folders;
@@ -113,27 +123,36 @@ CleanupFolders FixtureFolders(const FixtureDrive& drive, bool system_drive) {
   folders.is_system_drive = system_drive;
   folders.drive_root = drive.Root();
   folders.local_app_data = drive.PathOf(L"Local");
-  folders.user_temp = drive.PathOf(L"UserTemp");
+  folders.user_temp = drive.PathOf(L"Local\\Temp");
   folders.windows_temp = drive.PathOf(L"Windows\\Temp");
+  folders.places.local_app_data = IdentityOfPath(folders.local_app_data, LinkHandling::kFollow);
+  folders.places.windows_directory = IdentityOfPath(folders.windows_directory, LinkHandling::kFollow);
+  for (const wchar_t* kept : {L"Windows", L"Local", L"Documents"}) {
+    folders.places.protected_folders.push_back(
+        IdentityChainOfPath(drive.PathOf(kept), LinkHandling::kFollow).value_or(IdentityChain()));
+  }
+  folders.places.drive_root_is_volume_root = true;
   return folders;
 }
 
-struct ExpectedRow {
-  const char* id;
-  const char* name;
-  const char* description;
-  const char* group;
-};
-
-void ExpectRecords(const EncodableList& records, const std::vector<ExpectedRow>& expected) {
-  ASSERT_EQ(records.size(), expected.size());
-  for (size_t index = 0; index < expected.size(); ++index) {
+// Checks a scan reply against the catalogue's rows for the drive kind, in order: the texts are
+// pinned once, in the portable catalogue test; here each record must carry its row's texts and
+// the reply's shape.
+void ExpectRecords(const EncodableList& records, ListedFor drive_kind) {
+  std::vector<const CatalogueRow*> rows;
+  for (const CatalogueRow& row : CleanupCatalogue()) {
+    if (row.listed_for == drive_kind) {
+      rows.push_back(&row);
+    }
+  }
+  ASSERT_EQ(records.size(), rows.size());
+  for (size_t index = 0; index < rows.size(); ++index) {
     const auto& record = std::get<EncodableMap>(records[index]);
-    SCOPED_TRACE(expected[index].id);
-    EXPECT_EQ(StringField(record, "id"), expected[index].id);
-    EXPECT_EQ(StringField(record, "name"), expected[index].name);
-    EXPECT_EQ(StringField(record, "description"), expected[index].description);
-    EXPECT_EQ(StringField(record, "group"), expected[index].group);
+    SCOPED_TRACE(std::string(rows[index]->id));
+    EXPECT_EQ(StringField(record, "id"), rows[index]->id);
+    EXPECT_EQ(StringField(record, "name"), rows[index]->name);
+    EXPECT_EQ(StringField(record, "description"), rows[index]->description);
+    EXPECT_EQ(StringField(record, "group"), rows[index]->group);
     EXPECT_EQ(Field(record, "isSafe"), EncodableValue(true));
     EXPECT_TRUE(std::holds_alternative<int64_t>(Field(record, "totalBytes")));
     EXPECT_TRUE(std::holds_alternative<int64_t>(Field(record, "itemCount")));
@@ -143,31 +162,8 @@ void ExpectRecords(const EncodableList& records, const std::vector<ExpectedRow>&
 
 TEST(CategoryScanTest, SystemDriveGivesElevenRecordsWithTheirExactTexts) {
   const EncodableValue reply = ValueOf(ScanCleanableCategoriesOperation(""));
-  ExpectRecords(std::get<EncodableList>(reply),
-                {
-                    {"user_temp", "User Temporary Files", "Temporary cache and work files created by user applications.",
-                     "System"},
-                    {"system_temp", "Windows System Temp",
-                     "Temporary files left behind by Windows system installers and services.", "System"},
-                    {"crash_dumps", "Crash Dumps & Error Reports",
-                     "Crash minidump files (.dmp) and Windows Error Reporting logs.", "System"},
-                    {"thumbnail_cache", "Windows Thumbnail Cache",
-                     "Cached image and video preview thumbnails generated by Windows Explorer.", "System"},
-                    {"chrome_cache", "Google Chrome Cache", "Web page cache and media files cached by Chrome browser.",
-                     "Browsers"},
-                    {"edge_cache", "Microsoft Edge Cache", "Cached web assets and media files from Microsoft Edge.",
-                     "Browsers"},
-                    {"firefox_cache", "Mozilla Firefox Cache",
-                     "Web page cache stored in Firefox user profile directories.", "Browsers"},
-                    {"app_cache", "App & Media Caches",
-                     "Cached media and temporary files from Spotify, Discord, and Slack.", "Apps"},
-                    {"directx_cache", "DirectX Shader Cache",
-                     "Graphics shader cache files generated by DirectX, Nvidia, and AMD drivers.", "System"},
-                    {"windows_update_cache", "Windows Update Cache",
-                     "Downloaded update installation files from completed Windows updates.", "System"},
-                    {"recycle_bin", "Windows Recycle Bin", "Files and folders previously deleted by the user.",
-                     "RecycleBin"},
-                });
+  ExpectRecords(std::get<EncodableList>(reply), ListedFor::kSystemDrive);
+  EXPECT_EQ(std::get<EncodableList>(reply).size(), 11u);
 }
 
 TEST(CategoryScanTest, OtherDriveMeasuresItsRootFoldersAndRootOnlySuffixes) {
@@ -191,14 +187,7 @@ TEST(CategoryScanTest, OtherDriveMeasuresItsRootFoldersAndRootOnlySuffixes) {
   for (const std::string& argument : {letter, letter + ":", letter + ":\\"}) {
     SCOPED_TRACE(argument);
     const auto records = std::get<EncodableList>(ValueOf(ScanCleanableCategoriesOperation(argument)));
-    ExpectRecords(records,
-                  {
-                      {"recycle_bin", "Drive Recycle Bin", "Files and folders deleted on this drive.", "RecycleBin"},
-                      {"drive_temp", "Drive Temporary Files", "Temporary and installer setup folders on this drive.",
-                       "System"},
-                      {"chkdsk_fragments", "Chkdsk & Error Fragments",
-                       "Recovered disk cluster fragments (.chk) and chkdsk lost folders.", "System"},
-                  });
+    ExpectRecords(records, ListedFor::kOtherDrive);
     EXPECT_EQ(ScanTotals(records, "drive_temp").bytes, 10 + 20 + 30 + 40 + 5 + 7);
     EXPECT_EQ(ScanTotals(records, "drive_temp").items, 6);
     EXPECT_EQ(ScanTotals(records, "chkdsk_fragments").bytes, 11 + 12 + 13 + 16);
@@ -277,7 +266,7 @@ TEST(CategoryScanTest, LocalAppDataCategoriesMeasureAndCleanTheSameFiles) {
         {L"Windows\\SoftwareDistribution\\DataStore\\DataStore.edb", 800}},
        40,
        1},
-      {"user_temp", {{L"UserTemp\\t1", 11}, {L"UserTemp\\dir\\t2", 12}}, 23, 2},
+      {"user_temp", {{L"Local\\Temp\\t1", 11}, {L"Local\\Temp\\dir\\t2", 12}}, 23, 2},
       {"system_temp", {{L"Windows\\Temp\\s1", 13}}, 13, 1},
   };
   for (const CategoryCase& test_case : cases) {
@@ -339,6 +328,58 @@ TEST(CategoryTraversalTest, DepthIsBoundedTwentyLevelsBelowTheCategoryFolder) {
   // The file 21 levels down was out of reach and stays, with the folders above it.
   EXPECT_TRUE(Exists(drive.PathOf(relative + L"\\level21")));
   EXPECT_FALSE(Exists(drive.PathOf(L"Temp\\l1\\l2\\level2")));
+}
+
+// A chain of empty folders reaching below the depth limit goes with the rest of the emptied tree;
+// a folder below the limit that still holds a file stays, with that file.
+TEST(CategoryTraversalTest, EmptyFoldersBelowTheDepthLimitAreRemoved) {
+  FixtureDrive drive;
+  std::wstring empty_chain = L"Temp\\empty";
+  for (int level = 2; level <= 25; ++level) {
+    empty_chain += L"\\e" + std::to_wstring(level);
+  }
+  AddTreeFolder(drive, empty_chain);
+  std::wstring kept_chain = L"Temp\\kept";
+  for (int level = 2; level <= 22; ++level) {
+    kept_chain += L"\\k" + std::to_wstring(level);
+  }
+  AddTreeFile(drive, kept_chain + L"\\deep.bin", 5);
+  const CleanupFolders folders = FixtureFolders(drive, false);
+
+  const EncodableMap reply = PerformCleanup({"drive_temp"}, folders);
+
+  EXPECT_EQ(IntegerField(reply, "itemsDeleted"), 0);
+  EXPECT_EQ(IntegerField(reply, "errorsCount"), 0);
+  EXPECT_FALSE(Exists(drive.PathOf(L"Temp\\empty")));
+  EXPECT_TRUE(Exists(drive.PathOf(kept_chain + L"\\deep.bin")));
+  EXPECT_TRUE(Exists(drive.PathOf(L"Temp")));
+}
+
+// Two clean-ups of one folder at once: a file the other one removed first is neither an error nor
+// freed by this one. The second clean-up runs inside the first, once the first has listed the
+// folder and before it deletes anything.
+TEST(CategoryCleanupTest, FilesAnotherCleanupRemovedAreNeitherErrorsNorFreed) {
+  FixtureDrive drive;
+  for (int index = 0; index < 5; ++index) {
+    AddTreeFile(drive, L"Temp\\sub\\f" + std::to_wstring(index) + L".bin", 100);
+  }
+  const CleanupFolders folders = FixtureFolders(drive, false);
+  std::optional<EncodableMap> inner;
+  const WalkHook run_another = [&](WalkMoment moment, const std::wstring& folder) {
+    if (moment == WalkMoment::kFolderListed && folder == drive.PathOf(L"Temp\\sub") && !inner) {
+      inner = PerformCleanup({"drive_temp"}, folders);
+    }
+  };
+
+  const EncodableMap outer = PerformCleanup({"drive_temp"}, folders, run_another);
+
+  ASSERT_TRUE(inner.has_value());
+  EXPECT_EQ(IntegerField(*inner, "itemsDeleted"), 5);
+  EXPECT_EQ(IntegerField(*inner, "bytesCleaned"), 500);
+  EXPECT_EQ(IntegerField(outer, "itemsDeleted"), 0);
+  EXPECT_EQ(IntegerField(outer, "bytesCleaned"), 0);
+  EXPECT_EQ(IntegerField(outer, "errorsCount"), 0);
+  EXPECT_FALSE(Exists(drive.PathOf(L"Temp\\sub")));
 }
 
 TEST(CategoryTraversalTest, LinksInsideACategoryAreNeitherCountedNorEntered) {
@@ -551,31 +592,12 @@ TEST(CategoryLinkTest, AFolderCannotBeRenamedWhileItIsWalked) {
    private:
     const FixtureDrive& drive_;
   } visitor(drive);
-  WalkContentItem(drive.PathOf(L"Cache"), Recursion::kRecursive, L"", WalkPurpose::kMeasure, visitor);
+  const FolderJudge any_folder = [](const NamedIdentityChain&) { return true; };
+  WalkContentItem(drive.PathOf(L"Cache"), any_folder, Recursion::kRecursive, L"", WalkPurpose::kMeasure, visitor);
   EXPECT_EQ(visitor.files_, 1);
   EXPECT_FALSE(visitor.renamed_);
   EXPECT_TRUE(Exists(drive.PathOf(L"Cache\\sub\\f.bin")));
 }
-
-// Sets an environment variable of this process for one scope (GetTempPathW reads TMP first).
-class ScopedEnvironmentVariable {
- public:
-  ScopedEnvironmentVariable(const wchar_t* name, const std::wstring& value) : name_(name) {
-    std::wstring buffer(32768, L'\0');
-    const DWORD length = GetEnvironmentVariableW(name, buffer.data(), static_cast<DWORD>(buffer.size()));
-    if (length > 0 && length < buffer.size()) {
-      previous_ = buffer.substr(0, length);
-    }
-    SetEnvironmentVariableW(name, value.c_str());
-  }
-  ~ScopedEnvironmentVariable() { SetEnvironmentVariableW(name_, previous_ ? previous_->c_str() : nullptr); }
-  ScopedEnvironmentVariable(const ScopedEnvironmentVariable&) = delete;
-  ScopedEnvironmentVariable& operator=(const ScopedEnvironmentVariable&) = delete;
-
- private:
-  const wchar_t* name_;
-  std::optional<std::wstring> previous_;
-};
 
 std::wstring ParentOf(const std::wstring& path) {
   return path.substr(0, path.find_last_of(L'\\'));
@@ -652,9 +674,9 @@ TEST(CleanupFoldersTest, ATemporaryFolderAtADriveRootDeletesNothing) {
 // operations the dispatcher calls.
 TEST(CategoryOperationTest, UserTempAndCrashDumpsOfThePrefixAreMeasuredAndCleaned) {
   FixtureDrive drive;
-  AddTreeFile(drive, L"TempHere\\one.tmp", 300);
-  AddTreeFile(drive, L"TempHere\\nested\\two.tmp", 200);
-  const ScopedEnvironmentVariable tmp(L"TMP", drive.PathOf(L"TempHere"));
+  AddTreeFile(drive, L"Temp\\one.tmp", 300);
+  AddTreeFile(drive, L"Temp\\nested\\two.tmp", 200);
+  const ScopedEnvironmentVariable tmp(L"TMP", drive.PathOf(L"Temp"));
 
   const CleanupFolders system = ResolveCleanupFolders("");
   const std::wstring crash_dumps = system.local_app_data + L"\\CrashDumps";
@@ -679,8 +701,8 @@ TEST(CategoryOperationTest, UserTempAndCrashDumpsOfThePrefixAreMeasuredAndCleane
   EXPECT_EQ(IntegerField(reply, "errorsCount"), 0);
   EXPECT_FALSE(Exists(dump));
   EXPECT_TRUE(Exists(crash_dumps));
-  EXPECT_TRUE(Exists(drive.PathOf(L"TempHere")));
-  EXPECT_FALSE(Exists(drive.PathOf(L"TempHere\\nested")));
+  EXPECT_TRUE(Exists(drive.PathOf(L"Temp")));
+  EXPECT_FALSE(Exists(drive.PathOf(L"Temp\\nested")));
 }
 
 // A temporary folder set to, or inside, the system's and the user's own folders is never used,
@@ -755,6 +777,149 @@ TEST(CleanupFoldersTest, TheProfileThroughASecondDriveLetterIsNotATemporaryFolde
   const CleanupFolders folders = ResolveCleanupFolders("");
   EXPECT_FALSE(folders.windows_temp.empty());
   EXPECT_TRUE(canary.Intact());
+}
+
+// Removes a folder tree made by a test at the end of its scope.
+class ScopedFolderTree {
+ public:
+  explicit ScopedFolderTree(std::wstring top) : top_(std::move(top)) {}
+  ~ScopedFolderTree() {
+    std::error_code ignored;
+    std::filesystem::remove_all(std::filesystem::path(top_), ignored);
+  }
+  ScopedFolderTree(const ScopedFolderTree&) = delete;
+  ScopedFolderTree& operator=(const ScopedFolderTree&) = delete;
+
+ private:
+  std::wstring top_;
+};
+
+void CreateFolderChain(const std::wstring& folder) {
+  std::error_code error;
+  std::filesystem::create_directories(std::filesystem::path(folder), error);
+  if (error) {
+    throw std::runtime_error("create_directories failed for " + WideToUtf8(folder) + ": " + error.message());
+  }
+}
+
+// A TMP naming a folder of the user's data empties nothing, however the folder is called: only a
+// folder with the sign of a temporary folder (the user's own Temp, or one named so outside every
+// profile and protected place) is a temporary folder. Each case puts a canary in the folder TMP
+// names; scanning finds nothing there and a clean-up deletes nothing.
+TEST(CleanupFoldersTest, ATemporaryFolderWithoutTheSignOfOneIsNeverUsed) {
+  TestTrash trash;
+  FixtureDrive drive;
+  const std::wstring profile = KnownFolder(FOLDERID_Profile);
+  const std::wstring roaming = KnownFolder(FOLDERID_RoamingAppData);
+  const std::wstring public_folder = KnownFolder(FOLDERID_Public);
+  ASSERT_FALSE(profile.empty());
+  ASSERT_FALSE(roaming.empty());
+  ASSERT_FALSE(public_folder.empty());
+  const std::wstring users = profile.substr(0, profile.find_last_of(L'\\'));
+  const std::wstring other_user = users + L"\\" + test_support::UniqueName(L"other", L"user");
+  const ScopedFolderTree other_profile(other_user);
+  const std::wstring one_drive = profile + L"\\" + test_support::UniqueName(L"OneDrive", L"d");
+  const ScopedFolderTree one_drive_tree(one_drive);
+  const std::wstring in_trash = trash.FilesFolder() + L"\\" + test_support::UniqueName(L"recycled", L"d") + L"\\Temp";
+  const ScopedFolderTree trash_tree(in_trash.substr(0, in_trash.size() - 5));
+  struct TempCase {
+    std::wstring tmp;     // What TMP is set to.
+    std::wstring folder;  // Where the canary lies: the folder TMP leads to.
+  };
+  const std::vector<TempCase> cases = {
+      {roaming, roaming},
+      {one_drive, one_drive},
+      {public_folder, public_folder},
+      {public_folder + L"\\Temp", public_folder + L"\\Temp"},
+      {other_user, other_user},
+      {other_user + L"\\AppData\\Local\\Temp", other_user + L"\\AppData\\Local\\Temp"},
+      {drive.PathOf(L"Documents"), drive.PathOf(L"Documents")},
+      {drive.PathOf(L"$Recycle.Bin\\S-1-5-21-1000"), drive.PathOf(L"$Recycle.Bin\\S-1-5-21-1000")},
+      {drive.PathOf(L"$Recycle.Bin\\Temp"), drive.PathOf(L"$Recycle.Bin\\Temp")},
+      {in_trash, in_trash},
+      {trash.FilesFolder(), trash.FilesFolder()},
+      // Resolved against the current folder, which in the host is the program's own.
+      {L"data", drive.PathOf(L"Current\\data")},
+      {L"Temp", drive.PathOf(L"Current\\Temp")},
+  };
+  for (const TempCase& test_case : cases) {
+    CreateFolderChain(test_case.folder);
+  }
+  const ScopedCurrentFolder current(drive.PathOf(L"Current"));
+  for (const TempCase& test_case : cases) {
+    SCOPED_TRACE(WideToUtf8(test_case.tmp));
+    const SystemCanary canary(test_case.folder, SystemCanary::Kind::kFile);
+    const ScopedEnvironmentVariable tmp_variable(L"TMP", test_case.tmp);
+    EXPECT_EQ(ResolveCleanupFolders("").user_temp, L"");
+    const auto records = std::get<EncodableList>(ValueOf(ScanCleanableCategoriesOperation("")));
+    EXPECT_EQ(ScanTotals(records, "user_temp").items, 0);
+    const auto reply = std::get<EncodableMap>(ValueOf(PerformCleanupOperation({"user_temp"}, "")));
+    EXPECT_EQ(IntegerField(reply, "itemsDeleted"), 0);
+    EXPECT_TRUE(canary.Intact());
+  }
+}
+
+// The signs a temporary folder can carry: the user's own Temp in the local application data or
+// the profile, a per-session folder inside it, and a folder named so on a data drive.
+TEST(CleanupFoldersTest, AFolderWithTheSignOfATemporaryFolderIsUsed) {
+  FixtureDrive drive;
+  const std::wstring local = KnownFolder(FOLDERID_LocalAppData);
+  const std::wstring profile = KnownFolder(FOLDERID_Profile);
+  ASSERT_FALSE(local.empty());
+  ASSERT_FALSE(profile.empty());
+  for (const std::wstring& folder : {local + L"\\Temp\\2", profile + L"\\Temp", drive.PathOf(L"Tmp"),
+                                     drive.PathOf(L"Work\\temp\\build")}) {
+    SCOPED_TRACE(WideToUtf8(folder));
+    CreateFolderChain(folder);
+    const ScopedEnvironmentVariable tmp_variable(L"TMP", folder);
+    EXPECT_EQ(ResolveCleanupFolders("").user_temp, folder);
+  }
+}
+
+// A letter that shows a folder of the user's documents (as a lent letter or subst gives one) is
+// no drive to clean: its "Temp", its ".tmp" and ".chk" files and its "found.000" are the user's
+// documents, and neither the scan nor the clean-up touches them.
+TEST(CleanupFoldersTest, DriveRowsOfALetterShowingTheDocumentsTouchNothing) {
+  const std::wstring documents = KnownFolder(FOLDERID_Documents);
+  ASSERT_FALSE(documents.empty());
+  const std::wstring documents_unix = test_support::PrefixDriveCUnixFolder() + [&] {
+    std::wstring below = documents.substr(2);
+    std::replace(below.begin(), below.end(), L'\\', L'/');
+    return below;
+  }();
+  const std::wstring stem = test_support::UniqueName(L"budget", L"");
+  const std::wstring temp_folder = documents + L"\\Temp";
+  const std::wstring found_folder = documents + L"\\found.000";
+  const bool had_temp = Exists(temp_folder);
+  const bool had_found = Exists(found_folder);
+  CreateFolderChain(temp_folder);
+  CreateFolderChain(found_folder);
+  const SystemCanary in_temp(temp_folder, SystemCanary::Kind::kFolderWithFile);
+  const SystemCanary in_found(found_folder, SystemCanary::Kind::kFile);
+  const std::vector<std::wstring> root_files = {documents + L"\\" + stem + L"tmp.tmp",
+                                                documents + L"\\" + stem + L"chk.CHK"};
+  for (const std::wstring& file : root_files) {
+    const FileHandle created(CreateFileW(file.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr));
+    ASSERT_TRUE(created.IsValid()) << WideToUtf8(file);
+  }
+  const DriveLetterMapping letter(documents_unix);
+  const std::string argument(1, static_cast<char>(letter.Letter()));
+
+  const auto records = std::get<EncodableList>(ValueOf(ScanCleanableCategoriesOperation(argument)));
+  EXPECT_EQ(ScanTotals(records, "drive_temp").items, 0);
+  EXPECT_EQ(ScanTotals(records, "chkdsk_fragments").items, 0);
+  const auto reply =
+      std::get<EncodableMap>(ValueOf(PerformCleanupOperation({"drive_temp", "chkdsk_fragments"}, argument)));
+  EXPECT_EQ(IntegerField(reply, "itemsDeleted"), 0);
+
+  EXPECT_TRUE(in_temp.Intact());
+  EXPECT_TRUE(in_found.Intact());
+  for (const std::wstring& file : root_files) {
+    EXPECT_TRUE(Exists(file)) << WideToUtf8(file);
+    DeleteFileW(file.c_str());
+  }
+  if (!had_temp) RemoveDirectoryW(temp_folder.c_str());
+  if (!had_found) RemoveDirectoryW(found_folder.c_str());
 }
 
 // Wine lists a Unix link to a file as a plain file. One inside a temporary folder is another name
