@@ -11,11 +11,19 @@ namespace pel_mora {
 
 // What the Recycle Bin of `root` holds ("totalBytes" and "itemCount", both 64-bit integers). An
 // empty root means the Recycle Bins of all drives together; otherwise a drive root such as
-// "D:\". A failed query answers zero for both.
+// "D:\". A failed query answers zero for both, and so does a query for one drive where the
+// shell would count other drives' items too (Wine keeps one trash for all of them).
 flutter::EncodableMap QueryRecycleBin(const std::wstring& root);
 
 // Empties the Recycle Bin of `root` (all drives for an empty root) without any confirmation,
-// progress window or sound. True when the shell reports success.
+// progress window or sound. True when the shell reports success. For one drive it refuses
+// (false) where the shell would also empty other drives' items.
 bool EmptyRecycleBin(const std::wstring& root);
+
+// Puts back the one item of the Recycle Bin named `name` whose original location is
+// `original_folder` ("D:\\Photos"), or else the only item of that name, through the shell's own
+// restore command. False when there is no such item, more than one (which one is meant cannot be
+// told), or the restore fails.
+bool RestoreRecycledItem(const std::wstring& original_folder, const std::wstring& name);
 
 }  // namespace pel_mora

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <variant>
 
 #include "plugin/cleanup/path_recycling.h"
@@ -81,8 +82,9 @@ TEST(RecycleBinMethodsTest, QuerySeesRecycledFilesAndEmptyRemovesThem) {
   EXPECT_EQ(emptied.item_count, static_cast<int64_t>(trash.EntryCount()));
 }
 
-// The clean-up's Recycle Bin figures are what left the bin. Wine's empty leaves a folder that
-// still holds files and reports success all the same; what is still there is not counted.
+// The clean-up's Recycle Bin figures are what left the bin, in the sizes the test put there.
+// Wine's empty leaves a folder that still holds files and reports success all the same; that
+// folder is not counted, the file that went is.
 TEST(RecycleBinMethodsTest, CleanupFiguresAreWhatLeftTheBin) {
   TestTrash trash;
   FixtureDrive drive;
@@ -91,19 +93,75 @@ TEST(RecycleBinMethodsTest, CleanupFiguresAreWhatLeftTheBin) {
   drive.AddFolder(folder);
   drive.AddFile(folder + L"\\inside.bin", 700);
   drive.AddFile(file, 300);
+  trash.RemoveEverything();
   ASSERT_EQ(RecyclePaths({WideToUtf8(drive.PathOf(folder)), WideToUtf8(drive.PathOf(file))}, drive.Letter())
                 .success_count,
             2u);
-  const BinContents before = ContentsOf(ValueOf(GetRecycleBinInfoOperation()));
   const WorkerReply reply = PerformCleanupOperation({"recycle_bin"}, "");
-  const BinContents after = ContentsOf(ValueOf(GetRecycleBinInfoOperation()));
   const auto& map = std::get<flutter::EncodableMap>(ValueOf(reply));
   const auto& breakdown = std::get<flutter::EncodableList>(map.at(flutter::EncodableValue("breakdown")));
   ASSERT_EQ(breakdown.size(), 1u);
   const auto& entry = std::get<flutter::EncodableMap>(breakdown[0]);
-  EXPECT_EQ(entry.at(flutter::EncodableValue("itemCount")).LongValue(), before.item_count - after.item_count);
-  EXPECT_EQ(entry.at(flutter::EncodableValue("bytes")).LongValue(), before.total_bytes - after.total_bytes);
   EXPECT_FALSE(trash.Holds(file));
+  ASSERT_TRUE(trash.Holds(folder)) << "Wine's empty removed a folder holding a file: the expected figures change";
+  EXPECT_EQ(entry.at(flutter::EncodableValue("itemCount")).LongValue(), 1);
+  EXPECT_EQ(entry.at(flutter::EncodableValue("bytes")).LongValue(), 300);
+  EXPECT_EQ(map.at(flutter::EncodableValue("itemsDeleted")).LongValue(), 1);
+  EXPECT_EQ(map.at(flutter::EncodableValue("bytesCleaned")).LongValue(), 300);
+}
+
+// The Recycle Bin row of one drive counts and empties that drive's items only. Wine keeps one
+// trash for every drive and ignores the root it is given: where items of another drive are in the
+// bin, the row reports nothing and its clean-up deletes nothing (one error), so what was recycled
+// from the other drive survives; once the bin holds only the drive's own items, they are counted
+// and emptied.
+TEST(RecycleBinMethodsTest, ADrivesRowNeverCountsOrEmptiesAnotherDrivesItems) {
+  TestTrash trash;
+  FixtureDrive system_stand_in;
+  FixtureDrive data_drive;
+  const std::wstring other = UniqueName(L"other-drive", L"bin");
+  const std::wstring own = UniqueName(L"own-drive", L"bin");
+  system_stand_in.AddFile(other, 400);
+  data_drive.AddFile(own, 600);
+  // Whatever other tests of this executable left in the bin goes first.
+  trash.RemoveEverything();
+  ASSERT_EQ(ContentsOf(ValueOf(GetRecycleBinInfoOperation())).item_count, 0);
+  ASSERT_EQ(RecyclePaths({WideToUtf8(system_stand_in.PathOf(other)), WideToUtf8(data_drive.PathOf(own))}, L'C')
+                .success_count,
+            2u);
+  const std::string letter(1, static_cast<char>(data_drive.Letter()));
+  const auto row_of = [](const flutter::EncodableList& records) {
+    for (const flutter::EncodableValue& record : records) {
+      const auto& map = std::get<flutter::EncodableMap>(record);
+      if (map.at(flutter::EncodableValue("id")) == flutter::EncodableValue("recycle_bin")) {
+        return BinContents{map.at(flutter::EncodableValue("totalBytes")).LongValue(),
+                           map.at(flutter::EncodableValue("itemCount")).LongValue()};
+      }
+    }
+    ADD_FAILURE() << "no recycle_bin row";
+    return BinContents{};
+  };
+  const auto cleanup_figures = [](const WorkerReply& reply) {
+    const auto& map = std::get<flutter::EncodableMap>(ValueOf(reply));
+    return std::make_pair(map.at(flutter::EncodableValue("itemsDeleted")).LongValue(),
+                          map.at(flutter::EncodableValue("errorsCount")).LongValue());
+  };
+
+  const BinContents mixed = row_of(std::get<flutter::EncodableList>(ValueOf(ScanCleanableCategoriesOperation(letter))));
+  EXPECT_EQ(mixed.item_count, 0);
+  EXPECT_EQ(mixed.total_bytes, 0);
+  EXPECT_EQ(cleanup_figures(PerformCleanupOperation({"recycle_bin"}, letter)), std::make_pair(int64_t{0}, int64_t{1}));
+  EXPECT_TRUE(trash.Holds(other));
+  EXPECT_TRUE(trash.Holds(own));
+
+  // With the other drive's item restored, the bin holds the drive's own item alone.
+  ASSERT_TRUE(RestoreRecycledItem(system_stand_in.Root(), other));
+  EXPECT_TRUE(test_support::PathExists(system_stand_in.PathOf(other)));
+  const BinContents alone = row_of(std::get<flutter::EncodableList>(ValueOf(ScanCleanableCategoriesOperation(letter))));
+  EXPECT_EQ(alone.item_count, 1);
+  EXPECT_EQ(alone.total_bytes, 600);
+  EXPECT_EQ(cleanup_figures(PerformCleanupOperation({"recycle_bin"}, letter)), std::make_pair(int64_t{1}, int64_t{0}));
+  EXPECT_FALSE(trash.Holds(own));
 }
 
 }  // namespace

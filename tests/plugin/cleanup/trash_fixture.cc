@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include <atomic>
+#include <filesystem>
 #include <stdexcept>
 
 #include "plugin/find_handle.h"
@@ -64,6 +65,19 @@ size_t TestTrash::EntryCount() const {
     if (name != L"." && name != L"..") ++count;
   } while (FindNextFileW(find.Get(), &data));
   return count;
+}
+
+void TestTrash::RemoveEverything() const {
+  const std::filesystem::path files(files_folder_);
+  for (const std::filesystem::path& folder : {files, files.parent_path() / L"info"}) {
+    std::error_code error;
+    for (const auto& entry : std::filesystem::directory_iterator(folder, error)) {
+      std::filesystem::remove_all(entry.path(), error);
+      if (error) {
+        throw std::runtime_error("cannot remove " + entry.path().string() + " from the test trash: " + error.message());
+      }
+    }
+  }
 }
 
 std::wstring UniqueName(std::wstring_view stem, std::wstring_view extension) {

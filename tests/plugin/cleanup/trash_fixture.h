@@ -22,6 +22,9 @@ class TestTrash {
   bool Holds(std::wstring_view name) const;
   // How many entries the trash's "files" folder holds.
   size_t EntryCount() const;
+  // Empties the test run's trash by removing its entries and their records directly, for a test
+  // that must start from an empty bin: Wine's own empty leaves folders that still hold files.
+  void RemoveEverything() const;
 
  private:
   std::wstring files_folder_;
