@@ -15,11 +15,13 @@
 #include "tests/plugin/cleanup/system_canary.h"
 #include "tests/plugin/cleanup/trash_fixture.h"
 #include "tests/support/fixture_drive.h"
+#include "tests/support/scoped_process_state.h"
 
 namespace pel_mora {
 namespace {
 
 using test_support::DriveLetterMapping;
+using test_support::ScopedCurrentFolder;
 using test_support::FixtureDrive;
 using test_support::SystemCanary;
 using test_support::PathExists;
@@ -198,6 +200,9 @@ INSTANTIATE_TEST_SUITE_P(
         // Under "\\?\" the trailing dot is part of the name: the file asked for does not exist,
         // and the shell must not be handed the existing file without the dot instead.
         RequestCase{L"ExtendedLengthNameWithTrailingDot", L"\\\\?\\{R}Keep\\{F}."},
+        // The name asked for ends in a dot: the path parser would hand the shell {F} instead.
+        RequestCase{L"NameWithTrailingDot", L"{R}Keep\\{F}."},
+        RequestCase{L"FolderNameWithTrailingSpace", L"{R}Keep \\{F}"},
         RequestCase{L"ExtendedLengthDotDot", L"\\\\?\\{R}Keep\\..\\Keep\\{F}"},
         RequestCase{L"Missing", L"{R}Keep\\missing.txt"}),
     [](const ::testing::TestParamInfo<RequestCase>& info) { return WideToUtf8(info.param.name); });
@@ -216,7 +221,6 @@ INSTANTIATE_TEST_SUITE_P(
     Requests, CanonicalRequestTest,
     ::testing::Values(RequestCase{L"Plain", L"{R}Keep\\{F}"},
                       RequestCase{L"DotDot", L"{R}Windows\\..\\Keep\\{F}"},
-                      RequestCase{L"TrailingDot", L"{R}Keep\\{F}."},
                       RequestCase{L"ExtendedLength", L"\\\\?\\{R}Keep\\{F}"},
                       RequestCase{L"DeviceForm", L"\\\\.\\{R}Keep\\.\\{F}"},
                       RequestCase{L"DoubledAndForwardSlashes", L"{L}://Keep//{F}"}),
@@ -314,22 +318,99 @@ TEST(RecyclingByIdentityTest, FoldersHoldingTheSystemAndProfileFoldersThemselves
   }
 }
 
-// Restores the process's current folder at the end of a scope.
-class ScopedCurrentFolder {
- public:
-  explicit ScopedCurrentFolder(const std::wstring& folder) {
-    wchar_t previous[MAX_PATH] = {};
-    GetCurrentDirectoryW(MAX_PATH, previous);
-    previous_ = previous;
-    SetCurrentDirectoryW(folder.c_str());
+// Names that end in a dot or a space exist on NTFS and in every Linux folder, beside the sibling
+// the Windows path parser would shorten them to. Asking for the dotted name must never move the
+// sibling: each request is refused, and both names of every pair stay where they are.
+TEST(RecyclingByNameTest, ANameEndingInADotOrSpaceNeverMovesItsSibling) {
+  TestTrash trash;
+  FixtureDrive drive;
+  const std::wstring file = UniqueName(L"keep", L"txt");
+  const std::wstring folder = UniqueName(L"Album", L"d");
+  drive.AddFile(file, 11);
+  drive.AddFolder(folder);
+  drive.AddFile(folder + L"\\photo.jpg", 12);
+  // The extended-length form keeps the final dot or space as part of the name.
+  const auto add_literal_file = [&](const std::wstring& name) {
+    const FileHandle created(CreateFileW((L"\\\\?\\" + drive.PathOf(name)).c_str(), GENERIC_WRITE, 0, nullptr,
+                                         CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
+    ASSERT_TRUE(created.IsValid()) << "CreateFileW failed for " << Utf8(name);
+  };
+  add_literal_file(file + L".");
+  add_literal_file(file + L" ");
+  ASSERT_TRUE(CreateDirectoryW((L"\\\\?\\" + drive.PathOf(folder + L".")).c_str(), nullptr));
+  const std::vector<std::wstring> literal_names = {file + L".", file + L" ", folder + L"."};
+  for (const std::wstring& name : literal_names) {
+    ASSERT_NE(GetFileAttributesW((L"\\\\?\\" + drive.PathOf(name)).c_str()), INVALID_FILE_ATTRIBUTES)
+        << "the fixture has no literal " << Utf8(name);
   }
-  ~ScopedCurrentFolder() { SetCurrentDirectoryW(previous_.c_str()); }
-  ScopedCurrentFolder(const ScopedCurrentFolder&) = delete;
-  ScopedCurrentFolder& operator=(const ScopedCurrentFolder&) = delete;
+  const size_t entries_before = trash.EntryCount();
 
- private:
-  std::wstring previous_;
-};
+  for (const std::wstring& name : literal_names) {
+    SCOPED_TRACE(Utf8(name));
+    ExpectTally(RecyclePaths({Utf8(drive.PathOf(name))}, L'C'), 0, 1, 0);
+  }
+
+  EXPECT_TRUE(PathExists(drive.PathOf(file)));
+  EXPECT_TRUE(PathExists(drive.PathOf(folder + L"\\photo.jpg")));
+  for (const std::wstring& name : literal_names) {
+    EXPECT_NE(GetFileAttributesW((L"\\\\?\\" + drive.PathOf(name)).c_str()), INVALID_FILE_ATTRIBUTES) << Utf8(name);
+  }
+  EXPECT_EQ(trash.EntryCount(), entries_before);
+}
+
+// The moment between judging a path and the shell's move. A Windows program cannot rename the
+// folder away (and put a link to System32 in its place): the folder is held without delete
+// sharing. The path is recycled as judged.
+TEST(RecyclingSwapTest, AWindowsProgramCannotSwapTheFolderBeforeTheMove) {
+  TestTrash trash;
+  FixtureDrive drive;
+  const std::wstring name = UniqueName(L"swapped", L"txt");
+  drive.AddFolder(L"Folder");
+  drive.AddFile(L"Folder\\" + name, 25);
+  bool renamed = true;
+  const RecycleHook rename_folder = [&](const std::wstring&) {
+    renamed = MoveFileW(drive.PathOf(L"Folder").c_str(), drive.PathOf(L"Moved").c_str()) != 0;
+  };
+
+  ExpectTally(RecyclePaths({Utf8(drive.PathOf(L"Folder\\" + name))}, L'C', rename_folder), 1, 0, 25);
+
+  EXPECT_FALSE(renamed);
+  EXPECT_TRUE(trash.Holds(name));
+  EXPECT_TRUE(PathExists(drive.PathOf(L"Folder")));
+}
+
+// A Linux process is not bound by Windows' sharing rules: it renames the folder away and puts a
+// link to a System32 folder in its place in the moment before the move, so the shell, which takes
+// a path, moves the System32 file of that name. The reply must not count it, and the file the
+// shell took goes back to System32; the file asked for stays where its folder went.
+TEST(RecyclingSwapTest, ALinuxSwapBeforeTheMoveIsNotCountedAndWhatMovedGoesBack) {
+  TestTrash trash;
+  FixtureDrive drive;
+  const SystemCanary system_file(L"C:\\windows\\system32", SystemCanary::Kind::kFile);
+  // The file asked for bears the System32 file's name.
+  drive.AddFolder(L"Folder");
+  drive.AddFile(L"Folder\\" + system_file.Name(), 25);
+  const size_t entries_before = trash.EntryCount();
+  bool swapped = false;
+  const RecycleHook swap_folder = [&](const std::wstring&) {
+    test_support::StartUnixProgram(L"/bin/sh", {L"-c", L"mv \"$0\" \"$1\" && ln -s \"$2\" \"$0\"",
+                                                drive.UnixPathOf(L"Folder"), drive.UnixPathOf(L"Moved"),
+                                                test_support::PrefixDriveCUnixFolder() + L"/windows/system32"});
+    const std::wstring link = drive.PathOf(L"Folder");
+    swapped = test_support::PollUntil([&] {
+      const DWORD attributes = GetFileAttributesW(link.c_str());
+      return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+    });
+  };
+
+  ExpectTally(RecyclePaths({Utf8(drive.PathOf(L"Folder\\" + system_file.Name()))}, L'C', swap_folder), 0, 1, 0);
+
+  ASSERT_TRUE(swapped);
+  EXPECT_TRUE(system_file.Intact());
+  EXPECT_TRUE(PathExists(drive.PathOf(L"Moved\\" + system_file.Name())));
+  EXPECT_FALSE(trash.Holds(system_file.Name()));
+  EXPECT_EQ(trash.EntryCount(), entries_before);
+}
 
 // Relative and drive-relative names would be resolved against the host's current folder, which
 // is the program's own (its "data" folder beside it).
