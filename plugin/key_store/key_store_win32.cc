@@ -13,6 +13,7 @@
 
 #include "plugin/file_handle.h"
 #include "plugin/key_store/key_file_name.h"
+#include "plugin/key_store/key_store.h"
 #include "plugin/operations.h"
 #include "plugin/string_conversion.h"
 
@@ -131,7 +132,9 @@ bool DeleteIfPresent(const std::wstring& path) {
   return DeleteFileW(path.c_str()) || GetLastError() == ERROR_FILE_NOT_FOUND;
 }
 
-bool WriteSecureValue(const std::string& key, const std::string& value) {
+}  // namespace
+
+bool WriteSecureValue(const std::string& key, const std::string& value, const KeyStoreHooks& hooks) {
   if (key.empty()) {
     return false;
   }
@@ -157,7 +160,11 @@ bool WriteSecureValue(const std::string& key, const std::string& value) {
     DeleteFileW(temporary.c_str());
     return false;
   }
-  if (!MoveFileExW(temporary.c_str(), files->current.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+  const bool replaced =
+      hooks.replace_file ? hooks.replace_file(temporary, files->current)
+                         : MoveFileExW(temporary.c_str(), files->current.c_str(),
+                                       MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != FALSE;
+  if (!replaced) {
     DeleteFileW(temporary.c_str());
     return false;
   }
@@ -168,6 +175,8 @@ bool WriteSecureValue(const std::string& key, const std::string& value) {
   }
   return true;
 }
+
+namespace {
 
 std::string ReadSecureValue(const std::string& key) {
   if (key.empty()) {

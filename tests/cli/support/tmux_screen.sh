@@ -19,4 +19,20 @@ wait_for() {
   exit 1
 }
 
+# Waits until row ROW (from 1) of the screen is TEXT, trailing blanks aside: for what must show
+# at one place, such as a line redrawn there after a resize.
+wait_for_row() {
+  local row=$1
+  local text=$2
+  for _ in $(seq 1 600); do
+    if [ "$(screen | sed -n "${row}p" | sed 's/ *$//')" = "$text" ]; then
+      return 0
+    fi
+    sleep 0.1
+  done
+  echo "FAIL: row $row of the screen never showed: $text" >&2
+  screen >&2
+  exit 1
+}
+
 keys() { tmux -L "$socket" send-keys -t "$pane" "$@"; }

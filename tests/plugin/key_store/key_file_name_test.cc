@@ -69,10 +69,26 @@ TEST(KeyFileStemTest, DistinctKeysNeverShareAFile) {
   }
 }
 
-TEST(KeyFileStemTest, KeepsAReadablePrefixAndIsStable) {
-  EXPECT_EQ(KeyFileStem("api/token").rfind("api_token-", 0), 0u);
-  EXPECT_EQ(KeyFileStem("api/token"), KeyFileStem("api/token"));
-  EXPECT_EQ(KeyFileStem("").size(), 33u);
+// Every stored secret is found by its file's name, so a changed naming scheme would orphan them
+// all. The expected names were worked out without this code: the first 32 bytes of the key with
+// every byte other than an ASCII letter, digit, '-' or '_' replaced by '_', then '-' and the
+// first 32 hex digits of `printf '%s' KEY | sha256sum`.
+TEST(KeyFileStemTest, NamesAreTheOnesStoredSecretsAreFoundBy) {
+  struct Case {
+    const char* description;
+    std::string key;
+    const char* stem;
+  };
+  const Case cases[] = {
+      {"a short key", "api/token", "api_token-cc4a1245727dd035f671d942d05b3d16"},
+      {"the empty key", "", "-e3b0c44298fc1c149afbf4c8996fb924"},
+      // 51 bytes: only the first 32 are readable, and each byte of the two-byte e-acute is one '_'.
+      {"a long key with a non-ASCII letter", "Pelmora:caf\xC3\xA9/sync-token for the account of someone",
+       "Pelmora_caf___sync-token_for_the-12f5a15cfa2e704d562bba87b5699f78"},
+  };
+  for (const Case& test_case : cases) {
+    EXPECT_EQ(KeyFileStem(test_case.key), test_case.stem) << test_case.description;
+  }
 }
 
 }  // namespace

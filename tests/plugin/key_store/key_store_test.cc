@@ -11,6 +11,7 @@
 #include <string>
 
 #include "plugin/key_store/key_file_name.h"
+#include "plugin/key_store/key_store.h"
 #include "plugin/operations.h"
 #include "plugin/string_conversion.h"
 
@@ -123,18 +124,22 @@ TEST_F(KeyStoreTest, EdgeCases) {
 
 TEST_F(KeyStoreTest, AWriteThatCannotReplaceKeepsThePreviousValue) {
   ASSERT_EQ(Value(SecureWriteOperation("kstest:value", "previous")), flutter::EncodableValue(true));
-  // Another program holds the key's file open without delete sharing: the replacing move fails.
-  HANDLE holder = CreateFileW(CurrentFile("kstest:value").c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
-                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-  ASSERT_NE(holder, INVALID_HANDLE_VALUE);
-  const flutter::EncodableValue written = Value(SecureWriteOperation("kstest:value", "next"));
-  CloseHandle(holder);
-  if (written == flutter::EncodableValue(false)) {
-    EXPECT_EQ(Value(SecureReadOperation("kstest:value")), flutter::EncodableValue("previous"));
-  } else {
-    // Wine lets the move replace an open file; the new value must then be complete.
-    EXPECT_EQ(Value(SecureReadOperation("kstest:value")), flutter::EncodableValue("next"));
-  }
+  // The replace fails, as it does when another program holds the key's file open without delete
+  // sharing on Windows (Wine lets such a replace through, so the test plays the failure).
+  std::wstring new_file;
+  KeyStoreHooks hooks;
+  hooks.replace_file = [&new_file](const std::wstring& from, const std::wstring& to) {
+    new_file = from;
+    EXPECT_EQ(to, CurrentFile("kstest:value"));
+    // Written in full beside the key's file before it replaces it, so the replace is one move.
+    EXPECT_EQ(from.rfind(StoreFolder() + L"\\", 0), 0u) << WideToUtf8(from);
+    EXPECT_FALSE(FileBytes(from).empty()) << "the new value was not written before the replace";
+    return false;
+  };
+  EXPECT_FALSE(WriteSecureValue("kstest:value", "next", hooks));
+  EXPECT_EQ(Value(SecureReadOperation("kstest:value")), flutter::EncodableValue("previous"));
+  ASSERT_FALSE(new_file.empty()) << "the write never tried to replace the key's file";
+  EXPECT_FALSE(Exists(new_file)) << "the new value's file was left behind";
 }
 
 }  // namespace

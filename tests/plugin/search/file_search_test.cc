@@ -15,6 +15,7 @@
 #include <stdexcept>
 #include <string>
 #include <system_error>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -47,13 +48,13 @@ constexpr auto kWaitLimit = std::chrono::seconds(60);
 EncodableValue Text(const std::wstring& text) { return EncodableValue(WideToUtf8(text)); }
 
 // Sends one call through the dispatcher, whose search operation runs with `hooks`, on a real
-// worker thread.
+// worker thread. The reply goes to `recording`, whose record a test may hand to its hooks first.
 std::shared_ptr<ReplyRecord> Dispatch(const std::string& method,
                                       std::optional<EncodableMap> arguments,
-                                      const SearchHooks& hooks = {}) {
+                                      const SearchHooks& hooks = {},
+                                      RecordingResult recording = RecordingResult()) {
   WorkerOperations operations;
   operations.search_files = [hooks](const SearchParameters& parameters) { return SearchFiles(parameters, hooks); };
-  RecordingResult recording;
   flutter::MethodCall<> call(method, arguments ? std::make_unique<EncodableValue>(std::move(*arguments)) : nullptr);
   HandleMethodCall(call, std::move(recording.result), nullptr, operations, LaunchDetachedThread);
   return recording.record;
@@ -555,28 +556,110 @@ struct FailureCase {
   int failing_opening;
   // The search thread (from 0) that cannot be started, or -1 for none.
   int failing_thread;
+  // Whether another thread can be listing a folder when the failure comes: then it is made to.
+  bool another_listing_runs;
 };
 
 void PrintTo(const FailureCase& test, std::ostream* stream) { *stream << test.description; }
+
+// The folder listings of a failing search, watched through its hooks: how many are under way,
+// and how many ended after the search had replied. When asked, listings that start after the
+// failing point are held until the failure comes and then take a while more, as on a slow disk,
+// and the failure waits until one of them is held: a search that replied without waiting for its
+// threads would reply while that listing is under way.
+class FailureWatch {
+ public:
+  FailureWatch(const FailureCase& test, std::shared_ptr<ReplyRecord> record)
+      : state_(std::make_shared<State>()) {
+    state_->test = test;
+    state_->record = std::move(record);
+  }
+
+  SearchHooks Hooks() const {
+    SearchHooks hooks;
+    hooks.before_listing_folder = [state = state_](std::wstring_view) {
+      std::unique_lock lock(state->mutex);
+      const int opening = ++state->openings;
+      if (opening == state->test.failing_opening) {
+        state->Fail(lock);
+        throw std::runtime_error("the folder could not be listed");
+      }
+      const bool hold = state->test.another_listing_runs && opening > state->test.failing_opening;
+      ++state->in_progress;
+      if (hold) {
+        ++state->held;
+        state->changed.notify_all();
+        state->changed.wait(lock, [&state] { return state->failed; });
+        lock.unlock();
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        lock.lock();
+      }
+      // The listing itself comes after the hook; the thread's next step is to see the stop.
+      if (state->record->completion_count() > 0) {
+        ++state->ended_after_reply;
+      }
+      --state->in_progress;
+      state->changed.notify_all();
+    };
+    hooks.before_starting_thread = [state = state_](int thread_number) {
+      if (thread_number == state->test.failing_thread) {
+        std::unique_lock lock(state->mutex);
+        state->Fail(lock);
+        throw std::system_error(std::make_error_code(std::errc::resource_unavailable_try_again), "no thread");
+      }
+    };
+    return hooks;
+  }
+
+  // Waits until no listing is under way any more; only a search that replied too early makes
+  // this wait at all.
+  bool WaitUntilNoListing() {
+    std::unique_lock lock(state_->mutex);
+    return state_->changed.wait_for(lock, kWaitLimit, [this] { return state_->in_progress == 0; });
+  }
+
+  int held() const {
+    std::lock_guard lock(state_->mutex);
+    return state_->held;
+  }
+
+  int ended_after_reply() const {
+    std::lock_guard lock(state_->mutex);
+    return state_->ended_after_reply;
+  }
+
+ private:
+  struct State {
+    // Raises the failure, once another listing is held when one can be.
+    void Fail(std::unique_lock<std::mutex>& lock) {
+      if (test.another_listing_runs) {
+        changed.wait(lock, [this] { return held > 0; });
+      }
+      failed = true;
+      changed.notify_all();
+    }
+
+    FailureCase test{};
+    std::shared_ptr<ReplyRecord> record;
+    std::mutex mutex;
+    std::condition_variable changed;
+    int openings = 0;
+    int in_progress = 0;
+    int held = 0;
+    int ended_after_reply = 0;
+    bool failed = false;
+  };
+  std::shared_ptr<State> state_;
+};
 
 class SearchFailureTest : public SearchCancelTest, public ::testing::WithParamInterface<FailureCase> {};
 
 TEST_P(SearchFailureTest, AnswersSearchErrorOnceAndStopsEveryThread) {
   const FailureCase& test = GetParam();
-  auto openings = std::make_shared<std::atomic<int>>(0);
-  SearchHooks hooks;
-  hooks.before_listing_folder = [openings, failing = test.failing_opening](std::wstring_view) {
-    if (openings->fetch_add(1) + 1 == failing) {
-      throw std::runtime_error("the folder could not be listed");
-    }
-  };
-  hooks.before_starting_thread = [failing = test.failing_thread](int thread_number) {
-    if (thread_number == failing) {
-      throw std::system_error(std::make_error_code(std::errc::resource_unavailable_try_again), "no thread");
-    }
-  };
+  RecordingResult recording;
+  FailureWatch watch(test, recording.record);
 
-  const auto search = Dispatch("searchFiles", Arguments(), hooks);
+  const auto search = Dispatch("searchFiles", Arguments(), watch.Hooks(), std::move(recording));
 
   // The reply comes only after every started thread has been joined.
   const RecordedReply reply = OnlyReply(*search);
@@ -584,16 +667,21 @@ TEST_P(SearchFailureTest, AnswersSearchErrorOnceAndStopsEveryThread) {
   EXPECT_EQ(reply.error_code, "SEARCH_ERROR");
   EXPECT_EQ(reply.error_message, "Search failed.");
   EXPECT_FALSE(reply.has_error_details);
+  ASSERT_TRUE(watch.WaitUntilNoListing()) << "a folder listing never ended";
+  EXPECT_EQ(watch.ended_after_reply(), 0) << "a search thread was still listing a folder when the search replied";
+  if (test.another_listing_runs) {
+    EXPECT_GT(watch.held(), 0);
+  }
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Failures,
     SearchFailureTest,
-    ::testing::Values(FailureCase{"the root cannot be listed", 1, -1},
-                      FailureCase{"a folder fails while others are listed", 7, -1},
-                      FailureCase{"the first thread cannot be started", 0, 0},
-                      FailureCase{"a thread cannot be started once one runs", 0, 1},
-                      FailureCase{"the last thread cannot be started", 0, SearchThreadCount() - 1}));
+    ::testing::Values(FailureCase{"the root cannot be listed", 1, -1, false},
+                      FailureCase{"a folder fails while others are listed", 7, -1, true},
+                      FailureCase{"the first thread cannot be started", 0, 0, false},
+                      FailureCase{"a thread cannot be started once one runs", 0, 1, true},
+                      FailureCase{"the last thread cannot be started", 0, SearchThreadCount() - 1, true}));
 
 }  // namespace
 }  // namespace pel_mora

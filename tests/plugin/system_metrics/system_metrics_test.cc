@@ -2,19 +2,26 @@
 // them. The first snapshot of the process must carry no rates, so this executable takes no
 // other snapshot before it.
 
+#include <winsock2.h>
+#include <ws2tcpip.h>
+#include <windows.h>
+
 #include <gtest/gtest.h>
 
 #include <chrono>
 #include <cstdint>
 #include <map>
 #include <memory>
+#include <optional>
+#include <stdexcept>
 #include <string>
-#include <thread>
 #include <utility>
+#include <vector>
 
 #include "channel/encodable_value.h"
 #include "channel/method_call.h"
 #include "plugin/method_dispatcher.h"
+#include "plugin/registry_key.h"
 #include "plugin/system_metrics/system_metrics.h"
 #include "tests/plugin/recording_method_result.h"
 
@@ -151,6 +158,54 @@ void ExpectNoNetworkRates(const EncodableMap& snapshot, const char* which) {
   }
 }
 
+// Sets the operating system's display version in the test prefix's registry for as long as it
+// lives, then puts back what was there (or nothing).
+class DisplayVersionChange {
+ public:
+  explicit DisplayVersionChange(const std::wstring& value) {
+    if (!key_.Open(HKEY_LOCAL_MACHINE, kKey, KEY_QUERY_VALUE | KEY_SET_VALUE)) {
+      throw std::runtime_error("RegOpenKeyExW of the current version key failed");
+    }
+    previous_ = Read();
+    Write(value);
+  }
+  ~DisplayVersionChange() {
+    if (previous_) {
+      Write(*previous_);
+    } else {
+      RegDeleteValueW(key_.Get(), kValue);
+    }
+  }
+  DisplayVersionChange(const DisplayVersionChange&) = delete;
+  DisplayVersionChange& operator=(const DisplayVersionChange&) = delete;
+
+  std::optional<std::wstring> Read() const {
+    wchar_t buffer[256] = {};
+    DWORD size = sizeof(buffer) - sizeof(wchar_t);
+    DWORD type = 0;
+    if (RegQueryValueExW(key_.Get(), kValue, nullptr, &type, reinterpret_cast<BYTE*>(buffer), &size) != ERROR_SUCCESS ||
+        type != REG_SZ) {
+      return std::nullopt;
+    }
+    return std::wstring(buffer);
+  }
+
+ private:
+  static constexpr wchar_t kKey[] = L"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion";
+  static constexpr wchar_t kValue[] = L"DisplayVersion";
+
+  void Write(const std::wstring& value) {
+    const auto bytes = static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t));
+    if (RegSetValueExW(key_.Get(), kValue, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()), bytes) !=
+        ERROR_SUCCESS) {
+      throw std::runtime_error("RegSetValueExW of the display version failed");
+    }
+  }
+
+  RegistryKey key_;
+  std::optional<std::wstring> previous_;
+};
+
 TEST(SystemMetricsTest, FirstSnapshotHasEveryKeyWithItsWireTypeAndNoRates) {
   const auto before = std::chrono::duration_cast<std::chrono::milliseconds>(
                           std::chrono::system_clock::now().time_since_epoch())
@@ -193,10 +248,15 @@ TEST(SystemMetricsTest, FirstSnapshotHasEveryKeyWithItsWireTypeAndNoRates) {
   EXPECT_EQ(At(Section(first, "os"), "architecture"), EncodableValue("x64 (64-bit)"));
   EXPECT_FALSE(std::get<std::string>(At(Section(first, "os"), "osName")).empty());
 
-  std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  const EncodableMap second = Snapshot();
+  // The operating system section is built once, by the first snapshot: a display version that
+  // changes after it does not show in the next one.
+  const EncodableMap second = [] {
+    DisplayVersionChange change(L"changed after the first snapshot");
+    EXPECT_EQ(change.Read(), L"changed after the first snapshot");
+    return Snapshot();
+  }();
   ExpectShape(second, kTop, "second reply");
-  EXPECT_EQ(At(second, "os"), At(first, "os")) << "the operating system section is built once";
+  EXPECT_EQ(At(second, "os"), At(first, "os")) << "the operating system section was built again";
 }
 
 // The network readings of the two tests below run on a clock of their own, far beyond the steady
@@ -211,27 +271,145 @@ void StartFakeClock() {
   g_fake_nanoseconds = SteadyClockNanoseconds() + int64_t{3600} * 1'000'000'000;
 }
 
+// Owns a Winsock socket.
+class Socket {
+ public:
+  explicit Socket(SOCKET handle) : handle_(handle) {
+    if (handle_ == INVALID_SOCKET) {
+      throw std::runtime_error("socket or accept failed: " + std::to_string(WSAGetLastError()));
+    }
+  }
+  ~Socket() { closesocket(handle_); }
+  Socket(const Socket&) = delete;
+  Socket& operator=(const Socket&) = delete;
+
+  SOCKET Get() const { return handle_; }
+
+ private:
+  SOCKET handle_;
+};
+
+// Winsock started for the lifetime of the object.
+class WinsockSession {
+ public:
+  WinsockSession() {
+    WSADATA data{};
+    if (WSAStartup(MAKEWORD(2, 2), &data) != 0) {
+      throw std::runtime_error("WSAStartup failed");
+    }
+  }
+  ~WinsockSession() { WSACleanup(); }
+  WinsockSession(const WinsockSession&) = delete;
+  WinsockSession& operator=(const WinsockSession&) = delete;
+};
+
+// Sends `bytes` bytes from one socket to another over 127.0.0.1 and reads them all back, so the
+// loopback interface's counters grow by at least that much in each direction.
+void SendOverLoopback(size_t bytes) {
+  const WinsockSession winsock;
+  const Socket listener(socket(AF_INET, SOCK_STREAM, IPPROTO_TCP));
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  int length = sizeof(address);
+  if (bind(listener.Get(), reinterpret_cast<const sockaddr*>(&address), sizeof(address)) != 0 ||
+      getsockname(listener.Get(), reinterpret_cast<sockaddr*>(&address), &length) != 0 ||
+      listen(listener.Get(), 1) != 0) {
+    throw std::runtime_error("bind, getsockname or listen failed: " + std::to_string(WSAGetLastError()));
+  }
+  const Socket sender(socket(AF_INET, SOCK_STREAM, IPPROTO_TCP));
+  if (connect(sender.Get(), reinterpret_cast<const sockaddr*>(&address), sizeof(address)) != 0) {
+    throw std::runtime_error("connect failed: " + std::to_string(WSAGetLastError()));
+  }
+  const Socket receiver(accept(listener.Get(), nullptr, nullptr));
+  // A chunk at a time, each read back before the next is sent, so no buffer ever fills.
+  constexpr size_t kChunk = 16 << 10;
+  std::vector<char> chunk(kChunk, 'x');
+  for (size_t sent = 0; sent < bytes; sent += kChunk) {
+    if (send(sender.Get(), chunk.data(), static_cast<int>(kChunk), 0) != static_cast<int>(kChunk)) {
+      throw std::runtime_error("send failed: " + std::to_string(WSAGetLastError()));
+    }
+    for (size_t received = 0; received < kChunk;) {
+      const int count = recv(receiver.Get(), chunk.data(), static_cast<int>(kChunk - received), 0);
+      if (count <= 0) {
+        throw std::runtime_error("recv failed: " + std::to_string(WSAGetLastError()));
+      }
+      received += static_cast<size_t>(count);
+    }
+  }
+}
+
+constexpr size_t kLoopbackBytes = size_t{1} << 20;
+
+// The listed loopback adapter of a network section; the test prefix has one that is up.
+const EncodableMap& LoopbackAdapter(const EncodableMap& network) {
+  static const EncodableMap none;
+  const auto* adapters = std::get_if<EncodableList>(&At(network, "adapters"));
+  if (adapters != nullptr) {
+    for (const EncodableValue& adapter : *adapters) {
+      const auto* fields = std::get_if<EncodableMap>(&adapter);
+      if (fields != nullptr && At(*fields, "type") == EncodableValue("Loopback")) {
+        return *fields;
+      }
+    }
+  }
+  ADD_FAILURE() << "no loopback adapter is listed";
+  return none;
+}
+
+int64_t Counter(const EncodableMap& map, const char* key) {
+  const auto* value = std::get_if<int64_t>(&At(map, key));
+  EXPECT_NE(value, nullptr) << key;
+  return value != nullptr ? *value : 0;
+}
+
+// The totals count every listed adapter but the loopback: each of them is one interface row.
+void ExpectTotalsWithoutTheLoopback(const EncodableMap& network, const char* which) {
+  int64_t received = 0;
+  int64_t sent = 0;
+  for (const EncodableValue& adapter : std::get<EncodableList>(At(network, "adapters"))) {
+    const auto& fields = std::get<EncodableMap>(adapter);
+    if (At(fields, "type") != EncodableValue("Loopback")) {
+      received += Counter(fields, "bytesReceived");
+      sent += Counter(fields, "bytesSent");
+    }
+  }
+  EXPECT_EQ(Counter(network, "totalBytesReceived"), received) << which;
+  EXPECT_EQ(Counter(network, "totalBytesSent"), sent) << which;
+}
+
 TEST(SystemMetricsTest, NetworkReadingsTwentyMillisecondsApartReportNoRates) {
   StartFakeClock();
-  NetworkInfo(FakeClock);
+  const EncodableMap first = NetworkInfo(FakeClock);
+  SendOverLoopback(kLoopbackBytes);
   g_fake_nanoseconds += 20'000'000;
   EncodableMap snapshot;
   snapshot[EncodableValue("network")] = EncodableValue(NetworkInfo(FakeClock));
+  // The counters grew, and still there is no rate over so short an interval.
+  const EncodableMap& second = Section(snapshot, "network");
+  EXPECT_GE(Counter(LoopbackAdapter(second), "bytesReceived") - Counter(LoopbackAdapter(first), "bytesReceived"),
+            static_cast<int64_t>(kLoopbackBytes));
   ExpectNoNetworkRates(snapshot, "reading 20 ms after the previous one");
 }
 
 TEST(SystemMetricsTest, NetworkRatesAreTheCounterGrowthPerSecond) {
   StartFakeClock();
   const EncodableMap first = NetworkInfo(FakeClock);
+  SendOverLoopback(kLoopbackBytes);
   g_fake_nanoseconds += 2'000'000'000;
   const EncodableMap second = NetworkInfo(FakeClock);
-  // Over two seconds of the fake clock the rate is half of what the totals grew by.
-  const int64_t received = std::get<int64_t>(At(second, "totalBytesReceived")) -
-                           std::get<int64_t>(At(first, "totalBytesReceived"));
-  const int64_t sent =
-      std::get<int64_t>(At(second, "totalBytesSent")) - std::get<int64_t>(At(first, "totalBytesSent"));
-  EXPECT_EQ(At(second, "downloadSpeedBps"), EncodableValue(received >= 0 ? received / 2 : 0));
-  EXPECT_EQ(At(second, "uploadSpeedBps"), EncodableValue(sent >= 0 ? sent / 2 : 0));
+  // The loopback carried at least what the test sent (other programs may add to it); over two
+  // seconds of the fake clock its rates are half of what its counters grew by.
+  const EncodableMap& loopback_before = LoopbackAdapter(first);
+  const EncodableMap& loopback_after = LoopbackAdapter(second);
+  const int64_t received = Counter(loopback_after, "bytesReceived") - Counter(loopback_before, "bytesReceived");
+  const int64_t sent = Counter(loopback_after, "bytesSent") - Counter(loopback_before, "bytesSent");
+  ASSERT_GE(received, static_cast<int64_t>(kLoopbackBytes)) << "the loopback's counters missed what the test sent";
+  ASSERT_GE(sent, static_cast<int64_t>(kLoopbackBytes)) << "the loopback's counters missed what the test sent";
+  EXPECT_EQ(Counter(loopback_after, "downloadSpeedBps"), received / 2);
+  EXPECT_EQ(Counter(loopback_after, "uploadSpeedBps"), sent / 2);
+  ExpectTotalsWithoutTheLoopback(first, "first reading");
+  ExpectTotalsWithoutTheLoopback(second, "second reading");
 }
 
 }  // namespace
