@@ -3,6 +3,7 @@
 #include <windows.h>
 #include <shellapi.h>
 
+#include <algorithm>
 #include <cwctype>
 #include <vector>
 
@@ -20,6 +21,7 @@
 #include "plugin/operations.h"
 #include "plugin/path_normalization.h"
 #include "plugin/string_conversion.h"
+#include "plugin/wine_detection_win32.h"
 
 namespace pel_mora {
 namespace {
@@ -231,12 +233,31 @@ bool IsNamedRecycleBin(std::wstring_view name) {
   return true;
 }
 
+// The entries of Wine's trash whose names begin with `name`: where a recycled item lands, under
+// its own name or one made from it. Empty on Windows.
+std::vector<std::wstring> TrashEntriesNamedLike(const std::wstring& name) {
+  std::vector<std::wstring> entries;
+  const std::wstring trash = WineTrashFolder();
+  if (trash.empty()) {
+    return entries;
+  }
+  WIN32_FIND_DATAW entry{};
+  const FindHandle listing(FindFirstFileExW((trash + L"\\files\\" + name + L"*").c_str(), FindExInfoBasic, &entry,
+                                            FindExSearchNameMatch, nullptr, 0));
+  if (!listing.IsValid()) {
+    return entries;
+  }
+  do {
+    entries.emplace_back(entry.cFileName);
+  } while (FindNextFileW(listing.Get(), &entry));
+  return entries;
+}
+
 // Whether the object judged arrived in the Recycle Bin. A shell that cannot recycle an item (too
 // big for the bin, a folder on another file system than Wine's trash) deletes it for good and
 // reports success all the same; that is no recycling, and no success.
-bool ArrivedInRecycleBin(HANDLE item, const FileIdentity& judged, const std::wstring& name) {
-  const std::wstring trash = WineTrashFolder();
-  if (trash.empty()) {
+bool ArrivedInRecycleBin(HANDLE item, const std::wstring& name, const std::vector<std::wstring>& trash_before) {
+  if (WineTrashFolder().empty()) {
     // On Windows the open handle follows the object: its final path now lies in a drive's
     // "$Recycle.Bin".
     const std::optional<std::wstring> now = FinalPathOfHandle(item);
@@ -248,20 +269,13 @@ bool ArrivedInRecycleBin(HANDLE item, const FileIdentity& judged, const std::wst
     }
     return false;
   }
-  // Wine's handle keeps the name it was opened by, so the object is looked for in the trash's
-  // "files" folder, where it keeps its name or gets one that begins with it.
-  const std::wstring files = trash + L"\\files\\";
-  WIN32_FIND_DATAW entry{};
-  const FindHandle listing(FindFirstFileExW((files + name + L"*").c_str(), FindExInfoBasic, &entry,
-                                            FindExSearchNameMatch, nullptr, 0));
-  if (!listing.IsValid()) {
-    return false;
-  }
-  do {
-    if (IdentityOfPath(files + entry.cFileName, LinkHandling::kOpenLinkItself) == judged) {
+  // Wine's handle keeps the name it was opened by, and a file from another file system arrives as
+  // a copy, so what counts is a new entry of that name in the trash since just before the move.
+  for (const std::wstring& entry : TrashEntriesNamedLike(name)) {
+    if (std::find(trash_before.begin(), trash_before.end(), entry) == trash_before.end()) {
       return true;
     }
-  } while (FindNextFileW(listing.Get(), &entry));
+  }
   return false;
 }
 
@@ -296,7 +310,7 @@ RecycleOutcome RecycleJudgedPath(const std::wstring& path, const ProtectedObject
   if (!NT_SUCCESS(OpenInHeldFolder(chain.Parent(), name, opened))) {
     return RecycleOutcome::kNotRecycled;
   }
-  const FileHandle item(opened);
+  FileHandle item(opened);
   // The entry found in the held folder is the object judged: its own chain, its final path back
   // in the held folder under its own name (Wine opens a Unix link to a file as its target even
   // when asked for the entry itself, and the shell would move the target), and what the path
@@ -321,8 +335,15 @@ RecycleOutcome RecycleJudgedPath(const std::wstring& path, const ProtectedObject
   if (!named_now || *named_now != *judged) {
     return RecycleOutcome::kNotRecycled;
   }
+  const std::vector<std::wstring> trash_before = TrashEntriesNamedLike(name);
   if (hook) {
     hook(path);
+  }
+  // Windows lets an item held with delete sharing move, and the handle then follows it into the
+  // bin, which shows where it went. Wine's shell copies an item from another file system into its
+  // trash and then deletes it, which a handle still open here would put off.
+  if (IsRunningUnderWine()) {
+    item = FileHandle();
   }
   // The shell's word is not enough: it reports success for names it did not move, and a path
   // redirected in the moment before the move moves another object while the judged one stays.
@@ -338,7 +359,7 @@ RecycleOutcome RecycleJudgedPath(const std::wstring& path, const ProtectedObject
     }
     return RecycleOutcome::kNotRecycled;
   }
-  if (!ArrivedInRecycleBin(item.Get(), *judged, name)) {
+  if (!ArrivedInRecycleBin(item.Get(), name, trash_before)) {
     return RecycleOutcome::kNotRecycled;
   }
   freed_bytes += size.value_or(0);

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <filesystem>
 #include <string>
 #include <variant>
 #include <vector>
@@ -410,6 +411,35 @@ TEST(RecyclingSwapTest, ALinuxSwapBeforeTheMoveIsNotCountedAndWhatMovedGoesBack)
   EXPECT_TRUE(PathExists(drive.PathOf(L"Moved\\" + system_file.Name())));
   EXPECT_FALSE(trash.Holds(system_file.Name()));
   EXPECT_EQ(trash.EntryCount(), entries_before);
+}
+
+// Wine cannot move a folder into its trash from another file system and deletes it for good
+// instead, reporting success. That is no recycling: the reply must not count it. A file from there
+// arrives in the trash as a copy, and is recycled. Both lie in /dev/shm (a tmpfs), the trash in
+// the build tree.
+TEST(RecyclingSwapTest, AnItemTheShellDeletesForGoodIsNotCountedAsRecycled) {
+  TestTrash trash;
+  const std::wstring shm_folder = L"/dev/shm/" + UniqueName(L"pelmora-other-fs", L"d");
+  const std::wstring shm_windows = test_support::WindowsPathOfUnixPath(shm_folder);
+  if (!CreateDirectoryW(shm_windows.c_str(), nullptr)) {
+    GTEST_SKIP() << "no /dev/shm to hold a folder on another file system than the trash";
+  }
+  const DriveLetterMapping other_file_system(shm_folder);
+  const std::wstring folder = other_file_system.Root() + L"Album";
+  const std::wstring file_name = UniqueName(L"copied", L"txt");
+  ASSERT_TRUE(CreateDirectoryW(folder.c_str(), nullptr));
+  for (const std::wstring& path : {folder + L"\\photo.jpg", other_file_system.Root() + file_name}) {
+    const FileHandle created(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr));
+    ASSERT_TRUE(created.IsValid());
+  }
+
+  ExpectTally(RecyclePaths({Utf8(folder)}, L'C'), 0, 1, 0);
+  ExpectTally(RecyclePaths({Utf8(other_file_system.Root() + file_name)}, L'C'), 1, 0, 0);
+
+  EXPECT_TRUE(trash.Holds(file_name));
+  EXPECT_FALSE(trash.Holds(L"Album"));
+  std::error_code ignored;
+  std::filesystem::remove_all(std::filesystem::path(shm_windows), ignored);
 }
 
 // Relative and drive-relative names would be resolved against the host's current folder, which
