@@ -60,10 +60,12 @@ std::wstring WideName(const char* name) {
 }
 
 // A security descriptor in the system's string form whose DACL lets this process's user, and
-// nobody else, in. `inheritance` is the ACE's inheritance flags ("OICI" for a folder's files).
-// Under Wine the file's Unix mode follows it: the owner's bits (and, since Wine counts the
-// user's own SID as a group too, the owning group's), none for others.
-bool OwnerOnlyDescriptor(const wchar_t* inheritance, LocalMemory<PSECURITY_DESCRIPTOR>* descriptor, std::string* error) {
+// nobody else, in with `rights` (SDDL rights: "FA" all, "FRFWSD" read, write and delete);
+// `inheritance` is the ACE's inheritance flags ("OICI" for a folder's files). Under Wine the Unix
+// mode follows it: the owner's bits (and, since Wine counts the user's own SID as a group too,
+// the owning group's), none for others.
+bool OwnerOnlyDescriptor(const wchar_t* rights, const wchar_t* inheritance, LocalMemory<PSECURITY_DESCRIPTOR>* descriptor,
+                         std::string* error) {
   HANDLE raw_token = nullptr;
   if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &raw_token)) {
     *error = CallFailed("OpenProcessToken", GetLastError());
@@ -82,8 +84,8 @@ bool OwnerOnlyDescriptor(const wchar_t* inheritance, LocalMemory<PSECURITY_DESCR
     *error = CallFailed("ConvertSidToStringSidW", GetLastError());
     return false;
   }
-  // P: protected, so nothing is inherited from the folders above; FA: full access.
-  const std::wstring text = std::wstring(L"D:P(A;") + inheritance + L";FA;;;" + sid_text.get() + L")";
+  // P: protected, so nothing is inherited from the folders above.
+  const std::wstring text = std::wstring(L"D:P(A;") + inheritance + L";" + rights + L";;;" + sid_text.get() + L")";
   if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(text.c_str(), SDDL_REVISION_1, descriptor->receive(),
                                                             nullptr)) {
     *error = CallFailed("ConvertStringSecurityDescriptorToSecurityDescriptorW", GetLastError());
@@ -158,7 +160,8 @@ std::unique_ptr<PublishedSecret> PublishedSecret::Publish(uint16_t port, const I
 
   LocalMemory<PSECURITY_DESCRIPTOR> folder_descriptor;
   LocalMemory<PSECURITY_DESCRIPTOR> file_descriptor;
-  if (!OwnerOnlyDescriptor(L"OICI", &folder_descriptor, error) || !OwnerOnlyDescriptor(L"", &file_descriptor, error)) {
+  if (!OwnerOnlyDescriptor(L"FA", L"OICI", &folder_descriptor, error) ||
+      !OwnerOnlyDescriptor(L"FRFWSD", L"", &file_descriptor, error)) {
     return nullptr;
   }
   // A folder that exists already keeps its own protection; the file carries its own in any case.
