@@ -47,7 +47,7 @@ embedding::InterfaceSecret ChooseRunningHostSecret(uint16_t port, const char* va
   if (looked.empty()) {
     throw PlatformError(advice);
   }
-  throw PlatformError(advice + "; no such file at the places this client knows:" + looked);
+  throw PlatformError(advice + "; this client looked for that file at:" + looked);
 }
 
 }  // namespace pel_mora::cli
