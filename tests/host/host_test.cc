@@ -765,6 +765,8 @@ TEST(HostProcessTest, AHostWithoutAValidSecretMakesOneTellsOnlyItsFileAndRemoves
     ASSERT_TRUE(file.has_value()) << "no line names the secret's file";
     const InterfaceSecret secret = host.Secret();
     const std::string digits = embedding::InterfaceSecretText(secret);
+    // Where the Windows client's --port looks (this test process has no secret variable).
+    EXPECT_EQ(embedding::InterfaceSecretText(cli::RunningHostSecret(host.WaitForPort())), digits);
     EXPECT_EQ(host.CountLinesContaining("PELMORA_INTERFACE_TOKEN is not 64 hexadecimal digits"),
               test_case.variable ? 1u : 0u);
 
