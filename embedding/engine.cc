@@ -1,5 +1,8 @@
 #include "embedding/engine.h"
 
+#include <chrono>
+#include <optional>
+#include <string>
 #include <utility>
 #include <vector>
 
@@ -12,6 +15,9 @@
 namespace pel_mora::embedding {
 
 namespace {
+
+// How long a new interface connection may take to send its secret.
+constexpr std::chrono::milliseconds kAuthenticationTimeout{5000};
 
 EngineLaunch DescribeLaunch(const FlutterDesktopEngineProperties& properties) {
   EngineLaunch launch;
@@ -84,9 +90,39 @@ bool Engine::Run(View* view) {
     WriteDiagnosticLine("Stand-in embedding: the engine's description does not fit in a hello frame");
     return false;
   }
-  std::unique_ptr<InterfaceBridge> bridge =
-      InterfaceBridge::Start(this, InterfacePortFromEnvironment(), std::move(*hello));
+  BridgeSettings settings;
+  settings.port = InterfacePortFromEnvironment();
+  settings.authentication_timeout = kAuthenticationTimeout;
+  const EnvironmentSecret given = TakeSecretFromEnvironment(&settings.secret);
+  if (given == EnvironmentSecret::kInvalid) {
+    WriteDiagnosticLine(std::string("Interface bridge: ") + kInterfaceSecretVariable +
+                        " is not 64 hexadecimal digits; the host makes a secret of its own");
+  }
+  if (given != EnvironmentSecret::kTaken) {
+    std::string error;
+    const std::optional<InterfaceSecret> made = MakeSecret(&error);
+    if (!made) {
+      // Without a secret nobody could ever be let in; better not to run at all.
+      WriteDiagnosticLine("Interface bridge: cannot make a secret: " + error);
+      return false;
+    }
+    settings.secret = *made;
+  }
+  std::unique_ptr<InterfaceBridge> bridge = InterfaceBridge::Listen(this, settings, std::move(*hello));
   if (!bridge) {
+    return false;
+  }
+  if (given != EnvironmentSecret::kTaken) {
+    // Written before the listening line, so whoever waits for that line finds the file.
+    std::string error;
+    published_secret_ = PublishedSecret::Publish(bridge->port(), settings.secret, &error);
+    WriteDiagnosticLine(published_secret_ ? "Interface bridge: its secret is in " +
+                                                WideToUtf8(published_secret_->path().c_str()) +
+                                                ", readable only by this user"
+                                          : "Interface bridge: cannot publish its secret (" + error +
+                                                "); no interface can connect");
+  }
+  if (!bridge->Serve()) {
     return false;
   }
   // Other threads read bridge_ under the messenger lock, so it is set under that lock too.

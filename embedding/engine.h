@@ -17,6 +17,7 @@
 
 #include "channel/flutter_embedding.h"
 #include "embedding/engine_launch.h"
+#include "embedding/host_secret.h"
 #include "embedding/interface_bridge.h"
 #include "embedding/platform_task_runner.h"
 
@@ -108,6 +109,9 @@ class Engine final : private InterfaceBridge::Listener {
   // One reference held for good (see Messenger).
   Messenger* const messenger_;
   std::unique_ptr<PlatformTaskRunner> task_runner_;
+  // The file that tells this user the secret the host made itself; null when the secret came
+  // from the environment. Declared before the bridge, so the file outlives the listening port.
+  std::unique_ptr<PublishedSecret> published_secret_;
   // Null until Run; destroyed before the task runner, so the bridge never posts into a dead one.
   std::unique_ptr<InterfaceBridge> bridge_;
   View* view_ = nullptr;

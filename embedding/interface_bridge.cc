@@ -30,12 +30,17 @@ void ReportFailure(const char* call, int error) {
 
 }  // namespace
 
-InterfaceBridge::InterfaceBridge(Listener* listener, std::vector<uint8_t> hello_frame)
-    : listener_(listener), hello_frame_(std::move(hello_frame)), receive_buffer_(kReceiveChunkSize) {}
+InterfaceBridge::InterfaceBridge(Listener* listener, const BridgeSettings& settings, std::vector<uint8_t> hello_frame)
+    : listener_(listener),
+      hello_frame_(std::move(hello_frame)),
+      secret_(settings.secret),
+      authentication_timeout_(settings.authentication_timeout),
+      receive_buffer_(kReceiveChunkSize) {}
 
-std::unique_ptr<InterfaceBridge> InterfaceBridge::Start(Listener* listener, std::optional<uint16_t> port,
-                                                        std::vector<uint8_t> hello_frame) {
-  std::unique_ptr<InterfaceBridge> bridge(new InterfaceBridge(listener, std::move(hello_frame)));
+std::unique_ptr<InterfaceBridge> InterfaceBridge::Listen(Listener* listener, const BridgeSettings& settings,
+                                                         std::vector<uint8_t> hello_frame) {
+  const std::optional<uint16_t> port = settings.port;
+  std::unique_ptr<InterfaceBridge> bridge(new InterfaceBridge(listener, settings, std::move(hello_frame)));
   if (bridge->winsock_.result() != 0) {
     ReportFailure("WSAStartup", bridge->winsock_.result());
     return nullptr;
@@ -84,14 +89,18 @@ std::unique_ptr<InterfaceBridge> InterfaceBridge::Start(Listener* listener, std:
     return nullptr;
   }
 
-  WriteDiagnosticLine("Interface bridge listening on 127.0.0.1:" + std::to_string(bridge->port_));
+  return bridge;
+}
+
+bool InterfaceBridge::Serve() {
+  WriteDiagnosticLine("Interface bridge listening on 127.0.0.1:" + std::to_string(port_));
   try {
-    bridge->thread_ = std::thread(&InterfaceBridge::Run, bridge.get());
+    thread_ = std::thread(&InterfaceBridge::Run, this);
   } catch (const std::exception& exception) {
     WriteDiagnosticLine(std::string("Interface bridge: cannot start its thread: ") + exception.what());
-    return nullptr;
+    return false;
   }
-  return bridge;
+  return true;
 }
 
 InterfaceBridge::~InterfaceBridge() {
@@ -135,7 +144,7 @@ void InterfaceBridge::Run() {
       const DWORD count = connection_socket_ ? 4 : 3;
       // The stop event has the lowest index, and a wait reports the lowest signalled one, so a
       // stop request wins over any amount of traffic.
-      const DWORD signalled = WaitForMultipleObjects(count, handles, FALSE, INFINITE);
+      const DWORD signalled = WaitForMultipleObjects(count, handles, FALSE, WaitTimeout());
       if (signalled == WAIT_FAILED) {
         ReportFailure("WaitForMultipleObjects", static_cast<int>(GetLastError()));
         break;
@@ -151,6 +160,11 @@ void InterfaceBridge::Run() {
       // busy source cannot hide another. The wake event is reset before the queue is taken, so
       // a frame queued after the take sets it again.
       ResetEvent(wake_event_.get());
+      // The deadline is checked on every round, not only when the wait times out: a stranger
+      // that trickles bytes without ever completing its frame keeps waking the bridge.
+      if (EndOverdueConnection()) {
+        continue;
+      }
       TakeQueuedFrames();
       // The current connection before new ones: an interface that disconnects and at once
       // reconnects has its old connection ended here before the new one is looked at, instead
@@ -179,6 +193,24 @@ void InterfaceBridge::Run() {
   std::lock_guard<std::mutex> lock(queue_mutex_);
   connected_ = false;
   queue_.clear();
+}
+
+DWORD InterfaceBridge::WaitTimeout() const {
+  if (!connection_socket_ || authenticated_) {
+    return INFINITE;
+  }
+  const ULONGLONG now = GetTickCount64();
+  return now >= authentication_due_ ? 0 : static_cast<DWORD>(std::min<ULONGLONG>(authentication_due_ - now, INFINITE - 1));
+}
+
+bool InterfaceBridge::EndOverdueConnection() {
+  if (!connection_socket_ || authenticated_ || GetTickCount64() < authentication_due_) {
+    return false;
+  }
+  WriteDiagnosticLine("Interface bridge: closing the connection: no authentication frame within " +
+                      std::to_string(authentication_timeout_.count()) + " ms");
+  EndConnection();
+  return true;
 }
 
 // Exactly one accept per reported FD_ACCEPT, never one on speculation. Winsock re-enables
@@ -232,6 +264,21 @@ void InterfaceBridge::AdoptConnection(SocketHandle socket) {
   reader_.Reset();
   output_.clear();
   output_offset_ = 0;
+  output_bytes_ = 0;
+  // Nothing is sent and nothing queued for it until its secret is accepted (Authenticate).
+  authenticated_ = false;
+  authentication_due_ = GetTickCount64() + static_cast<ULONGLONG>(authentication_timeout_.count());
+  current_connection_ = 0;
+}
+
+bool InterfaceBridge::Authenticate(const Frame& frame) {
+  const AuthenticationVerdict verdict = JudgeAuthentication(frame, secret_);
+  if (verdict != AuthenticationVerdict::kAccepted) {
+    WriteDiagnosticLine("Interface bridge: closing the connection: " + std::string(DescribeRefusal(verdict)));
+    EndConnection();
+    return false;
+  }
+  authenticated_ = true;
   // The hello goes out before anything queued for this connection, because nothing can be
   // queued for it until connected_ is set below.
   output_.push_back(hello_frame_);
@@ -239,6 +286,7 @@ void InterfaceBridge::AdoptConnection(SocketHandle socket) {
   std::lock_guard<std::mutex> lock(queue_mutex_);
   connected_ = true;
   current_connection_ = ++connection_number_;
+  return true;
 }
 
 void InterfaceBridge::TakeQueuedFrames() {
@@ -298,6 +346,13 @@ bool InterfaceBridge::DispatchFrames() {
       case FrameReader::Status::kFrame:
         break;
     }
+    // The reader lets only the authentication frame open a stream and refuses it later on.
+    if (frame.kind == FrameKind::kAuthentication) {
+      if (!Authenticate(frame)) {
+        return false;
+      }
+      continue;
+    }
     switch (frame.kind) {
       case FrameKind::kPlatformMessage:
         listener_->OnPlatformMessage(current_connection_, std::move(frame));
@@ -311,7 +366,8 @@ bool InterfaceBridge::DispatchFrames() {
       case FrameKind::kPlatformResponse:
       case FrameKind::kHostMessage:
       case FrameKind::kHello:
-        // The reader refuses the kinds only the host sends.
+      case FrameKind::kAuthentication:
+        // The reader refuses the kinds only the host sends; authentication is handled above.
         break;
     }
   }
@@ -353,7 +409,10 @@ void InterfaceBridge::EndConnection() {
   output_.clear();
   output_offset_ = 0;
   output_bytes_ = 0;
-  listener_->OnConnectionEnded(current_connection_);
+  // A connection that never got in never reached the listener either.
+  if (std::exchange(authenticated_, false)) {
+    listener_->OnConnectionEnded(current_connection_);
+  }
 }
 
 }  // namespace pel_mora::embedding

@@ -3,11 +3,18 @@
 // The interface bridge: one TCP connection at a time on 127.0.0.1, carrying the frames of
 // interface_frame.h between the host and an interface process.
 //
+// Only an interface that holds the run's secret gets in: every connection must open with the
+// authentication frame carrying it, and until that frame is accepted the connection gets nothing
+// (no hello) and nothing it sends reaches the listener. Another frame first, a wrong secret or a
+// connection that stays silent past the authentication timeout is closed after one diagnostic
+// line that never holds a secret; the bridge serves on.
+//
 // One thread of its own does all the network work with non-blocking sockets: it accepts,
 // reads, parses and writes, and it owns every socket, so no socket is ever shared between
 // threads. Other threads only put complete frames on the outgoing queue, which never blocks them
 // on the network.
 
+#include <chrono>
 #include <cstdint>
 #include <deque>
 #include <memory>
@@ -18,9 +25,18 @@
 #include <vector>
 
 #include "embedding/interface_frame.h"
+#include "embedding/interface_secret.h"
 #include "embedding/win32_handles.h"
 
 namespace pel_mora::embedding {
+
+struct BridgeSettings {
+  // Where to listen on 127.0.0.1; an ephemeral port when absent.
+  std::optional<uint16_t> port;
+  InterfaceSecret secret{};
+  // How long a new connection may take to send its authentication frame.
+  std::chrono::milliseconds authentication_timeout{5000};
+};
 
 class InterfaceBridge {
  public:
@@ -37,12 +53,15 @@ class InterfaceBridge {
     virtual void OnConnectionEnded(uint64_t connection) = 0;
   };
 
-  // Listens on 127.0.0.1 at `port` (an ephemeral one when absent), writes the line
-  // "Interface bridge listening on 127.0.0.1:PORT" to standard error and starts the bridge's
-  // thread. `hello_frame` is sent first on every connection. Null, after one diagnostic line,
-  // when Winsock, the socket, the bind or the listen fails.
-  static std::unique_ptr<InterfaceBridge> Start(Listener* listener, std::optional<uint16_t> port,
-                                                std::vector<uint8_t> hello_frame);
+  // Listens on 127.0.0.1 as `settings` say; connections wait until Serve. `hello_frame` is sent
+  // first on every connection once its authentication is accepted. Null, after one diagnostic
+  // line, when Winsock, the socket, the bind or the listen fails.
+  static std::unique_ptr<InterfaceBridge> Listen(Listener* listener, const BridgeSettings& settings,
+                                                 std::vector<uint8_t> hello_frame);
+
+  // Writes the line "Interface bridge listening on 127.0.0.1:PORT" to standard error and starts
+  // the bridge's thread. False, after one diagnostic line, when the thread cannot start.
+  bool Serve();
 
   // Writes what is queued as far as the socket takes it without waiting, closes the sockets and
   // joins the thread: afterwards the listener is never called again.
@@ -67,10 +86,15 @@ class InterfaceBridge {
     std::vector<uint8_t> bytes;
   };
 
-  InterfaceBridge(Listener* listener, std::vector<uint8_t> hello_frame);
+  InterfaceBridge(Listener* listener, const BridgeSettings& settings, std::vector<uint8_t> hello_frame);
 
   // Everything below runs on the bridge's thread.
   void Run();
+  // How long the bridge may wait for events: until the current connection's authentication is
+  // due, or for ever.
+  DWORD WaitTimeout() const;
+  // Ends a connection whose authentication frame is overdue; true when it did.
+  bool EndOverdueConnection();
   void AcceptConnection();
   // Whether the current connection is still open once what it has already sent is read.
   bool CurrentConnectionStaysOpen();
@@ -79,12 +103,17 @@ class InterfaceBridge {
   // False once the connection has ended.
   bool ReadAvailable();
   bool DispatchFrames();
+  // Opens the connection to the listener and the host's messages once its secret is accepted;
+  // false once it has ended the connection instead.
+  bool Authenticate(const Frame& frame);
   void WriteQueued();
   void EndConnection();
 
   // Set before the thread starts and never changed.
   Listener* listener_;
   std::vector<uint8_t> hello_frame_;
+  InterfaceSecret secret_;
+  std::chrono::milliseconds authentication_timeout_;
   uint16_t port_ = 0;
 
   // Declared first so Winsock outlives every socket below.
@@ -97,6 +126,11 @@ class InterfaceBridge {
 
   // The bridge thread's own: never touched by other threads while it runs.
   SocketHandle connection_socket_;
+  // Whether the connection's secret has been accepted; until then it is numbered 0 and nothing
+  // of it reaches the listener.
+  bool authenticated_ = false;
+  // GetTickCount64 value by which an unauthenticated connection must have sent its secret.
+  ULONGLONG authentication_due_ = 0;
   uint64_t current_connection_ = 0;
   std::vector<uint8_t> receive_buffer_;
   FrameReader reader_{FrameSender::kInterface};

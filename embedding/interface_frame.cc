@@ -22,14 +22,20 @@ uint32_t ReadLittleEndian(const uint8_t* bytes, size_t byte_count) {
 }
 
 bool IsKnownKind(uint8_t kind) {
-  return kind >= static_cast<uint8_t>(FrameKind::kPlatformMessage) && kind <= static_cast<uint8_t>(FrameKind::kHello);
+  return kind >= static_cast<uint8_t>(FrameKind::kPlatformMessage) &&
+         kind <= static_cast<uint8_t>(FrameKind::kAuthentication);
 }
+
+constexpr uint8_t kAuthenticationKind = static_cast<uint8_t>(FrameKind::kAuthentication);
+// The value of an authentication frame's length field: no channel, the digits as payload.
+constexpr uint32_t kAuthenticationFrameLength = kFrameHeaderSize + kAuthenticationPayloadSize;
 
 FrameSender SenderOf(FrameKind kind) {
   switch (kind) {
     case FrameKind::kPlatformMessage:
     case FrameKind::kHostMessageResponse:
     case FrameKind::kCloseRequest:
+    case FrameKind::kAuthentication:
       return FrameSender::kInterface;
     case FrameKind::kPlatformResponse:
     case FrameKind::kHostMessage:
@@ -105,11 +111,14 @@ FrameReader::Status FrameReader::Next(Frame* frame) {
     return Status::kNeedMoreBytes;
   }
   const uint8_t kind = start[kLengthFieldSize];
-  if (!IsKnownKind(kind)) {
-    return Fail("unknown frame kind " + std::to_string(kind));
+  if (std::string fault = KindFault(kind); !fault.empty()) {
+    return Fail(std::move(fault));
   }
-  if (SenderOf(static_cast<FrameKind>(kind)) != sender_) {
-    return Fail("frame kind " + std::to_string(kind) + " is never sent in this direction");
+  // Judged from the length alone, so a stranger's connection never makes the host buffer more
+  // than an authentication frame.
+  if (kind == kAuthenticationKind && length != kAuthenticationFrameLength) {
+    return Fail("authentication frame of length " + std::to_string(length) + " instead of " +
+                std::to_string(kAuthenticationFrameLength));
   }
   if (available < kLengthFieldSize + kFrameHeaderSize) {
     return Status::kNeedMoreBytes;
@@ -123,6 +132,9 @@ FrameReader::Status FrameReader::Next(Frame* frame) {
   if (static_cast<FrameKind>(kind) == FrameKind::kPlatformMessage && id == 0) {
     return Fail("platform message with id 0");
   }
+  if (kind == kAuthenticationKind && (id != 0 || channel_size != 0)) {
+    return Fail("authentication frame with an id or a channel");
+  }
   if (available < kLengthFieldSize + length) {
     return Status::kNeedMoreBytes;
   }
@@ -133,6 +145,9 @@ FrameReader::Status FrameReader::Next(Frame* frame) {
   frame->id = id;
   frame->channel.assign(reinterpret_cast<const char*>(channel), channel_size);
   frame->payload.assign(payload, end);
+  if (kind == kAuthenticationKind) {
+    authentication_read_ = true;
+  }
   consumed_ += kLengthFieldSize + length;
   if (consumed_ == buffer_.size()) {
     buffer_.clear();
@@ -145,6 +160,26 @@ void FrameReader::Reset() {
   buffer_.clear();
   consumed_ = 0;
   failure_.clear();
+  authentication_read_ = false;
+}
+
+std::string FrameReader::KindFault(uint8_t kind) const {
+  if (!IsKnownKind(kind)) {
+    return "unknown frame kind " + std::to_string(kind);
+  }
+  if (SenderOf(static_cast<FrameKind>(kind)) != sender_) {
+    return "frame kind " + std::to_string(kind) + " is never sent in this direction";
+  }
+  if (sender_ != FrameSender::kInterface) {
+    return {};
+  }
+  if (!authentication_read_ && kind != kAuthenticationKind) {
+    return "the first frame is kind " + std::to_string(kind) + ", not the authentication frame (kind 7)";
+  }
+  if (authentication_read_ && kind == kAuthenticationKind) {
+    return "a second authentication frame";
+  }
+  return {};
 }
 
 FrameReader::Status FrameReader::Fail(std::string failure) {

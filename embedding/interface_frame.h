@@ -10,6 +10,10 @@
 //   N   channel      UTF-8, empty where the kind has none
 //   ... payload      the rest of the frame
 //
+// The interface's first frame on every connection is the authentication frame (kind 7) and
+// only that one is: the reader refuses any other order, so a stream that does not open with it
+// fails before anything in it is acted on.
+//
 // Free of any platform call, so the host, the command-line client and the tests share it.
 
 #include <cstddef>
@@ -32,8 +36,12 @@ enum class FrameKind : uint8_t {
   kHostMessageResponse = 4,
   // Interface to host: close the host's top-level window as a user would.
   kCloseRequest = 5,
-  // Host to interface: the first frame of every connection, describing the engine's start.
+  // Host to interface: the first frame of every connection, describing the engine's start,
+  // sent once the connection's authentication frame is accepted.
   kHello = 6,
+  // Interface to host: the first frame of every connection and only that one; id 0, no channel,
+  // the payload the bridge's secret as 64 ASCII hexadecimal digits.
+  kAuthentication = 7,
 };
 
 // Which end wrote the frames a reader accepts: a kind that only the other end sends is refused.
@@ -44,6 +52,8 @@ inline constexpr size_t kLengthFieldSize = 4;
 // Kind, id and channel size: the part of every frame that follows the length field.
 inline constexpr size_t kFrameHeaderSize = 1 + 4 + 2;
 inline constexpr size_t kMaximumChannelSize = 0xFFFF;
+// The authentication frame's payload: the secret's 32 bytes as hexadecimal digits.
+inline constexpr size_t kAuthenticationPayloadSize = 64;
 
 struct Frame {
   FrameKind kind = FrameKind::kPlatformMessage;
@@ -79,13 +89,18 @@ class FrameReader {
 
   const std::string& failure() const { return failure_; }
 
-  // Forgets buffered bytes and any failure, for a new connection.
+  // Forgets buffered bytes and any failure, for a new connection (which opens with its
+  // authentication frame again).
   void Reset();
 
  private:
   Status Fail(std::string failure);
+  // The fault of the next frame's kind at this point of the stream, or empty when it may come.
+  std::string KindFault(uint8_t kind) const;
 
   FrameSender sender_;
+  // Interface streams only: whether the authentication frame, which opens them, has been read.
+  bool authentication_read_ = false;
   std::vector<uint8_t> buffer_;
   // Bytes at the front of buffer_ that belong to frames already returned.
   size_t consumed_ = 0;

@@ -5,13 +5,17 @@
 // - both readers return the same frames and end in the same state with the same failure text, so
 //   no frame depends on how the network cut the bytes;
 // - each returned frame, written again, is exactly the bytes it was cut from, in order;
-// - a returned frame is one the interface may send (kind 1, 4 or 5; a platform message never
+// - a returned frame is one the interface may send (kind 1, 4, 5 or 7; a platform message never
 //   has id 0);
-// - a failed reader stays failed whatever arrives later, and a reset one reads a valid frame.
+// - the first frame returned is the authentication frame (kind 7: id 0, no channel, 64 bytes)
+//   and no later one is;
+// - an authentication frame is accepted exactly when its digits spell the bridge's secret;
+// - a failed reader stays failed whatever arrives later, and a reset one reads a valid stream.
 //
 // Usage: frame_reader_fuzz [--iterations N] [--seed S]
 
 #include <algorithm>
+#include <cctype>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -22,6 +26,7 @@
 #include <vector>
 
 #include "embedding/interface_frame.h"
+#include "embedding/interface_secret.h"
 
 namespace {
 
@@ -30,7 +35,17 @@ using pel_mora::embedding::Frame;
 using pel_mora::embedding::FrameKind;
 using pel_mora::embedding::FrameReader;
 using pel_mora::embedding::FrameSender;
+using pel_mora::embedding::InterfaceSecret;
 using Bytes = std::vector<uint8_t>;
+
+// The secret the fuzzed bridge holds: streams open with its frame, which mutations then damage.
+InterfaceSecret BridgeSecret() {
+  InterfaceSecret secret{};
+  for (size_t index = 0; index < secret.size(); ++index) {
+    secret[index] = static_cast<uint8_t>(0xA5 ^ (index * 37));
+  }
+  return secret;
+}
 
 // Stops the run with the input that broke a property, so it can be replayed.
 [[noreturn]] void Fail(const char* property, const Bytes& input) {
@@ -79,20 +94,46 @@ Outcome ReadInPieces(const Bytes& input, std::mt19937_64& random, bool whole) {
   Drain(reader, &outcome);
   outcome.failure = reader.failure();
   if (outcome.last == FrameReader::Status::kFailed) {
-    // Failed for good: more bytes, even a valid frame, change nothing.
-    const std::optional<Bytes> valid = BuildFrame(FrameKind::kCloseRequest, 0, "", nullptr, 0);
-    reader.Append(valid->data(), valid->size());
+    // Failed for good: more bytes, even a valid stream, change nothing.
+    Bytes valid = pel_mora::embedding::AuthenticationFrame(BridgeSecret());
+    const std::optional<Bytes> close = BuildFrame(FrameKind::kCloseRequest, 0, "", nullptr, 0);
+    valid.insert(valid.end(), close->begin(), close->end());
+    reader.Append(valid.data(), valid.size());
     Frame frame;
     if (reader.Next(&frame) != FrameReader::Status::kFailed || reader.failure() != outcome.failure) {
       Fail("a failed reader recovered without a reset", input);
     }
     reader.Reset();
-    reader.Append(valid->data(), valid->size());
-    if (reader.Next(&frame) != FrameReader::Status::kFrame || frame.kind != FrameKind::kCloseRequest) {
-      Fail("a reset reader did not read a valid frame", input);
+    reader.Append(valid.data(), valid.size());
+    if (reader.Next(&frame) != FrameReader::Status::kFrame || frame.kind != FrameKind::kAuthentication ||
+        reader.Next(&frame) != FrameReader::Status::kFrame || frame.kind != FrameKind::kCloseRequest) {
+      Fail("a reset reader did not read a valid stream", input);
     }
   }
   return outcome;
+}
+
+// An authentication frame: the bridge's secret (in lower or upper case), another secret, or
+// digits that are no secret.
+Bytes AuthenticationFrameFor(std::mt19937_64& random) {
+  std::string digits = pel_mora::embedding::InterfaceSecretText(BridgeSecret());
+  switch (random() % 4) {
+    case 0:
+      for (char& digit : digits) {
+        digit = static_cast<char>(std::toupper(static_cast<unsigned char>(digit)));
+      }
+      break;
+    case 1:
+      digits[random() % digits.size()] = "0123456789abcdef"[random() % 16];
+      break;
+    case 2:
+      digits[random() % digits.size()] = static_cast<char>(random());
+      break;
+    default:
+      break;
+  }
+  return *BuildFrame(FrameKind::kAuthentication, 0, "", reinterpret_cast<const uint8_t*>(digits.data()),
+                     digits.size());
 }
 
 Bytes ValidStream(std::mt19937_64& random) {
@@ -100,8 +141,18 @@ Bytes ValidStream(std::mt19937_64& random) {
   static const FrameKind kKinds[] = {FrameKind::kPlatformMessage, FrameKind::kHostMessageResponse,
                                      FrameKind::kCloseRequest};
   Bytes stream;
-  const int count = 1 + static_cast<int>(random() % 4);
+  // Most streams open as they must; the rest try the reader with a frame of another kind first.
+  if (random() % 8 != 0) {
+    stream = AuthenticationFrameFor(random);
+  }
+  const int count = static_cast<int>(random() % 4);
   for (int index = 0; index < count; ++index) {
+    // Now and then an authentication frame where none may come any more.
+    if (random() % 16 == 0) {
+      const Bytes again = AuthenticationFrameFor(random);
+      stream.insert(stream.end(), again.begin(), again.end());
+      continue;
+    }
     const FrameKind kind = kKinds[random() % 3];
     const uint32_t id = kind == FrameKind::kCloseRequest ? 0 : 1 + static_cast<uint32_t>(random() % 1000);
     Bytes payload(random() % 40);
@@ -169,8 +220,26 @@ void Check(const Bytes& input, std::mt19937_64& random) {
       Fail("a frame depends on how the bytes were cut", input);
     }
     if (frame.kind != FrameKind::kPlatformMessage && frame.kind != FrameKind::kHostMessageResponse &&
-        frame.kind != FrameKind::kCloseRequest) {
+        frame.kind != FrameKind::kCloseRequest && frame.kind != FrameKind::kAuthentication) {
       Fail("a frame of a kind the interface never sends was returned", input);
+    }
+    if ((index == 0) != (frame.kind == FrameKind::kAuthentication)) {
+      Fail(index == 0 ? "a stream that does not open with an authentication frame was read"
+                      : "an authentication frame after the first frame was returned",
+           input);
+    }
+    if (frame.kind == FrameKind::kAuthentication) {
+      if (frame.id != 0 || !frame.channel.empty() ||
+          frame.payload.size() != pel_mora::embedding::kAuthenticationPayloadSize) {
+        Fail("an authentication frame of the wrong shape was returned", input);
+      }
+      const std::string digits(frame.payload.begin(), frame.payload.end());
+      const std::optional<InterfaceSecret> spelled = pel_mora::embedding::ParseInterfaceSecret(digits);
+      const bool accepted = pel_mora::embedding::JudgeAuthentication(frame, BridgeSecret()) ==
+                            pel_mora::embedding::AuthenticationVerdict::kAccepted;
+      if (accepted != (spelled.has_value() && *spelled == BridgeSecret())) {
+        Fail("an authentication frame was judged against what its digits spell", input);
+      }
     }
     if (frame.kind == FrameKind::kPlatformMessage && frame.id == 0) {
       Fail("a platform message with id 0 was returned", input);

@@ -62,7 +62,11 @@ Reply DecodeReply(std::vector<uint8_t> bytes) {
   return reply;
 }
 
-BridgeClient::BridgeClient(std::unique_ptr<Connection> connection) : connection_(std::move(connection)) {}
+BridgeClient::BridgeClient(std::unique_ptr<Connection> connection, const embedding::InterfaceSecret& secret)
+    : connection_(std::move(connection)) {
+  const std::vector<uint8_t> authentication = embedding::AuthenticationFrame(secret);
+  connection_->SendAll(authentication.data(), authentication.size());
+}
 
 std::optional<EncodableValue> BridgeClient::WaitForHello(std::chrono::milliseconds timeout) {
   const auto deadline = std::chrono::steady_clock::now() + timeout;
@@ -165,6 +169,7 @@ void BridgeClient::Handle(Frame frame) {
     case FrameKind::kPlatformMessage:
     case FrameKind::kHostMessageResponse:
     case FrameKind::kCloseRequest:
+    case FrameKind::kAuthentication:
       break;
   }
   throw ProtocolError("the host sent a frame of kind " + KindName(frame.kind) + ", which only an interface sends");

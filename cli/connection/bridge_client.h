@@ -1,8 +1,9 @@
 #pragma once
 
-// The interface side of the bridge: sends method calls and the close request, and reads what the
-// host sends back (the hello, responses by id, and messages on channels such as scan events).
-// One thread uses a client; nothing here is locked.
+// The interface side of the bridge: opens the connection with the host's secret, sends method
+// calls and the close request, and reads what the host sends back (the hello, responses by id,
+// and messages on channels such as scan events). One thread uses a client; nothing here is
+// locked.
 
 #include <chrono>
 #include <cstdint>
@@ -16,6 +17,7 @@
 
 #include "channel/encodable_value.h"
 #include "embedding/interface_frame.h"
+#include "embedding/interface_secret.h"
 #include "cli/connection/socket.h"
 
 namespace pel_mora::cli {
@@ -61,7 +63,9 @@ class BridgeClient {
   // empty for an end-of-stream message).
   using MessageHandler = std::function<void(const std::string& channel, const std::vector<uint8_t>& payload)>;
 
-  explicit BridgeClient(std::unique_ptr<Connection> connection);
+  // Sends the authentication frame with `secret` at once: the host answers with its hello when
+  // the secret is its own and closes the connection otherwise. Throws ConnectionError.
+  BridgeClient(std::unique_ptr<Connection> connection, const embedding::InterfaceSecret& secret);
 
   void set_message_handler(MessageHandler handler) { message_handler_ = std::move(handler); }
 

@@ -15,6 +15,8 @@
 #include <utility>
 #include <vector>
 
+#include "embedding/interface_secret.h"
+
 namespace pel_mora::cli {
 
 // Something the platform could not do (start the host, change a drive letter); the message is
@@ -57,6 +59,9 @@ class HostProcess {
 
   // The port its bridge listens on.
   virtual uint16_t port() const = 0;
+
+  // The secret it was given, fresh for this process; the only key to its bridge.
+  virtual const embedding::InterfaceSecret& interface_secret() const = 0;
 
   // Waits for the process to end: its exit code, or nothing when it still runs after `timeout`.
   virtual std::optional<int> WaitForExit(std::chrono::milliseconds timeout) = 0;

@@ -1,6 +1,7 @@
 #include "cli/connection/host_session.h"
 
 #include "cli/common/human_readable.h"
+#include "cli/connection/interface_secrets.h"
 
 namespace pel_mora::cli {
 
@@ -45,13 +46,30 @@ HostSession::HostSession(const CliOptions& options, HostPlatform* platform, cons
 }
 
 void HostSession::Connect(uint16_t port) {
+  std::unique_ptr<Connection> connection;
   try {
-    client_ = std::make_unique<BridgeClient>(ConnectToLocalPort(port));
+    connection = ConnectToLocalPort(port);
   } catch (const ConnectionError& error) {
     throw ConnectionError("cannot connect to the host on " + Endpoint(port) + ": " + error.what());
   }
-  // The hello is the host's first frame on a connection it accepts; a host that already serves
-  // another interface closes the new connection without one.
+  // A host already serving another interface, or one whose secret this is not, closes the
+  // connection without a hello; the host this session started has no other secret than its own.
+  const std::string closed_before_hello =
+      "the host on " + Endpoint(port) + " closed the connection before its hello " +
+      (host_ ? std::string("(it serves one interface at a time; is another one connected?)")
+             : std::string("(it serves one interface at a time, and only one that holds its secret: is another one "
+                           "connected, or is ") +
+                   embedding::kInterfaceSecretVariable + " not the secret it was started with?)");
+  const embedding::InterfaceSecret secret =
+      host_ ? host_->interface_secret()
+            : (settings_.running_host_secret ? settings_.running_host_secret(port) : RunningHostSecret(port));
+  try {
+    client_ = std::make_unique<BridgeClient>(std::move(connection), secret);
+  } catch (const ConnectionError&) {
+    // The host dropped the connection as it came: the same refusal, seen earlier.
+    throw ConnectionError(closed_before_hello);
+  }
+  // The hello is the host's first frame once it has accepted the secret.
   try {
     const auto deadline = std::chrono::steady_clock::now() + settings_.hello_timeout;
     while (!client_->WaitForHello(kPumpSlice)) {
@@ -64,9 +82,7 @@ void HostSession::Connect(uint16_t port) {
       }
     }
   } catch (const ConnectionClosedError&) {
-    throw ConnectionError("the host on " + Endpoint(port) +
-                          " closed the connection before its hello (it serves one interface at a time; "
-                          "is another one connected?)");
+    throw ConnectionError(closed_before_hello);
   }
 }
 

@@ -1,9 +1,11 @@
 #pragma once
 
 // One conversation with a host: either a host this client starts (and closes at the end) or
-// one already listening on a given port. Opening it waits for the host's hello.
+// one already listening on a given port. Opening it authenticates with the host's secret and
+// waits for the host's hello.
 
 #include <chrono>
+#include <functional>
 #include <memory>
 #include <ostream>
 #include <string>
@@ -19,6 +21,9 @@ struct SessionSettings {
   std::chrono::milliseconds hello_timeout{15000};
   // How long a started host may take to exit after the close request before it is stopped.
   std::chrono::milliseconds exit_timeout{20000};
+  // The secret of a running host (--port) on the given port; empty: RunningHostSecret, from the
+  // environment or the file the host published. Tests put their fake host's secret here.
+  std::function<embedding::InterfaceSecret(uint16_t port)> running_host_secret;
 };
 
 class HostSession {

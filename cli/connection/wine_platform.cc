@@ -21,6 +21,7 @@
 
 #include "cli/common/human_readable.h"
 #include "cli/connection/child_process_posix.h"
+#include "cli/connection/interface_secrets.h"
 
 extern char** environ;
 
@@ -157,8 +158,9 @@ bool WaitReadable(int descriptor, std::chrono::milliseconds timeout) {
 
 class WineHostProcess : public HostProcess {
  public:
-  WineHostProcess(std::unique_ptr<ChildProcess> child, std::unique_ptr<OutputLines> output, uint16_t port)
-      : child_(std::move(child)), output_(std::move(output)), port_(port) {
+  WineHostProcess(std::unique_ptr<ChildProcess> child, std::unique_ptr<OutputLines> output, uint16_t port,
+                  const embedding::InterfaceSecret& secret)
+      : child_(std::move(child)), output_(std::move(output)), port_(port), secret_(secret) {
     drain_thread_ = std::thread([this] { Drain(); });
   }
 
@@ -169,6 +171,8 @@ class WineHostProcess : public HostProcess {
   }
 
   uint16_t port() const override { return port_; }
+
+  const embedding::InterfaceSecret& interface_secret() const override { return secret_; }
 
   std::optional<int> WaitForExit(std::chrono::milliseconds timeout) override { return child_->WaitFor(timeout); }
 
@@ -189,6 +193,7 @@ class WineHostProcess : public HostProcess {
   std::unique_ptr<ChildProcess> child_;
   std::unique_ptr<OutputLines> output_;
   uint16_t port_;
+  embedding::InterfaceSecret secret_;
   std::atomic<bool> stop_draining_{false};
   std::thread drain_thread_;
 };
@@ -278,6 +283,9 @@ std::vector<std::string> WinePlatform::WineEnvironment(DisplayMode display) cons
   }
   // The host takes an ephemeral port and says which; a stray setting could only collide.
   replaced.insert("PELMORA_INTERFACE_PORT");
+  // A secret meant for a running host (--port) is no business of the Wine commands; the host
+  // this client starts gets a fresh one of its own (StartHost).
+  replaced.insert(embedding::kInterfaceSecretVariable);
   if (display == DisplayMode::kNullDriver) {
     replaced.insert("DISPLAY");
     replaced.insert("WAYLAND_DISPLAY");
@@ -435,10 +443,14 @@ std::unique_ptr<HostProcess> WinePlatform::StartHost(const HostLaunchOptions& op
 
   std::vector<std::string> command = settings_.wine_command;
   command.push_back(host.string());
+  // A fresh secret for every host, handed over in its environment: /proc/PID/environ is readable
+  // by this user alone, where every local user can read a command line.
+  const embedding::InterfaceSecret secret = NewInterfaceSecret();
+  std::vector<std::string> environment = WineEnvironment(options.display);
+  environment.push_back(std::string(embedding::kInterfaceSecretVariable) + "=" + embedding::InterfaceSecretText(secret));
   std::unique_ptr<ChildProcess> child;
   try {
-    child = std::make_unique<ChildProcess>(command, WineEnvironment(options.display), host.parent_path().string(),
-                                           ChildOutput::kPipe);
+    child = std::make_unique<ChildProcess>(command, environment, host.parent_path().string(), ChildOutput::kPipe);
   } catch (const std::runtime_error& failure) {
     throw PlatformError(std::string("cannot start the host under Wine (scripts/setup.sh installs Wine): ") +
                         failure.what());
@@ -452,7 +464,7 @@ std::unique_ptr<HostProcess> WinePlatform::StartHost(const HostLaunchOptions& op
       open = output->ReadAvailable(descriptor);
     }
     if (const std::optional<uint16_t> port = output->bridge_port()) {
-      return std::make_unique<WineHostProcess>(std::move(child), std::move(output), *port);
+      return std::make_unique<WineHostProcess>(std::move(child), std::move(output), *port, secret);
     }
     if (const std::optional<int> exit_code = child->TryWait()) {
       // Whatever it wrote last is in the pipe already, unless a wineserver holds it open.

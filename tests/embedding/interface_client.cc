@@ -69,6 +69,10 @@ bool InterfaceClient::Write(const std::vector<uint8_t>& bytes) {
   return true;
 }
 
+bool InterfaceClient::Authenticate(const InterfaceSecret& secret) {
+  return Write(AuthenticationFrame(secret));
+}
+
 bool InterfaceClient::WriteFrame(FrameKind kind, uint32_t id, std::string_view channel,
                                  const std::vector<uint8_t>& payload) {
   const std::optional<std::vector<uint8_t>> frame = BuildFrame(kind, id, channel, payload.data(), payload.size());

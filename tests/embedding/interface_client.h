@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "embedding/interface_frame.h"
+#include "embedding/interface_secret.h"
 #include "embedding/win32_handles.h"
 
 namespace pel_mora::embedding {
@@ -30,6 +31,8 @@ class InterfaceClient {
   static std::unique_ptr<InterfaceClient> Connect(uint16_t port);
 
   bool Write(const std::vector<uint8_t>& bytes);
+  // Sends the authentication frame that must open the connection.
+  bool Authenticate(const InterfaceSecret& secret);
   bool WriteFrame(FrameKind kind, uint32_t id, std::string_view channel, const std::vector<uint8_t>& payload);
 
   // The next frame from the host, pumping this thread's messages while waiting, so the

@@ -69,6 +69,20 @@ flutter::EncodableValue Decode(const Bytes& bytes) {
   return flutter::StandardCodecSerializer::GetInstance().ReadValue(&reader);
 }
 
+// The secret the tests hand the engine, as whoever starts the host does.
+InterfaceSecret TestSecret() {
+  InterfaceSecret secret{};
+  for (size_t index = 0; index < secret.size(); ++index) {
+    secret[index] = static_cast<uint8_t>(0x3C + index * 7);
+  }
+  return secret;
+}
+
+std::wstring TestSecretVariable() {
+  const std::string text = InterfaceSecretText(TestSecret());
+  return std::wstring(text.begin(), text.end());
+}
+
 // Sets an environment variable for the life of the object.
 class ScopedEnvironmentVariable {
  public:
@@ -128,6 +142,7 @@ class StandInEngineTest : public CapturedTest {
     CapturedTest::SetUp();
     assets_path_ = folder_ + L"\\data\\flutter_assets";
     ASSERT_TRUE(CreateFolders(assets_path_));
+    const ScopedEnvironmentVariable secret(L"PELMORA_INTERFACE_TOKEN", TestSecretVariable().c_str());
     const EngineProject project(assets_path_);
     engine_ = FlutterDesktopEngineCreate(project.properties());
     ASSERT_NE(engine_, nullptr);
@@ -152,7 +167,7 @@ class StandInEngineTest : public CapturedTest {
 
   std::unique_ptr<InterfaceClient> ConnectAndReadHello() {
     std::unique_ptr<InterfaceClient> client = InterfaceClient::Connect(port_);
-    if (!client) {
+    if (!client || !client->Authenticate(TestSecret())) {
       ADD_FAILURE() << "cannot connect to port " << port_;
       return nullptr;
     }
@@ -255,6 +270,7 @@ TEST_F(EngineCreationTest, BridgeListensOnThePortTheEnvironmentNames) {
     free_port = ntohs(address.sin_port);
   }
   const ScopedEnvironmentVariable port_variable(L"PELMORA_INTERFACE_PORT", std::to_wstring(free_port).c_str());
+  const ScopedEnvironmentVariable secret(L"PELMORA_INTERFACE_TOKEN", TestSecretVariable().c_str());
   ASSERT_TRUE(CreateFolders(folder_ + L"\\data\\flutter_assets"));
   const EngineProject project(folder_ + L"\\data\\flutter_assets");
   const FlutterDesktopViewControllerRef controller =
@@ -263,6 +279,7 @@ TEST_F(EngineCreationTest, BridgeListensOnThePortTheEnvironmentNames) {
   EXPECT_EQ(ListeningPort(capture_->Text()), free_port);
   std::unique_ptr<InterfaceClient> client = InterfaceClient::Connect(free_port);
   ASSERT_NE(client, nullptr);
+  ASSERT_TRUE(client->Authenticate(TestSecret()));
   const std::optional<Frame> hello = client->ReadFrame();
   ASSERT_TRUE(hello.has_value());
   EXPECT_EQ(hello->kind, FrameKind::kHello);
@@ -288,6 +305,7 @@ TEST_F(StandInEngineTest, EveryConnectionStartsWithAHelloDescribingTheEngine) {
   EXPECT_EQ(capture_->CountLinesContaining("Interface bridge listening on 127.0.0.1:"), 1);
   std::unique_ptr<InterfaceClient> client = InterfaceClient::Connect(port_);
   ASSERT_NE(client, nullptr);
+  ASSERT_TRUE(client->Authenticate(TestSecret()));
   const std::optional<Frame> hello = client->ReadFrame();
   ASSERT_TRUE(hello.has_value());
   EXPECT_EQ(hello->kind, FrameKind::kHello);
@@ -310,6 +328,38 @@ TEST_F(StandInEngineTest, EveryConnectionStartsWithAHelloDescribingTheEngine) {
       {flutter::EncodableValue("aotLibraryPath"), flutter::EncodableValue("data\\app.so")},
   });
   EXPECT_EQ(Decode(hello->payload), expected);
+}
+
+// Nothing the host starts later (an uninstaller, an opened document) inherits the secret.
+TEST_F(EngineCreationTest, TheSecretLeavesTheProcessEnvironmentAsTheEngineRuns) {
+  const ScopedEnvironmentVariable secret(L"PELMORA_INTERFACE_TOKEN", TestSecretVariable().c_str());
+  ASSERT_TRUE(CreateFolders(folder_ + L"\\data\\flutter_assets"));
+  const EngineProject project(folder_ + L"\\data\\flutter_assets");
+  const FlutterDesktopViewControllerRef controller =
+      FlutterDesktopViewControllerCreate(100, 100, FlutterDesktopEngineCreate(project.properties()));
+  ASSERT_NE(controller, nullptr);
+  wchar_t value[128] = {};
+  EXPECT_EQ(GetEnvironmentVariableW(L"PELMORA_INTERFACE_TOKEN", value, 128), 0u);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ENVVAR_NOT_FOUND));
+  FlutterDesktopViewControllerDestroy(controller);
+}
+
+// A message sent before the secret never reaches its callback, and no hello comes back.
+TEST_F(StandInEngineTest, AMessageBeforeTheSecretReachesNoCallback) {
+  MessageLog log;
+  FlutterDesktopMessengerSetCallback(messenger_, "com.pelmora.app/native", LogMessage, &log);
+  std::unique_ptr<InterfaceClient> stranger = InterfaceClient::Connect(port_);
+  ASSERT_NE(stranger, nullptr);
+  ASSERT_TRUE(stranger->WriteFrame(FrameKind::kPlatformMessage, 5, "com.pelmora.app/native", {1}));
+  ASSERT_TRUE(stranger->Authenticate(TestSecret()));
+  EXPECT_TRUE(stranger->WaitUntilClosed());
+  PumpMessages();
+  EXPECT_EQ(log.count, 0);
+  EXPECT_EQ(capture_->CountLinesContaining("the first frame is kind 1, not the authentication frame"), 1);
+  // The next interface, with the secret, is served.
+  std::unique_ptr<InterfaceClient> client = ConnectAndReadHello();
+  ASSERT_NE(client, nullptr);
+  ExpectRoundTrip(client.get(), 26);
 }
 
 TEST_F(StandInEngineTest, PlatformMessageReachesItsCallbackOnThePlatformThreadAndIsAnsweredWithItsId) {

@@ -23,7 +23,10 @@ using test_support::EnvironmentVariable;
 namespace {
 
 constexpr wchar_t kPortVariable[] = L"PELMORA_INTERFACE_PORT";
+constexpr wchar_t kSecretVariable[] = L"PELMORA_INTERFACE_TOKEN";
 constexpr char kListeningPrefix[] = "Interface bridge listening on 127.0.0.1:";
+constexpr char kPublishedPrefix[] = "Interface bridge: its secret is in ";
+constexpr char kPublishedSuffix[] = ", readable only by this user";
 constexpr DWORD kPipeBufferSize = 64 * 1024;
 // How long the output reader sleeps when the pipe is empty. Wine's services inherit the host's
 // output handles and outlive it, so the pipe may never report its end; the reader therefore
@@ -71,22 +74,29 @@ class EnvironmentStrings {
   wchar_t* block_;
 };
 
-// This process's environment block without the bridge's port variable, so the host listens on
-// an ephemeral port whatever the test's own environment says.
-std::vector<wchar_t> EnvironmentWithoutPortVariable() {
+// This process's environment block without the bridge's variables, so the host listens on an
+// ephemeral port whatever the test's own environment says, and with `secret_variable` as the
+// secret's variable when there is one.
+std::vector<wchar_t> HostEnvironment(const std::optional<std::string>& secret_variable) {
   const EnvironmentStrings strings;
   if (strings.Get() == nullptr) {
     ThrowLastError("GetEnvironmentStringsW");
   }
-  const std::wstring removed = std::wstring(kPortVariable) + L'=';
+  const std::wstring removed_port = std::wstring(kPortVariable) + L'=';
+  const std::wstring removed_secret = std::wstring(kSecretVariable) + L'=';
   std::vector<wchar_t> block;
   for (const wchar_t* entry = strings.Get(); *entry != L'\0';) {
     const std::wstring_view text(entry);
-    if (!StartsWithIgnoringCase(text, removed)) {
+    if (!StartsWithIgnoringCase(text, removed_port) && !StartsWithIgnoringCase(text, removed_secret)) {
       block.insert(block.end(), text.begin(), text.end());
       block.push_back(L'\0');
     }
     entry += text.size() + 1;
+  }
+  if (secret_variable) {
+    const std::wstring entry = removed_secret + Utf8ToWide(*secret_variable);
+    block.insert(block.end(), entry.begin(), entry.end());
+    block.push_back(L'\0');
   }
   // The block ends with an empty entry; an empty block is two terminators.
   if (block.empty()) {
@@ -137,6 +147,9 @@ void* KernelHandle::Release() {
 }
 
 HostProcess::HostProcess(const HostLaunch& launch) {
+  if (launch.secret_variable) {
+    given_secret_ = embedding::ParseInterfaceSecret(*launch.secret_variable);
+  }
   SECURITY_ATTRIBUTES inheritable{};
   inheritable.nLength = sizeof(inheritable);
   inheritable.bInheritHandle = TRUE;
@@ -170,7 +183,7 @@ HostProcess::HostProcess(const HostLaunch& launch) {
   if (!launch.arguments.empty()) {
     command_line += L" " + launch.arguments;
   }
-  std::vector<wchar_t> environment = EnvironmentWithoutPortVariable();
+  std::vector<wchar_t> environment = HostEnvironment(launch.secret_variable);
   PROCESS_INFORMATION started{};
   if (!CreateProcessW(launch.executable.c_str(), command_line.data(), nullptr, nullptr, TRUE,
                       CREATE_UNICODE_ENVIRONMENT, environment.data(),
@@ -207,7 +220,9 @@ void HostProcess::RequestCloseOrTerminate() {
   try {
     // The close request goes over a connection of its own; a connection a test still holds
     // would make the bridge refuse this one, and then the termination below is what remains.
-    const auto client = std::make_unique<cli::BridgeClient>(cli::ConnectToLocalPort(WaitForPort(kCloseTimeout)));
+    const embedding::InterfaceSecret secret = Secret(kCloseTimeout);
+    const auto client =
+        std::make_unique<cli::BridgeClient>(cli::ConnectToLocalPort(WaitForPort(kCloseTimeout)), secret);
     client->SendCloseRequest();
   } catch (const std::exception&) {
     // No port or no connection: the host is stopped below.
@@ -229,8 +244,46 @@ uint16_t HostProcess::WaitForPort(std::chrono::milliseconds timeout) {
   return *port_;
 }
 
+embedding::InterfaceSecret HostProcess::Secret(std::chrono::milliseconds timeout) {
+  if (given_secret_) {
+    return *given_secret_;
+  }
+  const std::optional<std::wstring> path = PublishedSecretPath(timeout);
+  if (!path) {
+    throw std::runtime_error("the host was given no valid secret and published none");
+  }
+  const KernelHandle file(CreateFileW(path->c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
+                                      OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (file.Get() == INVALID_HANDLE_VALUE) {
+    ThrowLastError("CreateFileW(" + WideToUtf8(*path) + ")");
+  }
+  char digits[64];
+  DWORD read = 0;
+  if (!ReadFile(file.Get(), digits, sizeof(digits), &read, nullptr)) {
+    ThrowLastError("ReadFile(" + WideToUtf8(*path) + ")");
+  }
+  const std::optional<embedding::InterfaceSecret> secret = embedding::ParseInterfaceSecret(std::string_view(digits, read));
+  if (!secret) {
+    throw std::runtime_error(WideToUtf8(*path) + " holds no secret");
+  }
+  return *secret;
+}
+
+std::optional<std::wstring> HostProcess::PublishedSecretPath(std::chrono::milliseconds timeout) {
+  // The line comes before the listening line; once that is there, so is this one, if at all.
+  WaitForPort(timeout);
+  for (const std::string& line : OutputLines()) {
+    if (line.rfind(kPublishedPrefix, 0) == 0 && line.size() > sizeof(kPublishedPrefix) + sizeof(kPublishedSuffix) &&
+        line.compare(line.size() - (sizeof(kPublishedSuffix) - 1), std::string::npos, kPublishedSuffix) == 0) {
+      return Utf8ToWide(line.substr(sizeof(kPublishedPrefix) - 1,
+                                    line.size() - (sizeof(kPublishedPrefix) - 1) - (sizeof(kPublishedSuffix) - 1)));
+    }
+  }
+  return std::nullopt;
+}
+
 std::unique_ptr<cli::BridgeClient> HostProcess::Connect(std::chrono::milliseconds timeout) {
-  auto client = std::make_unique<cli::BridgeClient>(cli::ConnectToLocalPort(WaitForPort(timeout)));
+  auto client = std::make_unique<cli::BridgeClient>(cli::ConnectToLocalPort(WaitForPort(timeout)), Secret(timeout));
   if (!client->WaitForHello(timeout)) {
     throw std::runtime_error("no hello from the host's interface bridge");
   }
@@ -253,6 +306,23 @@ bool HostProcess::WaitForLine(const std::string& line, std::chrono::milliseconds
   return output_changed_.wait_for(lock, timeout, [&] {
     return std::find(lines_.begin(), lines_.end(), line) != lines_.end() || output_ended_;
   }) && std::find(lines_.begin(), lines_.end(), line) != lines_.end();
+}
+
+size_t HostProcess::CountLinesContaining(const std::string& text) const {
+  std::lock_guard lock(output_mutex_);
+  return static_cast<size_t>(std::count_if(lines_.begin(), lines_.end(), [&](const std::string& line) {
+    return line.find(text) != std::string::npos;
+  }));
+}
+
+bool HostProcess::WaitForLinesContaining(const std::string& text, size_t count, std::chrono::milliseconds timeout) {
+  const auto enough = [&] {
+    return static_cast<size_t>(std::count_if(lines_.begin(), lines_.end(), [&](const std::string& line) {
+             return line.find(text) != std::string::npos;
+           })) >= count;
+  };
+  std::unique_lock lock(output_mutex_);
+  return output_changed_.wait_for(lock, timeout, [&] { return enough() || output_ended_; }) && enough();
 }
 
 std::vector<std::string> HostProcess::OutputLines() const {

@@ -19,6 +19,8 @@
 #include <vector>
 
 #include "cli/connection/bridge_client.h"
+#include "cli/connection/interface_secrets.h"
+#include "embedding/interface_secret.h"
 #include "tests/support/fixture_drive.h"
 
 namespace pel_mora::host_test {
@@ -59,13 +61,17 @@ struct HostLaunch {
   std::wstring arguments;
   // Empty: the test's own current folder.
   std::wstring working_folder;
+  // The value of PELMORA_INTERFACE_TOKEN in the host's environment, a fresh secret by default;
+  // nothing: the variable is absent and the host makes its own secret.
+  std::optional<std::string> secret_variable = embedding::InterfaceSecretText(cli::NewInterfaceSecret());
 };
 
 class HostProcess {
  public:
   // Starts the host with its standard output and standard error both sent to one pipe that a
-  // thread of this object reads, and with PELMORA_INTERFACE_PORT removed from its environment
-  // so the bridge takes an ephemeral port. Throws std::runtime_error when it cannot start.
+  // thread of this object reads, with PELMORA_INTERFACE_PORT removed from its environment so the
+  // bridge takes an ephemeral port, and PELMORA_INTERFACE_TOKEN as the launch says. Throws
+  // std::runtime_error when it cannot start.
   explicit HostProcess(const HostLaunch& launch);
 
   // A host still running is asked to close over its bridge, given time to end, and terminated
@@ -79,8 +85,17 @@ class HostProcess {
   // std::runtime_error when the line does not come in time or the host ends first.
   uint16_t WaitForPort(std::chrono::milliseconds timeout = std::chrono::seconds(60));
 
-  // A new interface connection whose hello has arrived (throws when it does not in time).
+  // A new interface connection, authenticated with the host's secret, whose hello has arrived
+  // (throws when it does not in time).
   std::unique_ptr<cli::BridgeClient> Connect(std::chrono::milliseconds timeout = std::chrono::seconds(60));
+
+  // The host's secret: the one it was given, else the one it published (read from the file its
+  // output names). Throws std::runtime_error when there is none to be had.
+  embedding::InterfaceSecret Secret(std::chrono::milliseconds timeout = std::chrono::seconds(60));
+
+  // The Windows path of the file holding the secret the host made itself, from its output line;
+  // nothing when it wrote no such line within `timeout`.
+  std::optional<std::wstring> PublishedSecretPath(std::chrono::milliseconds timeout = std::chrono::seconds(60));
 
   // The exit code once the process has ended within `timeout`; nothing while it still runs.
   std::optional<uint32_t> WaitForExit(std::chrono::milliseconds timeout);
@@ -88,6 +103,14 @@ class HostProcess {
   // Waits until the output holds `line` exactly (without its line break); false when the
   // output ends or the timeout passes first.
   bool WaitForLine(const std::string& line, std::chrono::milliseconds timeout = std::chrono::seconds(30));
+
+  // Waits until at least `count` output lines hold `text`; false when the output ends or the
+  // timeout passes first.
+  bool WaitForLinesContaining(const std::string& text, size_t count,
+                              std::chrono::milliseconds timeout = std::chrono::seconds(30));
+
+  // How many output lines so far hold `text`.
+  size_t CountLinesContaining(const std::string& text) const;
 
   // Every complete output line so far.
   std::vector<std::string> OutputLines() const;
@@ -97,6 +120,7 @@ class HostProcess {
   void AppendOutput(const char* bytes, size_t size);
   void RequestCloseOrTerminate();
 
+  std::optional<embedding::InterfaceSecret> given_secret_;
   KernelHandle process_;
   KernelHandle output_read_;
   std::thread reader_;

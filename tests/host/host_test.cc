@@ -14,8 +14,13 @@
 #include <vector>
 
 #include "channel/encodable_value.h"
+#include "channel/method_call.h"
+#include "channel/standard_method_codec.h"
 #include "cli/connection/bridge_client.h"
+#include "cli/connection/interface_secrets.h"
 #include "cli/connection/socket.h"
+#include "embedding/interface_frame.h"
+#include "embedding/interface_secret.h"
 #include "plugin/string_conversion.h"
 #include "tests/host/host_process.h"
 #include "tests/support/fixture_drive.h"
@@ -29,6 +34,8 @@ using cli::ReplyKind;
 using flutter::EncodableList;
 using flutter::EncodableMap;
 using flutter::EncodableValue;
+using embedding::FrameKind;
+using embedding::InterfaceSecret;
 using test_support::DriveLetterMapping;
 using test_support::FixtureDrive;
 
@@ -44,6 +51,24 @@ std::string Utf8(std::wstring_view text) {
     narrow += static_cast<char>(character);
   }
   return narrow;
+}
+
+// A frame as bytes on the wire.
+std::string FrameBytes(FrameKind kind, uint32_t id, std::string_view channel, const std::vector<uint8_t>& payload) {
+  const std::vector<uint8_t> frame = *embedding::BuildFrame(kind, id, channel, payload.data(), payload.size());
+  return std::string(frame.begin(), frame.end());
+}
+
+std::string AuthenticationBytes(const InterfaceSecret& secret) {
+  const std::vector<uint8_t> frame = embedding::AuthenticationFrame(secret);
+  return std::string(frame.begin(), frame.end());
+}
+
+// A method call on the native channel, as message `id`.
+std::string MethodCallBytes(uint32_t id, const std::string& method, const EncodableValue& arguments) {
+  const flutter::MethodCall<EncodableValue> call(method, std::make_unique<EncodableValue>(arguments));
+  return FrameBytes(FrameKind::kPlatformMessage, id, cli::kNativeChannel,
+                    *flutter::StandardMethodCodec::GetInstance().EncodeMethodCall(call));
 }
 
 Reply WaitForReply(BridgeClient& client, uint32_t id) {
@@ -298,6 +323,7 @@ bool ClosedByTheHost(cli::Connection& connection) {
   return false;
 }
 
+// Sent by an interface that holds the secret: the framing is judged after the authentication.
 TEST_F(RunningHostTest, AMalformedFrameEndsOnlyItsOwnConnection) {
   struct Case {
     const char* name;
@@ -315,9 +341,11 @@ TEST_F(RunningHostTest, AMalformedFrameEndsOnlyItsOwnConnection) {
       {"a stray web request", "GET / HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n"},
   };
   client_.reset();
+  const std::string authentication = AuthenticationBytes(host_->Secret());
   for (const Case& test_case : cases) {
     const std::unique_ptr<cli::Connection> connection = cli::ConnectToLocalPort(host_->WaitForPort());
-    connection->SendAll(reinterpret_cast<const uint8_t*>(test_case.bytes.data()), test_case.bytes.size());
+    const std::string bytes = authentication + test_case.bytes;
+    connection->SendAll(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
     EXPECT_TRUE(ClosedByTheHost(*connection)) << test_case.name << ": still open after the bound";
   }
   // The host carries on, and the next interface is served.
@@ -354,11 +382,94 @@ TEST_F(RunningHostTest, AResponseToNothingIsDroppedAndTheConnectionCarriesOn) {
   const std::unique_ptr<cli::Connection> connection = cli::ConnectToLocalPort(host_->WaitForPort());
   // Kind 4 for host message 77, which the host never sent; then message 5 on a channel nobody
   // handles, which the host answers with an empty response (kind 2, id 5).
-  const std::string frames = std::string("\x08\x00\x00\x00\x04\x4D\x00\x00\x00\x00\x00\x00", 12) +
+  const std::string frames = AuthenticationBytes(host_->Secret()) +
+                             std::string("\x08\x00\x00\x00\x04\x4D\x00\x00\x00\x00\x00\x00", 12) +
                              std::string("\x0A\x00\x00\x00\x01\x05\x00\x00\x00\x03\x00who", 14);
   connection->SendAll(reinterpret_cast<const uint8_t*>(frames.data()), frames.size());
   EXPECT_TRUE(Receives(*connection, std::string("\x07\x00\x00\x00\x02\x05\x00\x00\x00\x00\x00", 11)))
       << "no empty response to message 5";
+}
+
+// Reads until the host closes the connection; false when a byte arrives first (a hello, a
+// response) or the connection stays open past the bound.
+bool ClosedWithoutAWord(cli::Connection& connection) {
+  const auto deadline = std::chrono::steady_clock::now() + kReplyTimeout;
+  uint8_t buffer[4096];
+  while (std::chrono::steady_clock::now() < deadline) {
+    size_t received = 0;
+    switch (connection.Receive(buffer, sizeof(buffer), kPumpSlice, &received)) {
+      case cli::ReceiveOutcome::kClosed:
+        return true;
+      case cli::ReceiveOutcome::kData:
+        return false;
+      case cli::ReceiveOutcome::kTimedOut:
+        break;
+    }
+  }
+  return false;
+}
+
+constexpr char kRefusalLine[] = "Interface bridge: closing the connection";
+
+// What a stranger, who can reach the port but was never given the secret, might send first.
+// None of it gets a hello or reaches a method: the key it tries to store is not there afterwards
+// and its close request leaves the host running. Each refusal is one line on standard error,
+// which never holds the secret; the interface that holds it is let in after them all.
+TEST_F(RunningHostTest, ConnectionsWithoutTheSecretGetNothingAndRunNothing) {
+  client_.reset();
+  const InterfaceSecret secret = host_->Secret();
+  InterfaceSecret wrong = secret;
+  wrong.back() ^= 0x01;
+  // A key of this run's own.
+  const std::string key = "host-test/stranger-" + embedding::InterfaceSecretText(cli::NewInterfaceSecret()).substr(0, 12);
+  const std::string store = MethodCallBytes(
+      1, "secureWrite",
+      EncodableValue(EncodableMap{{EncodableValue("key"), EncodableValue(key)},
+                                  {EncodableValue("value"), EncodableValue("written by a stranger")}}));
+  const std::string close = FrameBytes(FrameKind::kCloseRequest, 0, "", {});
+  const std::string digits = embedding::InterfaceSecretText(secret);
+  const std::vector<uint8_t> no_digits(64, 'x');
+  struct Case {
+    const char* name;
+    std::string bytes;
+    const char* reason;  // a part of the line the host writes
+  };
+  const Case cases[] = {
+      {"a method call first", store, "the first frame is kind 1, not the authentication frame"},
+      {"a close request first", close, "the first frame is kind 5, not the authentication frame"},
+      {"a method call, then the secret", store + AuthenticationBytes(secret), "the first frame is kind 1"},
+      {"a wrong secret, then a method call", AuthenticationBytes(wrong) + store, "wrong interface secret"},
+      {"a wrong secret, then a close request", AuthenticationBytes(wrong) + close, "wrong interface secret"},
+      {"an authentication frame without a secret", FrameBytes(FrameKind::kAuthentication, 0, "", no_digits),
+       "holds no secret of 64 hexadecimal digits"},
+      {"the secret short of its last digit",
+       FrameBytes(FrameKind::kAuthentication, 0, "", std::vector<uint8_t>(digits.begin(), digits.end() - 1)),
+       "authentication frame of length 70"},
+      {"the secret's digits in a method call", FrameBytes(FrameKind::kPlatformMessage, 2, cli::kNativeChannel,
+                                                          std::vector<uint8_t>(digits.begin(), digits.end())),
+       "the first frame is kind 1"},
+  };
+  for (const Case& test_case : cases) {
+    SCOPED_TRACE(test_case.name);
+    const size_t refusals = host_->CountLinesContaining(kRefusalLine);
+    const size_t reasons = host_->CountLinesContaining(test_case.reason);
+    const std::unique_ptr<cli::Connection> connection = cli::ConnectToLocalPort(host_->WaitForPort());
+    connection->SendAll(reinterpret_cast<const uint8_t*>(test_case.bytes.data()), test_case.bytes.size());
+    EXPECT_TRUE(ClosedWithoutAWord(*connection));
+    ASSERT_TRUE(host_->WaitForLinesContaining(kRefusalLine, refusals + 1));
+    EXPECT_EQ(host_->CountLinesContaining(kRefusalLine), refusals + 1);
+    EXPECT_EQ(host_->CountLinesContaining(test_case.reason), reasons + 1) << "the refusal does not say why";
+  }
+
+  ASSERT_FALSE(host_->WaitForExit(std::chrono::milliseconds(0)).has_value()) << "a stranger closed the host";
+  client_ = host_->Connect();
+  const EncodableValue read_key(EncodableMap{{EncodableValue("key"), EncodableValue(key)}});
+  const Reply stored = Call(*client_, cli::kNativeChannel, "secureRead", &read_key);
+  EXPECT_EQ(stored.kind, ReplyKind::kSuccess);
+  EXPECT_EQ(stored.value, EncodableValue(false)) << "a stranger's call ran";
+  for (const std::string& line : host_->OutputLines()) {
+    EXPECT_EQ(line.find(digits), std::string::npos) << "the secret on standard error: " << line;
+  }
 }
 
 TEST_F(RunningHostTest, PipelinedCallsAreEachAnsweredExactlyOnce) {
@@ -635,6 +746,48 @@ TEST(HostProcessTest, CloseRequestWhileTwoHundredWorkersAndAScanRunEndsCleanly) 
   for (const std::string& line : host.OutputLines()) {
     EXPECT_EQ(line.find("nhandled"), std::string::npos) << "crash output: " << line;
     EXPECT_EQ(line.find("terminate called"), std::string::npos) << "crash output: " << line;
+  }
+}
+
+// Started without a secret, or with a variable that holds none, the host makes its own: it names
+// the file that holds it (never the secret), lets in only that secret, and removes the file as it
+// ends.
+TEST(HostProcessTest, AHostWithoutAValidSecretMakesOneTellsOnlyItsFileAndRemovesItAtTheEnd) {
+  struct Case {
+    const char* name;
+    std::optional<std::string> variable;
+  };
+  const Case cases[] = {{"no variable", std::nullopt}, {"a variable that is no secret", "0123"}};
+  for (const Case& test_case : cases) {
+    SCOPED_TRACE(test_case.name);
+    HostProcess host(HostLaunch{.secret_variable = test_case.variable});
+    const std::optional<std::wstring> file = host.PublishedSecretPath();
+    ASSERT_TRUE(file.has_value()) << "no line names the secret's file";
+    const InterfaceSecret secret = host.Secret();
+    const std::string digits = embedding::InterfaceSecretText(secret);
+    // Where the Windows client's --port looks (this test process has no secret variable).
+    EXPECT_EQ(embedding::InterfaceSecretText(cli::RunningHostSecret(host.WaitForPort())), digits);
+    EXPECT_EQ(host.CountLinesContaining("PELMORA_INTERFACE_TOKEN is not 64 hexadecimal digits"),
+              test_case.variable ? 1u : 0u);
+
+    InterfaceSecret other = secret;
+    other.front() ^= 0x80;
+    {
+      const std::unique_ptr<cli::Connection> stranger = cli::ConnectToLocalPort(host.WaitForPort());
+      const std::string bytes = AuthenticationBytes(other);
+      stranger->SendAll(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
+      EXPECT_TRUE(ClosedWithoutAWord(*stranger));
+    }
+    {
+      std::unique_ptr<BridgeClient> client = host.Connect();
+      EXPECT_EQ(Call(*client, cli::kNativeChannel, "getDrives").kind, ReplyKind::kSuccess);
+      client->SendCloseRequest();
+    }
+    ASSERT_EQ(host.WaitForExit(kExitTimeout), std::optional<uint32_t>(0));
+    EXPECT_FALSE(std::filesystem::exists(*file)) << "the secret's file outlived the host";
+    for (const std::string& line : host.OutputLines()) {
+      EXPECT_EQ(line.find(digits), std::string::npos) << "the secret on standard error: " << line;
+    }
   }
 }
 

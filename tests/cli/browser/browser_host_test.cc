@@ -41,8 +41,10 @@ using testing::StartedEvent;
 class FakeHostProcess : public HostProcess {
  public:
   // `exited` tells whether the "process" has ended.
-  FakeHostProcess(uint16_t port, std::function<bool()> exited) : port_(port), exited_(std::move(exited)) {}
+  FakeHostProcess(const FakeBridgeHost& host, std::function<bool()> exited)
+      : port_(host.port()), secret_(host.secret()), exited_(std::move(exited)) {}
   uint16_t port() const override { return port_; }
+  const embedding::InterfaceSecret& interface_secret() const override { return secret_; }
   std::optional<int> WaitForExit(std::chrono::milliseconds timeout) override {
     const auto give_up = std::chrono::steady_clock::now() + timeout;
     while (!exited_() && std::chrono::steady_clock::now() < give_up) {
@@ -54,6 +56,7 @@ class FakeHostProcess : public HostProcess {
 
  private:
   uint16_t port_;
+  embedding::InterfaceSecret secret_;
   std::function<bool()> exited_;
 };
 
@@ -71,7 +74,7 @@ class FakePlatform : public HostPlatform {
     }
     if (start == StartBehaviour::kCrashLater) {
       // A host that goes away without being asked has ended by the time anyone waits for it.
-      return std::make_unique<FakeHostProcess>(host_.port(), [] { return true; });
+      return std::make_unique<FakeHostProcess>(host_, [] { return true; });
     }
     if (start == StartBehaviour::kWaitForInterrupt) {
       while (!interrupted()) {
@@ -79,7 +82,7 @@ class FakePlatform : public HostPlatform {
       throw InterruptedError();
     }
     const FakeBridgeHost& host = host_;
-    return std::make_unique<FakeHostProcess>(host.port(), [&host] { return host.close_requested(); });
+    return std::make_unique<FakeHostProcess>(host, [&host] { return host.close_requested(); });
   }
   DriveLetterStatus CheckDriveLetter(char letter) override {
     return folders.count(letter) != 0 ? DriveLetterStatus::kKnown : DriveLetterStatus::kUnknown;
@@ -131,6 +134,9 @@ class BrowserHostTest : public ::testing::Test {
     environment_.err = &err_;
     environment_.platform = &platform_;
     environment_.interrupt_count = [this] { return interrupts_; };
+    // A running host (--port) is the fake too, and this is its secret.
+    const embedding::InterfaceSecret secret = host_.secret();
+    environment_.session.running_host_secret = [secret](uint16_t) { return secret; };
   }
 
   ~BrowserHostTest() override {

@@ -36,16 +36,19 @@ progress_lines() { tr '\r' '\n' <"$1" | sed 's/\^C//g' | grep -E "^(Scanning|Can
 # this script does, since its standard input is this script's descriptor 3.
 exec 3> >(exec "$fake_scan_host" >"$work/fake-host-port")
 for _ in $(seq 1 600); do
-  [ -s "$work/fake-host-port" ] && break
+  [ "$(wc -l <"$work/fake-host-port")" -ge 2 ] && break
   sleep 0.1
 done
 fake_port=$(head -n 1 "$work/fake-host-port")
 [ -n "$fake_port" ] || { echo "FAIL: the stand-in host never said its port" >&2; exit 1; }
+# Its secret, for the client's environment: read inside the pane's shell from a file of this
+# test's private folder, so it is on no command line.
+sed -n 2p "$work/fake-host-port" >"$work/fake-host-secret"
 
 # The command waits for a line, so that the recording is on before it writes anything. The shell
 # around it outlives the Ctrl-C meant for the client, to say how the client ended.
 tmux -L "$socket" new-session -d -x 50 -y 20 -s "$pane" \
-  "trap : INT; read -r _; env ASAN_OPTIONS=detect_leaks=0 '$client' --port $fake_port scan P; echo \"scan exited with \$?\"; sleep 600"
+  "trap : INT; read -r _; PELMORA_INTERFACE_TOKEN=\$(cat '$work/fake-host-secret') ASAN_OPTIONS=detect_leaks=0 '$client' --port $fake_port scan P; echo \"scan exited with \$?\"; sleep 600"
 tmux -L "$socket" pipe-pane -t "$pane" -o "cat >>'$work/held-terminal'"
 keys Enter
 # The scan is under way for as long as the test wants: its line is on the screen, cut to the

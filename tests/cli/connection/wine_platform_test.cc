@@ -9,13 +9,16 @@
 
 #include <stdlib.h>
 
+#include <cctype>
 #include <filesystem>
 #include <functional>
 #include <fstream>
 #include <optional>
+#include <regex>
 #include <sstream>
 
 #include "cli/commands/commands.h"
+#include "embedding/interface_secret.h"
 #include "tests/cli/support/fake_bridge_host.h"
 
 namespace pel_mora::cli {
@@ -90,6 +93,8 @@ class WinePlatformTest : public ::testing::Test {
     WriteFile(host_path_, "MZ");
     host_.set_drives({DriveRecord("C", 3, true, "", "NTFS", 1024, 0)});
     host_.set_close_flag_path((folder_ / "closed").string());
+    // The platform makes the host's secret; the fake host plays the host that got it.
+    host_.accept_any_secret();
   }
 
   void TearDown() override { fs::remove_all(folder_); }
@@ -165,9 +170,12 @@ class WinePlatformTest : public ::testing::Test {
 TEST_F(WinePlatformTest, StartsTheHostInPrivateWineSettingsAndClosesIt) {
   WriteFakeWine(BridgeLine());
   Outcome outcome;
+  // A secret meant for some running host stays out of the one this client starts.
+  const std::string stray_secret(64, 'a');
   {
     const ScopedVariable display("DISPLAY", ":99");
     const ScopedVariable port("PELMORA_INTERFACE_PORT", "1");
+    const ScopedVariable secret("PELMORA_INTERFACE_TOKEN", stray_secret.c_str());
     outcome = Run({"drives"});
   }
 
@@ -181,9 +189,120 @@ TEST_F(WinePlatformTest, StartsTheHostInPrivateWineSettingsAndClosesIt) {
                                  HasSubstr("WINEDEBUG=-all\n")));
   EXPECT_THAT(environment, Not(HasSubstr("DISPLAY=")));
   EXPECT_THAT(environment, Not(HasSubstr("PELMORA_INTERFACE_PORT=")));
+  EXPECT_THAT(environment, Not(HasSubstr(stray_secret)));
   // The host runs from its own folder, and an existing prefix is used as it is.
   EXPECT_EQ(ReadFile(folder_ / "host.pwd"), host_path_.parent_path().string() + "\n");
   EXPECT_EQ(ReadFile(folder_ / "wine.log"), host_path_.string() + "\n");
+}
+
+// The secret a started host gets: fresh for every host, in its environment, on no command line
+// and in no output.
+TEST_F(WinePlatformTest, EveryStartedHostGetsAFreshSecretInItsEnvironmentAlone) {
+  WriteFakeWine(BridgeLine());
+  std::vector<std::string> secrets;
+  for (int run = 0; run < 2; ++run) {
+    const Outcome outcome = Run({"drives"});
+    ASSERT_EQ(outcome.status, kExitSuccess) << outcome.err;
+    const std::string environment = ReadFile(folder_ / "host.env");
+    std::smatch match;
+    ASSERT_TRUE(std::regex_search(environment, match, std::regex("(^|\n)PELMORA_INTERFACE_TOKEN=([0-9a-f]{64})\n")))
+        << environment;
+    secrets.push_back(match[2]);
+    EXPECT_THAT(outcome.out + outcome.err, Not(HasSubstr(secrets.back())));
+  }
+  // Each connection opened with the secret of the host it was meant for.
+  EXPECT_EQ(host_.secrets_received(), secrets);
+  EXPECT_NE(secrets[0], secrets[1]);
+  // The log holds every command line the fake Wine was given.
+  EXPECT_THAT(ReadFile(folder_ / "wine.log"), AllOf(Not(HasSubstr(secrets[0])), Not(HasSubstr(secrets[1]))));
+}
+
+// A running host (--port): its secret comes from PELMORA_INTERFACE_TOKEN, else from the file that a
+// host which made its own secret published in its Wine user's local application data, in the
+// client's Wine settings or in $WINEPREFIX. A file other users may read, or one reached through a
+// link, is not used; nothing the client says holds the secret.
+TEST_F(WinePlatformTest, ARunningHostsSecretComesFromTheVariableOrItsPrivateFile) {
+  FakeBridgeHost running;  // lets in only its own secret
+  running.set_drives({DriveRecord("C", 3, true, "", "NTFS", 1024, 0)});
+  const std::string secret = embedding::InterfaceSecretText(running.secret());
+  const std::string port = std::to_string(running.port());
+  const std::string file_name = "interface-bridge-" + port + ".secret";
+  const fs::path other_prefix = folder_ / "other-prefix";
+  const auto publish_folder = [&](const fs::path& prefix) {
+    return prefix / "drive_c" / "users" / "someone" / "AppData" / "Local" / "Pelmora";
+  };
+  const fs::path own_file = publish_folder(wine_root_ / "prefix") / file_name;
+  const fs::path other_file = publish_folder(other_prefix) / file_name;
+  const auto write_secret = [&](const fs::path& file, fs::perms permissions) {
+    fs::create_directories(file.parent_path());
+    WriteFile(file, secret + "\n");
+    fs::permissions(file, permissions);
+  };
+  const fs::perms owner_only = fs::perms::owner_read | fs::perms::owner_write;
+  std::string upper = secret;
+  for (char& digit : upper) {
+    digit = static_cast<char>(std::toupper(static_cast<unsigned char>(digit)));
+  }
+
+  struct Case {
+    const char* name;
+    std::optional<std::string> variable;
+    std::function<void()> place_files;
+    int status;
+    std::string err;  // a part of standard error; empty: none at all
+    bool admitted;
+  };
+  const std::string closed = "closed the connection before its hello";
+  const Case cases[] = {
+      {"the variable", secret, [] {}, kExitSuccess, "", true},
+      {"the variable in upper case", upper, [] {}, kExitSuccess, "", true},
+      {"a wrong variable, with the right file there too", std::string(64, '0'),
+       [&] { write_secret(own_file, owner_only); }, kExitUsage, closed, false},
+      {"a variable that is no secret", std::string("not-a-secret"), [] {}, kExitUsage,
+       "PELMORA_INTERFACE_TOKEN is not 64 hexadecimal digits", false},
+      {"a private file in the client's Wine settings", std::nullopt, [&] { write_secret(own_file, owner_only); },
+       kExitSuccess, "", true},
+      {"a private file in WINEPREFIX", std::nullopt, [&] { write_secret(other_file, owner_only); }, kExitSuccess, "",
+       true},
+      {"a file others may read", std::nullopt,
+       [&] { write_secret(own_file, owner_only | fs::perms::others_read); }, kExitUsage,
+       own_file.string() + " (not used: other users may read it)", false},
+      {"a link to a private file", std::nullopt,
+       [&] {
+         write_secret(folder_ / "elsewhere.secret", owner_only);
+         fs::create_directories(own_file.parent_path());
+         fs::create_symlink(folder_ / "elsewhere.secret", own_file);
+       },
+       kExitUsage, own_file.string() + " (not used: ", false},
+      {"nothing anywhere", std::nullopt, [] {}, kExitUsage,
+       "pelmora-cli: no secret for the host on 127.0.0.1:" + port + ": set PELMORA_INTERFACE_TOKEN", false},
+  };
+  for (const Case& test_case : cases) {
+    SCOPED_TRACE(test_case.name);
+    fs::remove_all(wine_root_ / "prefix" / "drive_c");
+    fs::remove_all(other_prefix);
+    fs::remove(folder_ / "elsewhere.secret");
+    test_case.place_files();
+    const int admitted_before = running.admitted_connections();
+    Outcome outcome;
+    {
+      const ScopedVariable root("PELMORA_WINE_ROOT", wine_root_.c_str());
+      const ScopedVariable prefix("WINEPREFIX", other_prefix.c_str());
+      const ScopedVariable variable("PELMORA_INTERFACE_TOKEN",
+                                    test_case.variable ? test_case.variable->c_str() : nullptr);
+      outcome = Run({"--port", port, "call", "getDrives"});
+    }
+    EXPECT_EQ(outcome.status, test_case.status) << outcome.err;
+    if (test_case.err.empty()) {
+      EXPECT_EQ(outcome.err, "");
+    } else {
+      EXPECT_THAT(outcome.err, HasSubstr(test_case.err));
+    }
+    EXPECT_THAT(outcome.err, Not(HasSubstr(secret)));
+    EXPECT_EQ(running.admitted_connections() - admitted_before, test_case.admitted ? 1 : 0);
+  }
+  // Only the connections that were let in asked anything.
+  EXPECT_EQ(running.calls().size(), 4u);
 }
 
 TEST_F(WinePlatformTest, ADisplayModeChangeReconfiguresThePrefixOnce) {

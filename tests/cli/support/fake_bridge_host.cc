@@ -1,6 +1,7 @@
 #include "tests/cli/support/fake_bridge_host.h"
 
 #include <fstream>
+#include <random>
 
 #include "channel/byte_streams.h"
 #include "channel/standard_codec_serializer.h"
@@ -55,6 +56,15 @@ EncodableValue Map(std::initializer_list<std::pair<const char*, EncodableValue>>
   return EncodableValue(std::move(map));
 }
 
+embedding::InterfaceSecret RandomSecret() {
+  std::random_device source;
+  embedding::InterfaceSecret secret{};
+  for (uint8_t& byte : secret) {
+    byte = static_cast<uint8_t>(source());
+  }
+  return secret;
+}
+
 std::string LastPathPart(const std::string& path) {
   const size_t separator = path.find_last_of('\\');
   return separator == std::string::npos ? path : path.substr(separator + 1);
@@ -62,7 +72,7 @@ std::string LastPathPart(const std::string& path) {
 
 }  // namespace
 
-FakeBridgeHost::FakeBridgeHost() : listener_(ListenOnLocalPort(0)), port_(listener_->port()) {
+FakeBridgeHost::FakeBridgeHost() : listener_(ListenOnLocalPort(0)), port_(listener_->port()), secret_(RandomSecret()) {
   thread_ = std::thread([this] { Serve(); });
 }
 
@@ -84,6 +94,16 @@ void FakeBridgeHost::set_scan_script(ScanScript script) {
 void FakeBridgeHost::set_hello_behaviour(HelloBehaviour behaviour) {
   std::lock_guard lock(mutex_);
   hello_behaviour_ = behaviour;
+}
+
+void FakeBridgeHost::accept_any_secret() {
+  std::lock_guard lock(mutex_);
+  any_secret_ = true;
+}
+
+std::vector<std::string> FakeBridgeHost::secrets_received() const {
+  std::lock_guard lock(mutex_);
+  return secrets_received_;
 }
 
 void FakeBridgeHost::set_close_flag_path(std::string path) {
@@ -131,20 +151,29 @@ void FakeBridgeHost::Serve() {
     flutter::ByteBufferStreamWriter writer(&hello_bytes);
     flutter::StandardCodecSerializer::GetInstance().WriteValue(hello, &writer);
     try {
-      SendFrame(*connection, FrameKind::kHello, 0, "", hello_bytes);
       FrameReader reader(embedding::FrameSender::kInterface);
+      if (!Admit(*connection, reader)) {
+        continue;  // dropped without a hello, as the host drops a stranger
+      }
+      ++admitted_;
+      SendFrame(*connection, FrameKind::kHello, 0, "", hello_bytes);
       bool open = true;
+      // First what came along with the authentication frame, then what arrives after it.
+      bool buffered = true;
       while (open && !stop_) {
-        uint8_t buffer[4096];
-        size_t received = 0;
-        const ReceiveOutcome outcome = connection->Receive(buffer, sizeof(buffer), kSlice, &received);
-        if (outcome == ReceiveOutcome::kClosed) {
-          break;
+        if (!buffered) {
+          uint8_t buffer[4096];
+          size_t received = 0;
+          const ReceiveOutcome outcome = connection->Receive(buffer, sizeof(buffer), kSlice, &received);
+          if (outcome == ReceiveOutcome::kClosed) {
+            break;
+          }
+          if (outcome == ReceiveOutcome::kTimedOut) {
+            continue;
+          }
+          reader.Append(buffer, received);
         }
-        if (outcome == ReceiveOutcome::kTimedOut) {
-          continue;
-        }
-        reader.Append(buffer, received);
+        buffered = false;
         Frame frame;
         FrameReader::Status status;
         while (open && (status = reader.Next(&frame)) == FrameReader::Status::kFrame) {
@@ -159,6 +188,33 @@ void FakeBridgeHost::Serve() {
     }
     listening_ = false;
   }
+}
+
+bool FakeBridgeHost::Admit(Connection& connection, FrameReader& reader) {
+  constexpr std::chrono::milliseconds kSlice{50};
+  Frame frame;
+  FrameReader::Status status = FrameReader::Status::kNeedMoreBytes;
+  while (!stop_ && (status = reader.Next(&frame)) == FrameReader::Status::kNeedMoreBytes) {
+    uint8_t buffer[4096];
+    size_t received = 0;
+    const ReceiveOutcome outcome = connection.Receive(buffer, sizeof(buffer), kSlice, &received);
+    if (outcome == ReceiveOutcome::kClosed) {
+      return false;
+    }
+    if (outcome == ReceiveOutcome::kData) {
+      reader.Append(buffer, received);
+    }
+  }
+  // The reader refuses a stream that opens with anything but the authentication frame.
+  if (status != FrameReader::Status::kFrame) {
+    return false;
+  }
+  std::lock_guard lock(mutex_);
+  secrets_received_.emplace_back(frame.payload.begin(), frame.payload.end());
+  if (any_secret_) {
+    return embedding::ParseInterfaceSecret(secrets_received_.back()).has_value();
+  }
+  return embedding::JudgeAuthentication(frame, secret_) == embedding::AuthenticationVerdict::kAccepted;
 }
 
 bool FakeBridgeHost::HandleFrame(Connection& connection, uint8_t kind, uint32_t id, const std::string& channel,
@@ -332,6 +388,7 @@ ScriptedReply ScriptedReply::Error(std::string code, std::string message) {
 
 Outcome RunClientAgainst(const FakeBridgeHost& host, std::vector<std::string> arguments, const Console& console) {
   arguments.insert(arguments.begin(), {"--port", std::to_string(host.port())});
+  const embedding::InterfaceSecret secret = host.secret();
   std::istringstream in(console.typed);
   std::ostringstream own_out;
   std::ostringstream& out = console.out != nullptr ? *console.out : own_out;
@@ -343,6 +400,7 @@ Outcome RunClientAgainst(const FakeBridgeHost& host, std::vector<std::string> ar
   environment.err = &err;
   environment.err_is_terminal = console.err_is_terminal;
   environment.interrupt_count = console.interrupt_count;
+  environment.session.running_host_secret = [secret](uint16_t) { return secret; };
   const int status = RunCli(arguments, environment);
   return {status, out.str(), err.str()};
 }

@@ -1,8 +1,9 @@
 #pragma once
 
 // A stand-in for the host's side of the interface bridge, for driving the client end to end:
-// a thread listening on 127.0.0.1 that sends the hello, answers "getDrives", echoes arguments,
-// answers errors, and streams scripted scan events after "listen" and "startScan".
+// a thread listening on 127.0.0.1 that checks the connection's secret as the host does, sends
+// the hello, answers "getDrives", echoes arguments, answers errors, and streams scripted scan
+// events after "listen" and "startScan".
 
 #include <atomic>
 #include <cstdint>
@@ -18,6 +19,7 @@
 
 #include "channel/encodable_value.h"
 #include "cli/connection/socket.h"
+#include "embedding/interface_secret.h"
 
 namespace pel_mora::cli::testing {
 
@@ -65,8 +67,8 @@ struct Console {
 
 class FakeBridgeHost;
 
-// Runs the client against `host` (--port is added first) with string streams in place of the
-// console.
+// Runs the client against `host` (--port is added first, and the host's secret is what the
+// session finds for it) with string streams in place of the console.
 Outcome RunClientAgainst(const FakeBridgeHost& host, std::vector<std::string> arguments, const Console& console = {});
 
 enum class HelloBehaviour {
@@ -84,10 +86,16 @@ class FakeBridgeHost {
 
   uint16_t port() const { return port_; }
 
+  // The secret a connection must open with: a fresh random one per fake host.
+  const embedding::InterfaceSecret& secret() const { return secret_; }
+
   // Configuration; set before the client connects.
   void set_drives(flutter::EncodableList drives);
   void set_scan_script(ScanScript script);
   void set_hello_behaviour(HelloBehaviour behaviour);
+  // Lets in any connection that opens with a well-formed secret, as for a host whose secret a
+  // platform under test makes itself; secrets_received() tells which came.
+  void accept_any_secret();
   // Answers `method` on the native channel with what `reply` returns for the call's arguments.
   // The function runs on the fake's server thread.
   void set_method_reply(std::string method, std::function<ScriptedReply(const flutter::EncodableValue& arguments)> reply);
@@ -102,6 +110,10 @@ class FakeBridgeHost {
   // The arguments of the last call of `method`.
   std::optional<flutter::EncodableValue> last_arguments(const std::string& method) const;
   int connections() const { return connections_; }
+  // The connections let in (secret accepted, hello sent).
+  int admitted_connections() const { return admitted_; }
+  // The secret of every connection's authentication frame, in order, well-formed or not.
+  std::vector<std::string> secrets_received() const;
   bool close_requested() const { return close_requested_; }
 
  private:
@@ -111,14 +123,20 @@ class FakeBridgeHost {
                    const std::vector<uint8_t>& payload);
   void SendEvents(Connection& connection, const std::vector<flutter::EncodableValue>& events);
 
+  // Reads the connection's authentication frame; true when the connection may go on.
+  bool Admit(Connection& connection, embedding::FrameReader& reader);
+
   std::unique_ptr<LocalListener> listener_;
   uint16_t port_ = 0;
+  const embedding::InterfaceSecret secret_;
 
   // Guards the configuration and the records of calls, shared by the test and server threads.
   mutable std::mutex mutex_;
   flutter::EncodableList drives_;
   ScanScript scan_script_;
   HelloBehaviour hello_behaviour_ = HelloBehaviour::kSend;
+  bool any_secret_ = false;
+  std::vector<std::string> secrets_received_;
   std::string close_flag_path_;
   std::map<std::string, std::function<ScriptedReply(const flutter::EncodableValue&)>> method_replies_;
   // A held reply: the id it answers and the reply, sent once its releasing method arrives.
@@ -127,6 +145,7 @@ class FakeBridgeHost {
   std::vector<std::string> calls_;
   std::vector<std::pair<std::string, flutter::EncodableValue>> arguments_;
   std::atomic<int> connections_{0};
+  std::atomic<int> admitted_{0};
   std::atomic<bool> close_requested_{false};
   std::atomic<bool> awaiting_cancel_{false};
   bool listening_ = false;  // server thread only

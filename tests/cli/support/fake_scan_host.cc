@@ -8,6 +8,7 @@
 #include <iostream>
 #include <string>
 
+#include "embedding/interface_secret.h"
 #include "tests/cli/support/fake_bridge_host.h"
 
 int main() {
@@ -23,7 +24,9 @@ int main() {
   script.wait_for_cancel = true;
   script.events_after_cancel = {CancelledEvent()};
   host.set_scan_script(script);
-  std::cout << host.port() << std::endl;
+  // The port, then the secret a client must open with (the test hands it over in the
+  // environment, never on a command line).
+  std::cout << host.port() << '\n' << pel_mora::embedding::InterfaceSecretText(host.secret()) << std::endl;
   for (std::string line; std::getline(std::cin, line);) {
   }
   return 0;
