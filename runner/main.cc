@@ -2,8 +2,6 @@
 
 #include <objbase.h>
 
-#include <cstdio>
-
 #include "channel/flutter_engine.h"
 #include "runner/debug_console.h"
 #include "runner/entrypoint_arguments.h"
@@ -32,31 +30,23 @@ int APIENTRY wWinMain(_In_ HINSTANCE instance, _In_opt_ HINSTANCE previous_insta
   project.aot_library_path = data_folder + L"\\app.so";
   project.dart_entrypoint_arguments = CollectEntrypointArguments();
 
-  {
-    FlutterWindow window(project);
-    const Win32Window::Point origin(10, 10);
-    const Win32Window::Size size(1280, 800);
-    if (!window.Create(L"Pelmora", origin, size)) {
-      return EXIT_FAILURE;
-    }
-    window.SetQuitOnClose(true);
+  FlutterWindow window(project);
+  const Win32Window::Point origin(10, 10);
+  const Win32Window::Size size(1280, 800);
+  if (!window.Create(L"Pelmora", origin, size)) {
+    return EXIT_FAILURE;
+  }
+  window.SetQuitOnClose(true);
 
-    MSG message;
-    while (GetMessageW(&message, nullptr, 0, 0)) {
-      TranslateMessage(&message);
-      DispatchMessageW(&message);
-    }
-
-    // ORDER: COM goes before the window object, whose destruction ends the plugins; the engine and
-    // its view were already torn down when the window was destroyed.
-    CoUninitialize();
+  MSG message;
+  while (GetMessageW(&message, nullptr, 0, 0)) {
+    TranslateMessage(&message);
+    DispatchMessageW(&message);
   }
 
-  // ORDER: workers still running are never joined, and they must not outlive the runtime they
-  // use. Returning from here would run the program's static destructors and the threads
-  // library's teardown while a worker may still be inside them (a crash at exit, seen with 200
-  // requests in flight); ExitProcess ends every other thread first. Buffered output goes out
-  // before that.
-  std::fflush(nullptr);
-  ExitProcess(EXIT_SUCCESS);
+  // ORDER: COM goes before the window object, whose destruction ends the plugins; the engine and
+  // its view were already torn down when the window was destroyed. Workers still running are
+  // never joined: the process ends when this function returns.
+  CoUninitialize();
+  return EXIT_SUCCESS;
 }
