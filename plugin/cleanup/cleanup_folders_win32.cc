@@ -212,7 +212,7 @@ CleanupPlaces ResolveCleanupPlaces(const CleanupFolders& folders) {
   for (REFKNOWNFOLDERID folder_id :
        {FOLDERID_ProgramFiles, FOLDERID_ProgramFilesX86, FOLDERID_ProgramData, FOLDERID_UserProfiles, FOLDERID_Public,
         FOLDERID_Profile, FOLDERID_LocalAppData, FOLDERID_RoamingAppData, FOLDERID_Desktop, FOLDERID_Documents,
-        FOLDERID_Downloads, FOLDERID_Music, FOLDERID_Pictures, FOLDERID_Videos, FOLDERID_SkyDrive}) {
+        FOLDERID_Downloads, FOLDERID_Music, FOLDERID_Pictures, FOLDERID_Videos}) {
     kept.push_back(KnownFolder(folder_id));
   }
   for (const std::wstring& folder : kept) {
@@ -226,6 +226,15 @@ CleanupPlaces ResolveCleanupPlaces(const CleanupFolders& folders) {
   if (const std::optional<FileIdentity> trash = IdentityOfFolder(WineTrashFolder())) {
     places.recycle_bins.push_back(*trash);
   }
+  // Each drive's own bin, by identity too: a letter that shows one names it by another name.
+  DWORD previous_error_mode = 0;
+  SetThreadErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX, &previous_error_mode);
+  for (wchar_t letter = L'A'; letter <= L'Z'; ++letter) {
+    if (const std::optional<FileIdentity> bin = IdentityOfFolder(std::wstring{letter, L':', L'\\'} + L"$Recycle.Bin")) {
+      places.recycle_bins.push_back(*bin);
+    }
+  }
+  SetThreadErrorMode(previous_error_mode, nullptr);
   places.drive_root_is_volume_root = IsVolumeRoot(folders.drive_letter);
   return places;
 }

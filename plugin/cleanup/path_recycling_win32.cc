@@ -408,15 +408,34 @@ ProtectedObjects ResolveProtectedObjects(wchar_t windows_drive_letter) {
       objects.holders.push_back(*identity);
     }
   }
+  // The Recycle Bins: nothing in them is recycled again (that would orphan what records where it
+  // came from), and under Wine, whose trash is an ordinary folder, neither the trash nor a folder
+  // holding it may go: moving it into itself deletes every recycled item for good.
+  for (int index = 0; index < 26; ++index) {
+    AddProtectedLocation(std::wstring{static_cast<wchar_t>(L'A' + index), L':', L'\\'} + L"$Recycle.Bin", objects);
+  }
   SetThreadErrorMode(previous_error_mode, nullptr);
+  if (const std::wstring trash = WineTrashFolder(); !trash.empty()) {
+    AddProtectedLocation(trash, objects);
+  }
+  // Wine's own folder for this prefix, which holds drive C and so the Windows folder: through the
+  // drive of the Unix root it is an ordinary folder, above the root of drive C as Windows sees it.
+  if (const std::wstring prefix = WinePrefixFolder(); !prefix.empty()) {
+    if (const std::optional<IdentityChain> chain = IdentityChainOfPath(prefix, LinkHandling::kFollow)) {
+      objects.holders.insert(objects.holders.end(), chain->begin(), chain->end());
+    }
+  }
   for (REFKNOWNFOLDERID folder_id : {FOLDERID_ProgramFiles, FOLDERID_ProgramFilesX86, FOLDERID_ProgramData,
-                                     FOLDERID_UserProfiles, FOLDERID_Profile}) {
+                                     FOLDERID_UserProfiles, FOLDERID_Profile, FOLDERID_Public}) {
     const std::wstring folder = KnownFolder(folder_id);
     if (folder.empty()) {
       continue;
     }
     if (const std::optional<FileIdentity> identity = IdentityOfPath(folder, LinkHandling::kFollow)) {
       objects.kept_folders.push_back(*identity);
+      if (IsEqualGUID(folder_id, FOLDERID_UserProfiles)) {
+        objects.user_profiles = *identity;
+      }
     }
   }
   return objects;

@@ -159,6 +159,9 @@ RecycleVerdict CheckRecyclableObject(const IdentityChain& object, const Protecte
   if (contains(protected_objects.holders, object.front()) || contains(protected_objects.kept_folders, object.front())) {
     return RecycleVerdict::kRefused;
   }
+  if (protected_objects.user_profiles && object[1] == *protected_objects.user_profiles) {
+    return RecycleVerdict::kRefused;
+  }
   return RecycleVerdict::kAllowed;
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -39,13 +40,17 @@ struct ProtectedObjects {
   // location (the Windows folder, a drive's root) and the root of every local drive.
   std::vector<FileIdentity> holders;
   // Folders that may not go themselves, though their contents may: the program and program-data
-  // folders, the folder of user profiles and the profile.
+  // folders, the folder of user profiles, the profile and the public profile.
   std::vector<FileIdentity> kept_folders;
+  // The folder of user profiles: no folder directly in it goes either, since each is a user's
+  // whole profile (another user's as much as this one's).
+  std::optional<FileIdentity> user_profiles;
 };
 
 // Decides by identity whether an object may be moved to the Recycle Bin. `object` is the object
 // and the folders above it, as they really lie (links resolved). A root, anything at or below a
-// system location, a holder and a kept folder are refused.
+// system location, a holder, a kept folder and a folder directly in the folder of user profiles
+// are refused.
 RecycleVerdict CheckRecyclableObject(const IdentityChain& object, const ProtectedObjects& protected_objects);
 
 // Decides whether a requested path (already tidied by NormalizePath) can be handed to the shell

@@ -6,14 +6,18 @@
 #include <shlwapi.h>
 
 #include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <future>
+#include <memory>
+#include <thread>
 #include <cstdint>
-#include <cwctype>
 #include <optional>
 #include <string_view>
 #include <utility>
 #include <vector>
 
-#include "plugin/cleanup/recycle_bin_locations.h"
+#include "plugin/com_ownership.h"
 #include "plugin/operations.h"
 #include "plugin/wine_detection_win32.h"
 
@@ -32,23 +36,6 @@ bool ShellRestrictsToRoot() {
   return !IsRunningUnderWine();
 }
 
-template <typename Interface>
-class ComPointer {
- public:
-  ComPointer() = default;
-  ~ComPointer() {
-    if (pointer_ != nullptr) pointer_->Release();
-  }
-  ComPointer(const ComPointer&) = delete;
-  ComPointer& operator=(const ComPointer&) = delete;
-  Interface** Receive() { return &pointer_; }
-  Interface* operator->() const { return pointer_; }
-  Interface* Get() const { return pointer_; }
-
- private:
-  Interface* pointer_ = nullptr;
-};
-
 // Owns an item id list the shell allocated with CoTaskMemAlloc.
 template <typename IdList>
 class OwnedIdList {
@@ -66,63 +53,6 @@ class OwnedIdList {
   IdList* list_ = nullptr;
 };
 
-// COM for the calling worker thread, released when the scope ends.
-class ComApartment {
- public:
-  ComApartment() : initialized_(SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED))) {}
-  ~ComApartment() {
-    if (initialized_) CoUninitialize();
-  }
-  ComApartment(const ComApartment&) = delete;
-  ComApartment& operator=(const ComApartment&) = delete;
-
- private:
-  bool initialized_;
-};
-
-// Whether every item of the Recycle Bin came from the drive of `root`, read from the Recycle Bin
-// folder's "original location" column; nothing when the bin cannot be listed.
-std::optional<bool> BinHoldsOnlyItemsOf(const std::wstring& root) {
-  const ComApartment apartment;
-  ComPointer<IShellFolder> desktop;
-  OwnedIdList<ITEMIDLIST> bin_list;
-  ComPointer<IShellFolder2> bin;
-  if (FAILED(SHGetDesktopFolder(desktop.Receive())) ||
-      FAILED(SHGetKnownFolderIDList(FOLDERID_RecycleBinFolder, 0, nullptr, bin_list.Receive())) ||
-      FAILED(desktop->BindToObject(bin_list.Get(), nullptr, IID_IShellFolder2, reinterpret_cast<void**>(bin.Receive())))) {
-    return std::nullopt;
-  }
-  ComPointer<IEnumIDList> items;
-  const HRESULT enumerated =
-      bin->EnumObjects(nullptr, SHCONTF_FOLDERS | SHCONTF_NONFOLDERS | SHCONTF_INCLUDEHIDDEN, items.Receive());
-  if (enumerated == S_FALSE || items.Get() == nullptr) {
-    return SUCCEEDED(enumerated) ? std::optional<bool>(true) : std::nullopt;
-  }
-  if (FAILED(enumerated)) {
-    return std::nullopt;
-  }
-  constexpr UINT kOriginalLocationColumn = 1;
-  for (;;) {
-    OwnedIdList<ITEMID_CHILD> item;
-    if (items->Next(1, item.Receive(), nullptr) != S_OK) {
-      break;
-    }
-    SHELLDETAILS details{};
-    if (FAILED(bin->GetDetailsOf(item.Get(), kOriginalLocationColumn, &details))) {
-      return std::nullopt;
-    }
-    OwnedIdList<wchar_t> location;
-    if (FAILED(StrRetToStrW(&details.str, item.Get(), location.Receive())) || location.Get() == nullptr) {
-      return std::nullopt;
-    }
-    const std::optional<wchar_t> drive = DriveOfOriginalLocation(location.Get());
-    const wchar_t root_letter = root.empty() ? L'\0' : static_cast<wchar_t>(std::towupper(root[0]));
-    if (!drive || *drive != root_letter) {
-      return false;
-    }
-  }
-  return true;
-}
 
 // The text of column `column` of a Recycle Bin item; nothing when it cannot be read.
 std::optional<std::wstring> ItemColumn(IShellFolder2& bin, PCUITEMID_CHILD item, UINT column) {
@@ -196,10 +126,20 @@ bool InvokeRestore(IShellFolder2& bin, PCUITEMID_CHILD item) {
   return SUCCEEDED(menu->InvokeCommand(&invocation));
 }
 
+// Whether the whole Recycle Bin, every drive's, holds nothing.
+bool WholeBinIsEmpty() {
+  SHQUERYRBINFO info{};
+  info.cbSize = sizeof(info);
+  return SUCCEEDED(SHQueryRecycleBinW(nullptr, &info)) && info.i64NumItems == 0;
+}
+
 // Whether the shell's call for `root` touches that drive's items only: always for every drive,
-// and for one drive where the shell restricts itself to it or the bin holds nothing else.
+// and for one drive where the shell restricts itself to it. Where it does not (Wine), telling a
+// drive's items from the others' would mean reading the bin's items through Wine's Recycle Bin
+// folder, which has been seen to leave the process unable to look up the user's folders
+// afterwards; so there the call is made only when the bin holds nothing at all.
 bool ShellCallStaysOnRoot(const std::wstring& root) {
-  return root.empty() || ShellRestrictsToRoot() || BinHoldsOnlyItemsOf(root) == true;
+  return root.empty() || ShellRestrictsToRoot() || WholeBinIsEmpty();
 }
 
 }  // namespace
@@ -231,13 +171,15 @@ bool EmptyRecycleBin(const std::wstring& root) {
   return SUCCEEDED(result);
 }
 
-bool RestoreRecycledItem(const std::wstring& original_folder, const std::wstring& name) {
+namespace {
+
+bool RestoreRecycledItemOnThisThread(const std::wstring& original_folder, const std::wstring& name) {
   const ComApartment apartment;
   ComPointer<IShellFolder> desktop;
   OwnedIdList<ITEMIDLIST> bin_list;
   ComPointer<IShellFolder2> bin;
   if (FAILED(SHGetDesktopFolder(desktop.Receive())) ||
-      FAILED(SHGetKnownFolderIDList(FOLDERID_RecycleBinFolder, 0, nullptr, bin_list.Receive())) ||
+      FAILED(SHGetSpecialFolderLocation(nullptr, CSIDL_BITBUCKET, bin_list.Receive())) ||
       FAILED(desktop->BindToObject(bin_list.Get(), nullptr, IID_IShellFolder2, reinterpret_cast<void**>(bin.Receive())))) {
     return false;
   }
@@ -279,6 +221,43 @@ bool RestoreRecycledItem(const std::wstring& original_folder, const std::wstring
     match = &of_name.front();
   }
   return match != nullptr && InvokeRestore(*bin.Get(), match->Get());
+}
+
+// Closes every window of a thread, as Escape would: a question the shell put up there is
+// answered "no".
+BOOL CALLBACK CloseThreadWindow(HWND window, LPARAM /*unused*/) {
+  PostMessageW(window, WM_CLOSE, 0, 0);
+  return TRUE;
+}
+
+}  // namespace
+
+bool RestoreRecycledItem(const std::wstring& original_folder, const std::wstring& name) {
+  // The shell asks before it restores over an item that took the name meanwhile (Wine does so in
+  // a message box even when told not to show any), and nobody sees that question here. The
+  // restore runs on a thread of its own; a question still open after a moment is closed, which
+  // declines it, so a worker never waits on a dialog nobody answers.
+  auto outcome = std::make_shared<std::promise<bool>>();
+  std::future<bool> restored = outcome->get_future();
+  auto thread_id = std::make_shared<std::atomic<DWORD>>(0);
+  std::thread restorer([outcome, thread_id, original_folder, name] {
+    thread_id->store(GetCurrentThreadId());
+    try {
+      outcome->set_value(RestoreRecycledItemOnThisThread(original_folder, name));
+    } catch (...) {
+      outcome->set_value(false);
+    }
+  });
+  for (int attempt = 0; restored.wait_for(std::chrono::seconds(2)) != std::future_status::ready; ++attempt) {
+    if (attempt == 10) {
+      // A question that will not close: the thread is given up rather than the reply.
+      restorer.detach();
+      return false;
+    }
+    EnumThreadWindows(thread_id->load(), CloseThreadWindow, 0);
+  }
+  restorer.join();
+  return restored.get();
 }
 
 WorkerReply GetRecycleBinInfoOperation() {

@@ -165,6 +165,7 @@ TEST(RecyclableObjectTest, JudgesTheObjectAndWhatLiesAboveIt) {
       .system_locations = {Object(3)},
       .holders = {Object(2), Object(1), Object(20)},
       .kept_folders = {Object(5), Object(7), Object(8)},
+      .user_profiles = Object(7),
   };
   struct ObjectCase {
     const char* name;
@@ -182,6 +183,10 @@ TEST(RecyclableObjectTest, JudgesTheObjectAndWhatLiesAboveIt) {
       {"the profile", {Object(8), Object(7), Object(1)}, kRefused},
       {"inside a kept folder", {Object(6), Object(5), Object(1)}, kAllowed},
       {"a document", {Object(9), Object(8), Object(7), Object(1)}, kAllowed},
+      // Another user's profile (30), whatever letter names the users folder, and what it holds.
+      {"another user's profile", {Object(30), Object(7), Object(1)}, kRefused},
+      {"another user's profile through a letter", {Object(30), Object(7)}, kRefused},
+      {"in another user's profile", {Object(31), Object(30), Object(7), Object(1)}, kAllowed},
       {"a file of another drive", {Object(21), Object(20)}, kAllowed},
       // The same number on another volume is another object.
       {"System32's number elsewhere", {Object(3, 8), Object(1, 8)}, kAllowed},
