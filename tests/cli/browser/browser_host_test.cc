@@ -96,7 +96,7 @@ class FakePlatform : public HostPlatform {
     folders['F'] = folder;
     return DriveLetterMapping{'F', folder};
   }
-  void RemoveDriveLetterMapping(const DriveLetterMapping& mapping) noexcept override {
+  void RemoveDriveLetterMapping(DriveLetterMapping mapping) noexcept override {
     removed.push_back(mapping.letter);
     folders.erase(mapping.letter);
   }

@@ -519,8 +519,8 @@ TEST_F(WinePlatformTest, FreeLettersAreClaimedOnceAndARemappedLetterIsNotRemoved
   fs::create_directories(photos);
   WinePlatform platform(Settings());
   std::ostringstream status;
-  const std::optional<DriveLetterMapping> first = platform.MapFreeDriveLetter(photos.string(), status);
-  const std::optional<DriveLetterMapping> second = platform.MapFreeDriveLetter(photos.string(), status);
+  std::optional<DriveLetterMapping> first = platform.MapFreeDriveLetter(photos.string(), status);
+  std::optional<DriveLetterMapping> second = platform.MapFreeDriveLetter(photos.string(), status);
   ASSERT_TRUE(first && second);
   EXPECT_EQ(first->letter, 'D');
   EXPECT_EQ(second->letter, 'E');
@@ -529,8 +529,8 @@ TEST_F(WinePlatformTest, FreeLettersAreClaimedOnceAndARemappedLetterIsNotRemoved
   const fs::path devices = wine_root_ / "prefix" / "dosdevices";
   fs::remove(devices / "e:");
   fs::create_directory_symlink(folder_, devices / "e:");
-  platform.RemoveDriveLetterMapping(*first);
-  platform.RemoveDriveLetterMapping(*second);
+  platform.RemoveDriveLetterMapping(std::move(*first));
+  platform.RemoveDriveLetterMapping(std::move(*second));
   EXPECT_FALSE(fs::exists(fs::symlink_status(devices / "d:")));
   EXPECT_EQ(fs::read_symlink(devices / "e:"), folder_);
 
