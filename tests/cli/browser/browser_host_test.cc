@@ -275,21 +275,24 @@ TEST_F(BrowserHostTest, NothingIsAskedThroughALetterThatShowsAnotherFolderNow) {
   options_.display = DisplayMode::kRealDisplay;
   CliOptions session_options;
   session_options.port = host_.port();
-  HostSession live_session(session_options, nullptr, SessionSettings{}, [] { return false; }, err_);
+  // The live browse's session, last: the fake host serves one connection at a time.
+  std::optional<HostSession> live_session;
   struct Case {
     const char* name;
     std::function<std::unique_ptr<BrowserHost>()> open;
   };
   const Case cases[] = {
-      {"a live browse, with the letter its command resolved",
-       [&] {
-         return std::make_unique<BrowserHost>(live_session, 'T',
-                                              std::make_shared<DriveLetterLoan>(DriveLetterLoan::ForLetter(platform_, 'T')),
-                                              options_, environment_);
-       }},
-      {"a saved scan with its folder", [&] { return std::make_unique<BrowserHost>('T', folder_.string(), options_, environment_); }},
+      {"a saved scan with its folder",
+       [&] { return std::make_unique<BrowserHost>('T', folder_.string(), options_, environment_); }},
       {"a saved scan without its folder",
        [&] { return std::make_unique<BrowserHost>('T', std::nullopt, options_, environment_); }},
+      {"a live browse, with the letter its command resolved",
+       [&] {
+         live_session.emplace(session_options, nullptr, SessionSettings{}, [] { return false; }, err_);
+         return std::make_unique<BrowserHost>(
+             *live_session, 'T', std::make_shared<DriveLetterLoan>(DriveLetterLoan::ForLetter(platform_, 'T')),
+             options_, environment_);
+       }},
   };
   for (const Case& test_case : cases) {
     platform_.folders['T'] = folder_.string();

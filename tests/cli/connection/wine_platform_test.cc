@@ -575,6 +575,11 @@ class RemappedLetterTest : public WinePlatformTest {
     WriteFile(scanned_ / "keep.txt", "mine");
     WriteFile(canaries_ / "keep.txt", "canary");
     ASSERT_EQ(Run({"map", "D", scanned_.string()}).status, kExitSuccess);
+    // A scan that is started ends at once.
+    ScanScript script;
+    script.events = {StartedEvent("D:\\"), BatchEvent({FileEntry("D:\\keep.txt", 6)}, 1, 0, 6),
+                     CompletedEvent(1, 0, 6, 1)};
+    host_.set_scan_script(script);
     const fs::path devices = wine_root_ / "prefix" / "dosdevices";
     host_.set_method_reply("recyclePaths", [devices](const flutter::EncodableValue& arguments) {
       const auto& paths = std::get<flutter::EncodableList>(
