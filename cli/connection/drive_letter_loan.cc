@@ -44,8 +44,11 @@ DriveLetterLoan DriveLetterLoan::ForLetter(HostPlatform& platform, char letter) 
   }
   const std::optional<std::string> folder = platform.DriveLetterFolder(letter);
   std::optional<FolderIdentity> identity = folder ? platform.DriveLetterIdentity(letter) : std::nullopt;
-  return DriveLetterLoan(&platform, letter, folder.value_or(""), folder.has_value(), identity, std::move(mark),
-                         std::nullopt);
+  // A letter the settings do not have leads nowhere, and must go on doing so: whatever it showed
+  // by the act would be a folder the command never saw. Only a letter the settings have but the
+  // client cannot follow (C: before the first start has made it) is left to the host.
+  const bool pinned = folder.has_value() || platform.CheckDriveLetter(letter) == DriveLetterStatus::kUnknown;
+  return DriveLetterLoan(&platform, letter, folder.value_or(""), pinned, identity, std::move(mark), std::nullopt);
 }
 
 DriveLetterLoan::DriveLetterLoan(HostPlatform* platform, char letter, std::string folder, bool pinned,

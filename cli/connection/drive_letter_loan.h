@@ -29,9 +29,10 @@ class DriveLetterLoan {
   static DriveLetterLoan ForFolder(HostPlatform& platform, const std::string& folder, std::ostream& status);
 
   // A letter the command was given (a drive, or a path on one), used as it is: marked, and the
-  // folder it shows now kept when the platform can see it (otherwise the host alone decides, as
-  // for a host with letters of its own). Throws PlatformError while another client is changing
-  // the letter.
+  // folder it shows now kept when the platform can see it; a letter the settings do not have is
+  // kept as leading nowhere. A letter the settings have but the platform cannot follow is left
+  // to the host, as for a host with letters of its own. Throws PlatformError while another
+  // client is changing the letter.
   static DriveLetterLoan ForLetter(HostPlatform& platform, char letter);
 
   DriveLetterLoan(DriveLetterLoan&& other) noexcept;

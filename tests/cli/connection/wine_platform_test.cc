@@ -596,9 +596,11 @@ class RemappedLetterTest : public WinePlatformTest {
     });
   }
 
-  // What D: is made to show between the command's start and its act.
+  // What D: is made to show between the command's start and its act; Q:, which had no folder,
+  // is given one.
   std::string Remap() const {
-    return "ln -sfn '" + canaries_.string() + "' \"$WINEPREFIX/dosdevices/d:\"";
+    return "ln -sfn '" + canaries_.string() + "' \"$WINEPREFIX/dosdevices/d:\"; ln -sfn '" + canaries_.string() +
+           "' \"$WINEPREFIX/dosdevices/q:\"";
   }
 
   // The calls of `method` the fake host received so far.
@@ -627,6 +629,9 @@ TEST_F(RemappedLetterTest, EveryActThroughTheLetterIsRefusedAndSendsNothing) {
   const std::vector<Case> cases = {
       {{"recycle", "D:\\keep.txt"}, "recyclePaths",
        "not recycled  D:\\keep.txt: " + refusal + "; nothing was sent to the host\n"},
+      {{"recycle", "Q:\\keep.txt"}, "recyclePaths",
+       "not recycled  Q:\\keep.txt: drive Q: leads to a folder now, and led nowhere when this command began; "
+       "nothing was sent to the host\n"},
       {{"--display", "open", "D:\\keep.txt"}, "openFile", "pelmora-cli: " + refusal + "; nothing was opened\n"},
       {{"--display", "reveal", "D:\\keep.txt"}, "openInExplorer",
        "pelmora-cli: " + refusal + "; Explorer was not asked\n"},
@@ -644,6 +649,7 @@ TEST_F(RemappedLetterTest, EveryActThroughTheLetterIsRefusedAndSendsNothing) {
   for (const Case& test_case : cases) {
     fs::remove(letter);
     fs::create_directory_symlink(scanned_, letter);
+    fs::remove(wine_root_ / "prefix" / "dosdevices" / "q:");
     const Outcome outcome = Run(test_case.arguments);
     EXPECT_EQ(outcome.status, kExitFailure) << test_case.arguments[0] << ": " << outcome.err;
     EXPECT_THAT(test_case.method == "recyclePaths" ? outcome.out : outcome.err, HasSubstr(test_case.said))
