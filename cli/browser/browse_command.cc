@@ -48,7 +48,13 @@ bool IsStartOf(const EncodableValue& event, const std::string& root) {
   return map != nullptr && StringOr(*map, "type", "") == "started" && StringOr(*map, "root", "") == root;
 }
 
-int BrowseLive(HostSession& session, char letter, const CliOptions& options, const CliEnvironment& environment) {
+int BrowseLive(HostSession& session, char letter, const std::shared_ptr<DriveLetterLoan>& loan,
+               const CliOptions& options, const CliEnvironment& environment) {
+  // Seconds may have passed while the host started.
+  if (const int refused = RefuseIfLetterChanged(loan.get(), "the scan was not started", *environment.err);
+      refused != kExitSuccess) {
+    return refused;
+  }
   BridgeClient& client = session.client();
   const std::string root = std::string(1, letter) + ":\\";
   ScanTree tree;
@@ -83,7 +89,7 @@ int BrowseLive(HostSession& session, char letter, const CliOptions& options, con
   start_sent = true;
 
   BrowserView view(tree);
-  BrowserHost host(session, letter, options, environment);
+  BrowserHost host(session, letter, loan, options, environment);
   int status = kExitSuccess;
   {
     // Declared inside this block so the terminal is given back before anything is printed, on
@@ -206,7 +212,7 @@ SessionCommand PrepareBrowse(const CliOptions& options, const CliEnvironment& en
   RequireTerminal();
   BrowseTarget target = ResolveBrowseTarget(options, environment);
   return [target = std::move(target), &options, &environment](HostSession& session) {
-    return BrowseLive(session, target.drive_letter, options, environment);
+    return BrowseLive(session, target.drive_letter, target.loan, options, environment);
   };
 }
 

@@ -18,7 +18,8 @@ namespace pel_mora::cli {
 struct BrowseTarget {
   char drive_letter = 0;   // the drive to scan, when no file is given
   std::string saved_scan;  // --load FILE.json
-  // The letter lent to a Linux folder for the browser's duration, if one was.
+  // The letter the drive is scanned through, in use for the browser's duration (lent to a Linux
+  // folder, or used as given); null where the client cannot see the host's letters.
   std::shared_ptr<DriveLetterLoan> loan;
 };
 

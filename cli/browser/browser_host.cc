@@ -55,60 +55,76 @@ std::string Sentence(const std::string& text) {
 
 }  // namespace
 
-BrowserHost::BrowserHost(HostSession& session, char drive_letter, const CliOptions& options,
-                         const CliEnvironment& environment)
-    : options_(options), environment_(environment), drive_letter_(drive_letter), session_(&session) {}
+BrowserHost::BrowserHost(HostSession& session, char drive_letter, std::shared_ptr<DriveLetterLoan> loan,
+                         const CliOptions& options, const CliEnvironment& environment)
+    : options_(options),
+      environment_(environment),
+      drive_letter_(drive_letter),
+      loan_(std::move(loan)),
+      session_(&session) {}
 
 BrowserHost::BrowserHost(char drive_letter, std::optional<std::string> drive_folder, const CliOptions& options,
                          const CliEnvironment& environment)
     : options_(options), environment_(environment), drive_letter_(drive_letter), drive_folder_(std::move(drive_folder)) {}
 
 bool BrowserHost::ReachDrive(HostPlatform* platform, BrowserView& view) {
-  if (host_letter_ != 0 || drive_letter_ == 0 || platform == nullptr) {
-    host_letter_ = host_letter_ != 0 ? host_letter_ : drive_letter_;
+  if (host_letter_ != 0) {
     return true;
   }
-  if (!drive_folder_) {
-    // A scan saved without its folder (through --port, or by an older client): the letter is
-    // all there is to go by.
-    if (platform->CheckDriveLetter(drive_letter_) == DriveLetterStatus::kUnknown) {
-      view.SetStatus(std::string("Drive ") + drive_letter_ + ": is not mapped here; give it a folder with: " +
-                     "pelmora-cli map " + drive_letter_ + " FOLDER");
+  // A live browse's letter came with its command; a host with letters of its own decides.
+  if (loan_ || drive_letter_ == 0 || platform == nullptr) {
+    host_letter_ = drive_letter_;
+    return true;
+  }
+  try {
+    if (!drive_folder_) {
+      // A scan saved without its folder (through --port, or by an older client): the letter is
+      // all there is to go by.
+      if (platform->CheckDriveLetter(drive_letter_) == DriveLetterStatus::kUnknown) {
+        view.SetStatus(std::string("Drive ") + drive_letter_ + ": is not mapped here; give it a folder with: " +
+                       "pelmora-cli map " + drive_letter_ + " FOLDER");
+        return false;
+      }
+      loan_ = std::make_shared<DriveLetterLoan>(DriveLetterLoan::ForLetter(*platform, drive_letter_));
+      host_letter_ = drive_letter_;
+      return true;
+    }
+    std::error_code error;
+    if (!std::filesystem::is_directory(*drive_folder_, error)) {
+      view.SetStatus("The folder this scan was of, " + *drive_folder_ + ", is gone.");
       return false;
     }
-    host_letter_ = drive_letter_;
-    return true;
-  }
-  std::error_code error;
-  if (!std::filesystem::is_directory(*drive_folder_, error)) {
-    view.SetStatus("The folder this scan was of, " + *drive_folder_ + ", is gone.");
-    return false;
-  }
-  // The folder was saved without links. When its path has one now (the folder, or one above it,
-  // replaced by a link since), the path leads to other files than the scan listed, so nothing
-  // is asked through it.
-  const std::filesystem::path leads_to = std::filesystem::canonical(*drive_folder_, error);
-  if (error || leads_to != std::filesystem::path(*drive_folder_)) {
-    view.SetStatus("The folder this scan was of, " + *drive_folder_ + ", leads to " +
-                   (error ? std::string("somewhere else") : leads_to.string()) + " now.");
-    return false;
-  }
-  const std::optional<std::string> shown = platform->DriveLetterFolder(drive_letter_);
-  if (shown && std::filesystem::equivalent(*shown, *drive_folder_, error) && !error) {
-    host_letter_ = drive_letter_;
-    return true;
-  }
-  // The letter is gone (it was lent to the scan's command) or shows another folder now.
-  try {
-    loan_ = std::make_unique<DriveLetterLoan>(DriveLetterLoan::ForFolder(*platform, *drive_folder_, notes_));
+    // The folder was saved without links. When its path has one now (the folder, or one above
+    // it, replaced by a link since), the path leads to other files than the scan listed, so
+    // nothing is asked through it.
+    const std::filesystem::path leads_to = std::filesystem::canonical(*drive_folder_, error);
+    if (error || leads_to != std::filesystem::path(*drive_folder_)) {
+      view.SetStatus("The folder this scan was of, " + *drive_folder_ + ", leads to " +
+                     (error ? std::string("somewhere else") : leads_to.string()) + " now.");
+      return false;
+    }
+    // A letter that shows the folder now (the saved one, unless it was lent to the scan's
+    // command and is gone or shows another folder), or else one lent for the browser.
+    loan_ = std::make_shared<DriveLetterLoan>(DriveLetterLoan::ForFolder(*platform, *drive_folder_, notes_));
   } catch (const PlatformError& failure) {
     view.SetStatus(Sentence(failure.what()));
     return false;
   }
   host_letter_ = loan_->letter();
-  notes_ << "Drive " << host_letter_ << ": showed " << *drive_folder_ << " (" << drive_letter_
-         << ": in the saved scan) while the browser ran\n";
+  if (loan_->mapped_for_loan()) {
+    notes_ << "Drive " << host_letter_ << ": showed " << *drive_folder_ << " (" << drive_letter_
+           << ": in the saved scan) while the browser ran\n";
+  }
   return true;
+}
+
+bool BrowserHost::LetterUnchanged(bool recycle, BrowserView& view) {
+  const std::optional<std::string> change = loan_ ? loan_->WhatChanged() : std::nullopt;
+  if (!change) {
+    return true;
+  }
+  view.SetStatus(std::string(recycle ? "Not recycled" : "Not shown") + ": " + *change + "; nothing was sent.");
+  return false;
 }
 
 BrowserHost::~BrowserHost() = default;
@@ -129,7 +145,7 @@ void BrowserHost::Carry(const BrowserRequest& request, BrowserView& view, const 
   // A host started here sees exactly the client's drive letters; a running one (--port) has
   // settings of its own and decides.
   HostPlatform* const platform = options_.port ? nullptr : environment_.platform;
-  if (!ReachDrive(platform, view)) {
+  if (!ReachDrive(platform, view) || !LetterUnchanged(recycle, view)) {
     return;
   }
   // Explorer's window on a host nobody can see would wait unseen, and leave it running.
@@ -170,6 +186,10 @@ void BrowserHost::Carry(const BrowserRequest& request, BrowserView& view, const 
     return;
   }
   if (!EnsureSession(view, waiting)) {
+    return;
+  }
+  // Again right before the request: a host started just now may have taken seconds.
+  if (!LetterUnchanged(recycle, view)) {
     return;
   }
   try {

@@ -22,12 +22,17 @@ namespace pel_mora::cli {
 
 class BrowserHost {
  public:
-  // A live browse of drive `drive_letter`, in the session of its command.
-  BrowserHost(HostSession& session, char drive_letter, const CliOptions& options, const CliEnvironment& environment);
+  // A live browse of drive `drive_letter`, in the session of its command. `loan` is the letter
+  // as the command resolved it (null where the client cannot see the host's letters): nothing is
+  // asked through it once it shows another folder.
+  BrowserHost(HostSession& session, char drive_letter, std::shared_ptr<DriveLetterLoan> loan,
+              const CliOptions& options, const CliEnvironment& environment);
   // A saved scan of drive `drive_letter` (0 when its root is no drive letter): no host until a
   // key needs one. `drive_folder` is the Linux folder the letter showed when the scan was saved,
   // when the file says: its items are then reached through a letter that shows that folder now
   // (the saved one, or one lent for the browser), never through a letter that shows another.
+  // Without it, the letter is taken as it is at the first key; either way, nothing is asked
+  // through the letter once it shows another folder than it did then.
   BrowserHost(char drive_letter, std::optional<std::string> drive_folder, const CliOptions& options,
               const CliEnvironment& environment);
   ~BrowserHost();
@@ -63,6 +68,9 @@ class BrowserHost {
   // Finds the letter through which the saved scan's drive is reached now (host_letter_); false,
   // with the reason on the status line, when there is none.
   bool ReachDrive(HostPlatform* platform, BrowserView& view);
+  // False, with the reason on the status line, once the letter no longer shows the folder it
+  // showed when it was found; nothing may then be asked through it.
+  bool LetterUnchanged(bool recycle, BrowserView& view);
   // Lets go of a started host that stopped answering; what was pending fails.
   void DropSession(const std::string& why, BrowserView& view);
 
@@ -79,9 +87,11 @@ class BrowserHost {
   // written to the error stream once the terminal is given back. Declared before the session,
   // which writes to it until it is destroyed.
   std::ostringstream notes_;
-  // ORDER MATTERS: declared before the session, so that a letter lent for the saved folder is
-  // removed only after the host that used it has gone.
-  std::unique_ptr<DriveLetterLoan> loan_;
+  // The letter the host is asked through (host_letter_), in use while the browser runs: the live
+  // browse's command's, or the one ReachDrive found. ORDER MATTERS: declared before the session,
+  // so that a letter lent for the saved folder is removed only after the host that used it has
+  // gone.
+  std::shared_ptr<DriveLetterLoan> loan_;
   std::unique_ptr<HostSession> owned_session_;
   HostSession* session_ = nullptr;
   // The ids of the calls waiting for their answers; 0 for none (the bridge never uses id 0 for

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <limits>
+#include <memory>
 #include <optional>
 #include <ostream>
 #include <set>
@@ -137,9 +138,33 @@ std::string DriveDescription(const std::optional<char>& drive_letter) {
   return drive_letter ? std::string("drive ") + *drive_letter + ":" : std::string("the system drive");
 }
 
+// The drive a clean-up command works on: the system drive, or a letter in use for the command.
+struct CleanupDrive {
+  std::optional<char> letter;
+  // The letter as the command resolved it; null for the system drive or where the client cannot
+  // see the host's letters.
+  std::shared_ptr<DriveLetterLoan> loan;
+};
+
+CleanupDrive ResolveCleanupDrive(const std::optional<std::string>& operand, const CliOptions& options,
+                                 const CliEnvironment& environment) {
+  CleanupDrive drive;
+  if (operand) {
+    drive.letter = RequireDriveLetter(*operand);
+    RequireKnownDriveLetter(*drive.letter, options, environment);
+    drive.loan = UseDriveLetter(*drive.letter, options, environment);
+  }
+  return drive;
+}
+
 // Calls "scanCleanableCategories"; on anything but a success reports it and returns nothing.
-std::optional<Reply> MeasureCategories(HostSession& session, const std::optional<char>& drive_letter,
+std::optional<Reply> MeasureCategories(HostSession& session, const CleanupDrive& drive,
                                        const CliEnvironment& environment, int& status) {
+  const std::optional<char>& drive_letter = drive.letter;
+  status = RefuseIfLetterChanged(drive.loan.get(), "nothing was measured", *environment.err);
+  if (status != kExitSuccess) {
+    return std::nullopt;
+  }
   *environment.err << "Measuring the cleanable categories of " << DriveDescription(drive_letter) << "...\n"
                    << std::flush;
   const std::optional<EncodableValue> arguments = DriveArguments(drive_letter);
@@ -152,10 +177,10 @@ std::optional<Reply> MeasureCategories(HostSession& session, const std::optional
   return reply;
 }
 
-int RunCategories(HostSession& session, const std::optional<char>& drive_letter, const CliOptions& options,
+int RunCategories(HostSession& session, const CleanupDrive& drive, const CliOptions& options,
                   const CliEnvironment& environment) {
   int status = kExitSuccess;
-  const std::optional<Reply> reply = MeasureCategories(session, drive_letter, environment, status);
+  const std::optional<Reply> reply = MeasureCategories(session, drive, environment, status);
   if (!reply) {
     return status;
   }
@@ -211,11 +236,12 @@ int ReportWhatRemainsInBin(HostSession& session, std::optional<char> drive_lette
   return kExitFailure;
 }
 
-int RunClean(HostSession& session, const std::vector<std::string>& ids, const std::optional<char>& drive_letter,
+int RunClean(HostSession& session, const std::vector<std::string>& ids, const CleanupDrive& drive,
              const CliOptions& options, const CliEnvironment& environment) {
   std::ostream& err = *environment.err;
+  const std::optional<char>& drive_letter = drive.letter;
   int status = kExitSuccess;
-  const std::optional<Reply> measured = MeasureCategories(session, drive_letter, environment, status);
+  const std::optional<Reply> measured = MeasureCategories(session, drive, environment, status);
   if (!measured) {
     return status;
   }
@@ -255,6 +281,12 @@ int RunClean(HostSession& session, const std::vector<std::string>& ids, const st
     return kExitFailure;
   }
 
+  // The person may have taken a while to answer: the drive's folders are cleaned only if the
+  // letter still shows the folder that was measured.
+  if (const int refused = RefuseIfLetterChanged(drive.loan.get(), "nothing was deleted", err);
+      refused != kExitSuccess) {
+    return refused;
+  }
   EncodableList categories;
   for (const std::string& id : ids) {
     categories.emplace_back(id);
@@ -311,26 +343,20 @@ int RunClean(HostSession& session, const std::vector<std::string>& ids, const st
 
 SessionCommand PrepareCategories(const CliOptions& options, const CliEnvironment& environment) {
   RequireOperandCount(options, 0, 1, "categories [LETTER] [--json]");
-  std::optional<char> drive_letter;
-  if (!options.operands.empty()) {
-    drive_letter = RequireDriveLetter(options.operands[0]);
-    RequireKnownDriveLetter(*drive_letter, options, environment);
-  }
-  return [drive_letter, &options, &environment](HostSession& session) {
-    return RunCategories(session, drive_letter, options, environment);
+  const std::optional<std::string> operand =
+      options.operands.empty() ? std::nullopt : std::optional<std::string>(options.operands[0]);
+  CleanupDrive drive = ResolveCleanupDrive(operand, options, environment);
+  return [drive = std::move(drive), &options, &environment](HostSession& session) {
+    return RunCategories(session, drive, options, environment);
   };
 }
 
 SessionCommand PrepareClean(const CliOptions& options, const CliEnvironment& environment) {
   RequireOperandCount(options, 1, std::numeric_limits<size_t>::max(), "clean ID... [--drive LETTER] [--yes] [--json]");
-  std::optional<char> drive_letter;
-  if (const std::optional<std::string> drive = options.CommandOptionValue("drive")) {
-    drive_letter = RequireDriveLetter(*drive);
-    RequireKnownDriveLetter(*drive_letter, options, environment);
-  }
+  CleanupDrive drive = ResolveCleanupDrive(options.CommandOptionValue("drive"), options, environment);
   std::vector<std::string> ids = options.operands;
-  return [ids, drive_letter, &options, &environment](HostSession& session) {
-    return RunClean(session, ids, drive_letter, options, environment);
+  return [ids, drive = std::move(drive), &options, &environment](HostSession& session) {
+    return RunClean(session, ids, drive, options, environment);
   };
 }
 

@@ -175,6 +175,40 @@ void RequireKnownDriveLetter(char letter, const CliOptions& options, const CliEn
                    ":; give a folder that letter with: pelmora-cli map " + letter + " FOLDER)");
 }
 
+std::optional<char> HostPathLetter(const std::string& host_path) {
+  if (host_path.size() < 2 || host_path[1] != ':') {
+    return std::nullopt;
+  }
+  return ParseDriveLetter(host_path.substr(0, 2));
+}
+
+std::shared_ptr<DriveLetterLoan> UseDriveLetter(char letter, const CliOptions& options,
+                                                const CliEnvironment& environment) {
+  if (options.port || environment.platform == nullptr) {
+    return nullptr;
+  }
+  return std::make_shared<DriveLetterLoan>(DriveLetterLoan::ForLetter(*environment.platform, letter));
+}
+
+int RefuseIfLetterChanged(const DriveLetterLoan* loan, const std::string& not_done, std::ostream& err) {
+  const std::optional<std::string> change = loan != nullptr ? loan->WhatChanged() : std::nullopt;
+  if (!change) {
+    return kExitSuccess;
+  }
+  err << "pelmora-cli: " << *change << "; " << not_done << '\n';
+  return kExitFailure;
+}
+
+CommandPath ResolveExistingPath(const std::string& operand, const CliOptions& options,
+                                const CliEnvironment& environment) {
+  CommandPath path;
+  if (const std::optional<char> letter = HostPathLetter(HostPathForOperand(operand))) {
+    path.loan = UseDriveLetter(*letter, options, environment);
+  }
+  path.host_path = RequireExistingHostPath(operand, options, environment);
+  return path;
+}
+
 CommandFolder ResolveFolderOperand(const std::string& operand, FolderOperand kind, const CliOptions& options,
                                    const CliEnvironment& environment) {
   CommandFolder folder;
@@ -182,6 +216,7 @@ CommandFolder ResolveFolderOperand(const std::string& operand, FolderOperand kin
     RequireKnownDriveLetter(*letter, options, environment);
     folder.drive_letter = *letter;
     folder.host_path = std::string(1, *letter) + ":\\";
+    folder.loan = UseDriveLetter(*letter, options, environment);
     return folder;
   }
   if (operand.empty()) {
@@ -196,7 +231,9 @@ CommandFolder ResolveFolderOperand(const std::string& operand, FolderOperand kin
     if (kind == FolderOperand::kDriveOnly) {
       throw UsageError(options.command + " takes a drive letter or a Linux folder, not " + operand);
     }
-    folder.host_path = RequireExistingHostPath(operand, options, environment);
+    CommandPath path = ResolveExistingPath(operand, options, environment);
+    folder.host_path = std::move(path.host_path);
+    folder.loan = std::move(path.loan);
     return folder;
   }
   std::error_code error;

@@ -77,13 +77,43 @@ std::string RequireExistingHostPath(const std::string& operand, const CliOptions
 // running host (--port) may have settings of its own: it decides.
 void RequireKnownDriveLetter(char letter, const CliOptions& options, const CliEnvironment& environment);
 
+// The drive letter a host path ("Q:\...", "Q:") is on; nothing for a share or another form.
+std::optional<char> HostPathLetter(const std::string& host_path);
+
+// The letter `letter` used by a command as it is (DriveLetterLoan::ForLetter), for a host started
+// here; nothing for a host on --port, whose letters the client cannot see, or without a
+// platform. Throws PlatformError while another client changes the letter.
+std::shared_ptr<DriveLetterLoan> UseDriveLetter(char letter, const CliOptions& options,
+                                                const CliEnvironment& environment);
+
+// Right before an act that sends a path through `loan`'s letter (none: nothing to check): when
+// the letter no longer shows the folder it showed when the command resolved it, says so on
+// `err`, followed by `not_done` ("nothing was recycled"), and returns kExitFailure, so that the
+// caller sends nothing; kExitSuccess otherwise.
+int RefuseIfLetterChanged(const DriveLetterLoan* loan, const std::string& not_done, std::ostream& err);
+
+// A path a command acts on, as the host names it, with the letter it goes through.
+struct CommandPath {
+  std::string host_path;
+  // The path's drive letter, in use for the command (null where the client cannot see it).
+  std::shared_ptr<DriveLetterLoan> loan;
+};
+
+// RequireExistingHostPath with the path's letter in use for the command, for the acts on one
+// path (open, reveal, verify). The letter is taken first, so that what is found there is what
+// the letter goes on showing until the act, or the act is refused.
+CommandPath ResolveExistingPath(const std::string& operand, const CliOptions& options,
+                                const CliEnvironment& environment);
+
 // What a command that works below one folder (scan, browse, dupes, search) was given.
 struct CommandFolder {
   // The folder as the host names it: a drive's root ("Q:\") or a Windows path as given.
   std::string host_path;
   // The drive when host_path is a drive's root.
   std::optional<char> drive_letter;
-  // A letter lent to a Linux folder: the mapping lasts as long as the last copy of this.
+  // The letter the folder is reached through, lent to a Linux folder or used as it is, while the
+  // command runs (a lent letter's mapping lasts as long as the last copy of this); null where
+  // the client cannot see the host's letters.
   std::shared_ptr<DriveLetterLoan> loan;
 };
 
@@ -97,7 +127,8 @@ enum class FolderOperand {
 // or else through a free letter mapped for the command's duration, and standard error names the
 // letter. A host given with --port has drive letters of its own, which the client cannot lend: a
 // Linux folder is then given by its Wine name (Z:...) where a path will do and refused where a
-// drive is needed. Throws UsageError for what cannot be used, before any host starts.
+// drive is needed. The letter is in use for the command (CommandFolder::loan). Throws
+// UsageError for what cannot be used, before any host starts.
 CommandFolder ResolveFolderOperand(const std::string& operand, FolderOperand kind, const CliOptions& options,
                                    const CliEnvironment& environment);
 

@@ -243,6 +243,7 @@ SessionCommand PrepareSessionCommand(const CliOptions& options, const CliEnviron
       output.err_is_terminal = environment.err_is_terminal;
       output.err_columns = environment.err_columns;
       output.interrupt_count = environment.interrupt_count;
+      output.letter = folder.loan.get();
       return RunScanCommand(session, letter, output);
     };
   }

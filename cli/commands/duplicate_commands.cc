@@ -138,8 +138,13 @@ class Spinner {
   size_t frame_ = 0;
 };
 
-int RunDupes(HostSession& session, const std::string& root, const CliOptions& options,
+int RunDupes(HostSession& session, const CommandFolder& folder, const CliOptions& options,
              const CliEnvironment& environment) {
+  if (const int refused = RefuseIfLetterChanged(folder.loan.get(), "nothing was searched", *environment.err);
+      refused != kExitSuccess) {
+    return refused;
+  }
+  const std::string& root = folder.host_path;
   BridgeClient& client = session.client();
   const EncodableValue arguments(EncodableMap{{EncodableValue("rootPath"), EncodableValue(root)}});
   const uint32_t id = client.SendMethodCall(kNativeChannel, kMethod, &arguments);
@@ -184,7 +189,7 @@ SessionCommand PrepareDupes(const CliOptions& options, const CliEnvironment& env
   }
   CommandFolder folder = ResolveFolderOperand(options.operands[0], FolderOperand::kAnyFolder, options, environment);
   return [folder = std::move(folder), &options, &environment](HostSession& session) {
-    return RunDupes(session, folder.host_path, options, environment);
+    return RunDupes(session, folder, options, environment);
   };
 }
 

@@ -1,6 +1,8 @@
 // recycle and bin: moving paths to the Recycle Bin, and what the Recycle Bin holds.
 
 #include <cstdint>
+#include <map>
+#include <memory>
 #include <optional>
 #include <string>
 #include <variant>
@@ -33,7 +35,7 @@ std::string Items(uint64_t count) { return FormatCount(count) + (count == 1 ? " 
 std::string Paths(uint64_t count) { return FormatCount(count) + (count == 1 ? " path" : " paths"); }
 
 // Why a path stayed where it was; the JSON names are what --json prints.
-enum class KeptReason { kMissing, kDriveRoot, kNameEndsInDotOrSpace, kRefusedByHost, kHostError };
+enum class KeptReason { kMissing, kDriveRoot, kNameEndsInDotOrSpace, kLetterChanged, kRefusedByHost, kHostError };
 
 const char* KeptReasonName(KeptReason reason) {
   switch (reason) {
@@ -43,6 +45,8 @@ const char* KeptReasonName(KeptReason reason) {
       return "driveRoot";
     case KeptReason::kNameEndsInDotOrSpace:
       return "nameEndsInDotOrSpace";
+    case KeptReason::kLetterChanged:
+      return "letterChanged";
     case KeptReason::kRefusedByHost:
       return "refusedByHost";
     case KeptReason::kHostError:
@@ -87,15 +91,24 @@ std::optional<std::string> NameEndingInDotOrSpace(const std::string& host_path) 
   return std::nullopt;
 }
 
+// A path to recycle as the command resolved it, before any host started.
+struct RecycleOperand {
+  std::string operand;
+  std::string host_path;
+  // Its drive letter, in use for the command (null where the client cannot see it).
+  std::shared_ptr<DriveLetterLoan> loan;
+};
+
 // Recycles one path. The host counts rather than names what it recycled, so each path is asked
-// on its own; what the client can see itself (a missing path, a drive root) is not asked at all.
-// A reply that is not a success or an error ends the command: its status is returned in
-// `stop_status`.
-std::optional<PathOutcome> RecycleOne(HostSession& session, const std::string& operand, const CliOptions& options,
+// on its own; what the client can see itself (a missing path, a drive root, a letter that shows
+// another folder than when the command began) is not asked at all. A reply that is not a
+// success or an error ends the command: its status is returned in `stop_status`.
+std::optional<PathOutcome> RecycleOne(HostSession& session, const RecycleOperand& target, const CliOptions& options,
                                       const CliEnvironment& environment, int& stop_status) {
+  const std::string& operand = target.operand;
   PathOutcome outcome;
   outcome.operand = operand;
-  outcome.host_path = HostPathForOperand(operand);
+  outcome.host_path = target.host_path;
   if (IsDriveRoot(outcome.host_path)) {
     outcome.reason = KeptReason::kDriveRoot;
     outcome.explanation = "a drive root, which is never recycled";
@@ -107,6 +120,13 @@ std::optional<PathOutcome> RecycleOne(HostSession& session, const std::string& o
     outcome.reason = KeptReason::kNameEndsInDotOrSpace;
     outcome.explanation = "the name \"" + *name + "\" ends in a dot or a space, which Windows reads as \"" + shortened +
                           "\"; rename it to recycle it";
+    return outcome;
+  }
+  // The host would take the path through the letter as it is now: a file of the same name in
+  // another folder.
+  if (const std::optional<std::string> change = target.loan ? target.loan->WhatChanged() : std::nullopt) {
+    outcome.reason = KeptReason::kLetterChanged;
+    outcome.explanation = *change + "; nothing was sent to the host";
     return outcome;
   }
   // Checked right before asking, since an earlier path (its folder) may have taken it along.
@@ -191,11 +211,12 @@ void PrintOutcomes(const std::vector<PathOutcome>& outcomes, const CliOptions& o
   }
 }
 
-int RunRecycle(HostSession& session, const CliOptions& options, const CliEnvironment& environment) {
+int RunRecycle(HostSession& session, const std::vector<RecycleOperand>& targets, const CliOptions& options,
+               const CliEnvironment& environment) {
   std::vector<PathOutcome> outcomes;
-  for (const std::string& operand : options.operands) {
+  for (const RecycleOperand& target : targets) {
     int stop_status = kExitSuccess;
-    std::optional<PathOutcome> outcome = RecycleOne(session, operand, options, environment, stop_status);
+    std::optional<PathOutcome> outcome = RecycleOne(session, target, options, environment, stop_status);
     if (!outcome) {
       // What was recycled before the host stopped answering sensibly is still said.
       PrintOutcomes(outcomes, options, environment);
@@ -214,12 +235,26 @@ int RunRecycle(HostSession& session, const CliOptions& options, const CliEnviron
 
 SessionCommand PrepareRecycle(const CliOptions& options, const CliEnvironment& environment) {
   RequireOperandCount(options, 1, SIZE_MAX, "recycle PATH...");
+  std::vector<RecycleOperand> targets;
+  // One loan per letter, however many paths are on it.
+  std::map<char, std::shared_ptr<DriveLetterLoan>> letters;
   for (const std::string& operand : options.operands) {
     if (operand.empty()) {
       throw UsageError("an empty path names nothing to recycle");
     }
+    RecycleOperand target{operand, HostPathForOperand(operand), nullptr};
+    if (const std::optional<char> letter = HostPathLetter(target.host_path)) {
+      std::shared_ptr<DriveLetterLoan>& loan = letters[*letter];
+      if (!loan) {
+        loan = UseDriveLetter(*letter, options, environment);
+      }
+      target.loan = loan;
+    }
+    targets.push_back(std::move(target));
   }
-  return [&options, &environment](HostSession& session) { return RunRecycle(session, options, environment); };
+  return [targets = std::move(targets), &options, &environment](HostSession& session) {
+    return RunRecycle(session, targets, options, environment);
+  };
 }
 
 struct BinContents {
@@ -328,8 +363,9 @@ std::vector<CommandDefinition> RecycleCommands() {
       {"recycle",
        "  recycle PATH...      move files and folders to the Recycle Bin (Linux paths become their\n"
        "                       Wine names); say for each path whether it was recycled and why not\n"
-       "                       (missing, a drive root, refused by the host), then the counts and the\n"
-       "                       bytes freed; exit status 1 when any path was not recycled [--json]\n",
+       "                       (missing, a drive root, its drive letter changed meanwhile, refused\n"
+       "                       by the host), then the counts and the bytes freed; exit status 1\n"
+       "                       when any path was not recycled [--json]\n",
        {"json"},
        PrepareRecycle},
       {"bin",

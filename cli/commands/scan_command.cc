@@ -9,6 +9,7 @@
 #include <variant>
 
 #include "cli/browser/scan_file.h"
+#include "cli/commands/command_support.h"
 #include "cli/commands/commands.h"
 #include "cli/common/human_readable.h"
 #include "cli/common/json.h"
@@ -234,6 +235,10 @@ int RunScanCommand(HostSession& session, char letter, const ScanOutput& output) 
     return kExitFailure;
   }
 
+  if (const int refused = RefuseIfLetterChanged(output.letter, "the scan was not started", err);
+      refused != kExitSuccess) {
+    return refused;
+  }
   const EncodableValue arguments(EncodableMap{{EncodableValue("driveLetter"), EncodableValue(std::string(1, letter))}});
   const uint32_t start_id = client.SendMethodCall(kNativeChannel, "startScan", &arguments);
   start_sent = true;
@@ -325,6 +330,12 @@ int RunScanCommand(HostSession& session, char letter, const ScanOutput& output) 
     return kExitFailure;
   }
   if (recorder) {
+    // The file ties the entries to the folder the letter showed; entries listed from another
+    // folder would be taken for that folder's files by a later browse of it.
+    if (const int refused = RefuseIfLetterChanged(output.letter, "the scan was not saved", err);
+        refused != kExitSuccess) {
+      return refused;
+    }
     try {
       WriteScanFile(output.save_path, *recorder);
       err << "Scan saved to " << output.save_path << '\n';

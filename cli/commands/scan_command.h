@@ -9,6 +9,7 @@
 #include <ostream>
 #include <string>
 
+#include "cli/connection/drive_letter_loan.h"
 #include "cli/connection/host_session.h"
 #include "cli/terminal/status_line.h"
 
@@ -28,6 +29,9 @@ struct ScanOutput {
   std::string save_path;
   // The Linux folder the drive letter shows, saved with the scan; nothing when unknown.
   std::optional<std::string> drive_folder;
+  // The letter as the command resolved it (null where the client cannot see it): the scan is
+  // not started, and not saved, once the letter shows another folder.
+  const DriveLetterLoan* letter = nullptr;
 };
 
 // Scans drive `letter` ('A' to 'Z') and returns the exit status.

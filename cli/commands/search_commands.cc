@@ -1,6 +1,7 @@
 #include <chrono>
 #include <cstdint>
 #include <limits>
+#include <memory>
 #include <optional>
 #include <ostream>
 #include <stdexcept>
@@ -29,6 +30,8 @@ constexpr int32_t kDefaultLargestCount = 20;
 // What one search command sends and how it shows the answer.
 struct SearchRequest {
   std::string root;
+  // The letter the root is reached through, in use while the command runs.
+  std::shared_ptr<DriveLetterLoan> loan;
   EncodableMap arguments;
   // The limit asked for, so that a list cut off by it can say so; 0 when the command does not
   // mention it.
@@ -113,6 +116,10 @@ int RunSearch(HostSession& session, const SearchRequest& request, const CliOptio
               const CliEnvironment& environment) {
   std::ostream& out = *environment.out;
   std::ostream& err = *environment.err;
+  if (const int refused = RefuseIfLetterChanged(request.loan.get(), "nothing was searched", err);
+      refused != kExitSuccess) {
+    return refused;
+  }
   bool cancel_sent = false;
   const Reply reply = WaitForSearch(session, request, environment, cancel_sent);
   if (reply.kind != ReplyKind::kSuccess) {
@@ -149,6 +156,7 @@ SessionCommand PrepareSearch(const CliOptions& options, const CliEnvironment& en
   SearchRequest request;
   CommandFolder folder = ResolveFolderOperand(options.operands[0], FolderOperand::kAnyFolder, options, environment);
   request.root = folder.host_path;
+  request.loan = std::move(folder.loan);
   std::string query;
   for (size_t index = 1; index < options.operands.size(); ++index) {
     query += (index > 1 ? " " : "") + options.operands[index];
@@ -177,7 +185,7 @@ SessionCommand PrepareSearch(const CliOptions& options, const CliEnvironment& en
   } else {
     request.reported_limit = 500;
   }
-  return [request = std::move(request), folder = std::move(folder), &options, &environment](HostSession& session) {
+  return [request = std::move(request), &options, &environment](HostSession& session) {
     return RunSearch(session, request, options, environment);
   };
 }
@@ -185,7 +193,9 @@ SessionCommand PrepareSearch(const CliOptions& options, const CliEnvironment& en
 SessionCommand PrepareLargest(const CliOptions& options, const CliEnvironment& environment) {
   RequireOperandCount(options, 1, 2, "largest PATH [N]");
   SearchRequest request;
-  request.root = RequireExistingHostPath(options.operands[0], options, environment);
+  CommandPath root = ResolveExistingPath(options.operands[0], options, environment);
+  request.root = std::move(root.host_path);
+  request.loan = std::move(root.loan);
   const int32_t count =
       options.operands.size() == 2 ? RequirePositiveCount(options.operands[1], "N") : kDefaultLargestCount;
   // A minimum size without words or extensions is the host's largest-files query: the N largest

@@ -59,8 +59,13 @@ int ReportUnexpectedReply(const CliEnvironment& environment, const std::string& 
 SessionCommand PrepareVerify(const CliOptions& options, const CliEnvironment& environment) {
   RequireOperandCount(options, 1, 1, "verify FILE");
   const std::string operand = options.operands[0];
-  const std::string path = RequireExistingHostPath(operand, options, environment);
-  return [operand, path, &options, &environment](HostSession& session) -> int {
+  CommandPath resolved = ResolveExistingPath(operand, options, environment);
+  return [operand, resolved = std::move(resolved), &options, &environment](HostSession& session) -> int {
+    const std::string& path = resolved.host_path;
+    if (const int refused = RefuseIfLetterChanged(resolved.loan.get(), "nothing was verified", *environment.err);
+        refused != kExitSuccess) {
+      return refused;
+    }
     const CallOutcome outcome = CallMethod(session, environment, "verifyAuthenticode", MapOf({{"path", path}}));
     if (!outcome.value) {
       return outcome.status;
@@ -87,8 +92,13 @@ SessionCommand PrepareVerify(const CliOptions& options, const CliEnvironment& en
 SessionCommand PrepareOpen(const CliOptions& options, const CliEnvironment& environment) {
   RequireOperandCount(options, 1, 1, "open PATH");
   RequireVisibleHost("open", options, environment);
-  const std::string path = RequireExistingHostPath(options.operands[0], options, environment);
-  return [path, &environment](HostSession& session) {
+  CommandPath resolved = ResolveExistingPath(options.operands[0], options, environment);
+  return [resolved = std::move(resolved), &environment](HostSession& session) {
+    const std::string& path = resolved.host_path;
+    if (const int refused = RefuseIfLetterChanged(resolved.loan.get(), "nothing was opened", *environment.err);
+        refused != kExitSuccess) {
+      return refused;
+    }
     const CallOutcome outcome = CallMethod(session, environment, "openFile", MapOf({{"path", path}}));
     if (outcome.value) {
       *environment.out << "Opened " << path << " with its application\n";
@@ -100,8 +110,13 @@ SessionCommand PrepareOpen(const CliOptions& options, const CliEnvironment& envi
 SessionCommand PrepareReveal(const CliOptions& options, const CliEnvironment& environment) {
   RequireOperandCount(options, 1, 1, "reveal PATH");
   RequireVisibleHost("reveal", options, environment);
-  const std::string path = RequireExistingHostPath(options.operands[0], options, environment);
-  return [path, &environment](HostSession& session) {
+  CommandPath resolved = ResolveExistingPath(options.operands[0], options, environment);
+  return [resolved = std::move(resolved), &environment](HostSession& session) {
+    const std::string& path = resolved.host_path;
+    if (const int refused = RefuseIfLetterChanged(resolved.loan.get(), "Explorer was not asked", *environment.err);
+        refused != kExitSuccess) {
+      return refused;
+    }
     const CallOutcome outcome = CallMethod(session, environment, "openInExplorer", MapOf({{"path", path}}));
     if (outcome.value) {
       // The host cannot tell whether Explorer really appeared, so this says what was asked.

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "embedding/interface_secret.h"
+#include "cli/connection/folder_identity.h"
 
 namespace pel_mora::cli {
 
@@ -72,10 +73,22 @@ class HostProcess {
 
 enum class DriveLetterStatus { kKnown, kUnknown };
 
-// A drive letter and the link target that makes it show a folder, as the platform wrote it.
+// A running command's mark on a drive letter it lent or acts through. While any such mark
+// lasts, no other client takes the letter (map, unmap, or the end of another command's loan);
+// it goes with the command however that ends, a killed one included. Where letters cannot be
+// changed there is nothing to mark, and the mark is this empty base.
+class DriveLetterMark {
+ public:
+  virtual ~DriveLetterMark() = default;
+};
+
+// A drive letter and the link target that makes it show a folder, as the platform wrote it, with
+// the mark that the letter is in use, made before the link so that no other client took the
+// letter in between (none where the platform needs no mark).
 struct DriveLetterMapping {
   char letter = 0;
   std::string target;
+  std::unique_ptr<DriveLetterMark> mark;
 };
 
 class HostPlatform {
@@ -92,31 +105,48 @@ class HostPlatform {
 
   // Gives `folder` the drive letter `letter` for hosts started from now on (and for new paths
   // in a running one). Returns the letter's previous target, if it had one. Throws
-  // PlatformError.
+  // PlatformError, also for a letter that a running command has marked (MarkDriveLetterInUse).
   virtual std::optional<std::string> MapDriveLetter(char letter, const std::string& folder, std::ostream& status) = 0;
 
   // Removes the drive letter `letter` and returns what it showed. Throws PlatformError for C:
-  // and Z:, for a letter that has no mapping and where the platform cannot change letters.
+  // and Z:, for a letter that has no mapping or that a running command has marked, and where
+  // the platform cannot change letters.
   virtual std::string UnmapDriveLetter(char /*letter*/) {
     throw PlatformError("this build cannot change drive letters");
   }
 
   // Gives `folder` a drive letter that shows nothing yet, the first free one from D: to Y:, and
-  // returns it with the link target it wrote; nothing when every one of them is taken. A letter
-  // is claimed by creating its link, which fails when another client created it first, so two
-  // clients never share a letter by accident. Throws PlatformError.
+  // returns it with the link target it wrote and its mark; nothing when every one of them is
+  // taken. A letter is claimed by creating its link, which fails when another client created it
+  // first, so two clients never share a letter by accident. Throws PlatformError.
   virtual std::optional<DriveLetterMapping> MapFreeDriveLetter(const std::string& /*folder*/,
                                                                std::ostream& /*status*/) {
     throw PlatformError("this build cannot change drive letters");
   }
 
-  // Removes `mapping`'s letter when it still shows exactly what MapFreeDriveLetter wrote; a letter
-  // that someone has remapped since is left alone. Never throws: it runs while a command unwinds.
-  virtual void RemoveDriveLetterMapping(const DriveLetterMapping& /*mapping*/) noexcept {}
+  // Gives back a letter MapFreeDriveLetter lent: its mark goes, and the letter is removed when it
+  // still shows exactly what was written and no other running command has marked it since (that
+  // one reaches its folder through it now). A letter someone has remapped is left alone. Never
+  // throws: it runs while a command unwinds.
+  virtual void RemoveDriveLetterMapping(DriveLetterMapping /*mapping*/) noexcept {}
+
+  // Marks drive `letter` as used by this command until the mark is destroyed. Nothing when
+  // another client is changing the letter at this moment (map or unmap). Throws PlatformError
+  // when the mark cannot be made.
+  virtual std::unique_ptr<DriveLetterMark> MarkDriveLetterInUse(char /*letter*/) {
+    return std::make_unique<DriveLetterMark>();
+  }
 
   // The Linux folder that drive `letter` shows to a host started here, as an absolute path, or
   // nothing when it has no such folder or the platform cannot tell.
   virtual std::optional<std::string> DriveLetterFolder(char /*letter*/) { return std::nullopt; }
+
+  // The identity of the folder drive `letter` shows now, as the host reaches it; nothing when it
+  // shows none or the platform cannot tell (DriveLetterFolder says which).
+  virtual std::optional<FolderIdentity> DriveLetterIdentity(char letter) {
+    const std::optional<std::string> folder = DriveLetterFolder(letter);
+    return folder ? IdentifyFolder(*folder) : std::nullopt;
+  }
 
   // Every drive letter and what it points to, in letter order.
   virtual std::vector<std::pair<char, std::string>> DriveLetterMappings() = 0;

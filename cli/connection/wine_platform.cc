@@ -41,30 +41,66 @@ std::string GraphicsName(DisplayMode display) {
   return display == DisplayMode::kNullDriver ? "null" : "default";
 }
 
-// Holds an exclusive flock on a file for as long as it lives. The descriptor is closed on exec:
-// services that Wine starts while the lock is held outlive the client's own child, and an
-// inherited descriptor would keep the lock held for as long as they live.
+enum class LockKind { kShared, kExclusive };
+
+// Holds an flock on a file for as long as it lives. The descriptor is closed on exec: services
+// that Wine starts while the lock is held outlive the client's own child, and an inherited
+// descriptor would keep the lock held for as long as they live. The kernel lets go of the lock
+// when the process ends in any way, so a lock file a killed client left behind holds nothing.
 class FileLock {
  public:
-  explicit FileLock(const std::string& path) : descriptor_(::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644)) {
-    if (descriptor_ < 0) {
-      throw PlatformError("cannot open the lock file " + path + ": " + std::generic_category().message(errno));
-    }
-    while (::flock(descriptor_, LOCK_EX) < 0) {
-      if (errno != EINTR) {
-        const int error = errno;
-        ::close(descriptor_);
-        throw PlatformError("cannot lock " + path + ": " + std::generic_category().message(error));
-      }
-    }
+  // Waits for the lock.
+  static FileLock Wait(const std::string& path, LockKind kind) {
+    return std::move(*Take(path, kind, 0));
   }
-  ~FileLock() { ::close(descriptor_); }
+
+  // Nothing when someone else holds a lock on the file that this one would conflict with.
+  static std::optional<FileLock> Try(const std::string& path, LockKind kind) { return Take(path, kind, LOCK_NB); }
+
+  FileLock(FileLock&& other) noexcept : descriptor_(other.descriptor_) { other.descriptor_ = -1; }
+  FileLock& operator=(FileLock&&) = delete;
   FileLock(const FileLock&) = delete;
   FileLock& operator=(const FileLock&) = delete;
+  ~FileLock() {
+    if (descriptor_ >= 0) {
+      ::close(descriptor_);
+    }
+  }
 
  private:
+  explicit FileLock(int descriptor) : descriptor_(descriptor) {}
+
+  static std::optional<FileLock> Take(const std::string& path, LockKind kind, int flags) {
+    const int descriptor = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+    if (descriptor < 0) {
+      throw PlatformError("cannot open the lock file " + path + ": " + std::generic_category().message(errno));
+    }
+    FileLock lock(descriptor);
+    while (::flock(descriptor, (kind == LockKind::kShared ? LOCK_SH : LOCK_EX) | flags) < 0) {
+      if (errno == EWOULDBLOCK && (flags & LOCK_NB) != 0) {
+        return std::nullopt;
+      }
+      if (errno != EINTR) {
+        throw PlatformError("cannot lock " + path + ": " + std::generic_category().message(errno));
+      }
+    }
+    return lock;
+  }
+
   int descriptor_;
 };
+
+// A running command's mark on a drive letter: a shared lock on the letter's lock file, which
+// map and unmap would have to hold alone.
+class LetterMark : public DriveLetterMark {
+ public:
+  explicit LetterMark(FileLock lock) : lock_(std::move(lock)) {}
+
+ private:
+  FileLock lock_;
+};
+
+std::string LetterName(char letter) { return std::string(1, static_cast<char>(letter - 'A' + 'a')) + ":"; }
 
 // The host's output: lines are collected while it starts and, afterwards, by a thread that
 // keeps the pipe drained (a full pipe would block the host's next diagnostic) and keeps the
@@ -312,7 +348,7 @@ void WinePlatform::PreparePrefix(DisplayMode display, std::ostream& status) {
       throw PlatformError("cannot create " + folder + ": " + error.message());
     }
   }
-  const FileLock lock(settings_.wine_root + "/.prefix.lock");
+  const FileLock lock = FileLock::Wait(settings_.wine_root + "/.prefix.lock", LockKind::kExclusive);
   const std::vector<std::string> environment = WineEnvironment(display);
   // What the last Wine command wrote, for the message when it fails.
   std::string wine_output;
@@ -496,7 +532,7 @@ DriveLetterStatus WinePlatform::CheckDriveLetter(char letter) {
     // The prefix is made on the first start, with C: (its Windows folder) and Z: (the root).
     return letter == 'C' || letter == 'Z' ? DriveLetterStatus::kKnown : DriveLetterStatus::kUnknown;
   }
-  const fs::path link = fs::path(DosDevicesPath()) / (std::string(1, static_cast<char>(letter - 'A' + 'a')) + ":");
+  const fs::path link = fs::path(DosDevicesPath()) / LetterName(letter);
   return fs::symlink_status(link, error).type() != fs::file_type::not_found && !error ? DriveLetterStatus::kKnown
                                                                                       : DriveLetterStatus::kUnknown;
 }
@@ -519,6 +555,33 @@ fs::path CanonicalFolder(const std::string& folder) {
 
 }  // namespace
 
+namespace {
+
+// The file whose locks say which drive letters running commands use: below the root, beside the
+// prefix and not in it, since Wine reads every name in dosdevices.
+std::string LetterLockPath(const std::string& wine_root, char letter) {
+  const fs::path folder = fs::path(wine_root) / "drive-letters";
+  std::error_code error;
+  fs::create_directories(folder, error);
+  if (error) {
+    throw PlatformError("cannot create " + folder.string() + ": " + error.message());
+  }
+  return (folder / (std::string(1, static_cast<char>(letter - 'A' + 'a')) + ".lock")).string();
+}
+
+// The letter's lock held alone, for changing the letter; nothing while a running command uses it.
+std::optional<FileLock> TakeLetterAlone(const std::string& wine_root, char letter) {
+  return FileLock::Try(LetterLockPath(wine_root, letter), LockKind::kExclusive);
+}
+
+PlatformError LetterInUse(char letter) {
+  return PlatformError(std::string("drive ") + letter +
+                       ": is in use by another pelmora-cli command that is running now (it reaches a folder "
+                       "through the letter); it can be changed once that command has ended");
+}
+
+}  // namespace
+
 std::optional<std::string> WinePlatform::MapDriveLetter(char letter, const std::string& folder,
                                                         std::ostream& status) {
   if (letter == 'C') {
@@ -532,7 +595,12 @@ std::optional<std::string> WinePlatform::MapDriveLetter(char letter, const std::
   if (!fs::is_directory(DosDevicesPath(), error)) {
     PreparePrefix(DisplayMode::kNullDriver, status);
   }
-  const std::string name = std::string(1, static_cast<char>(letter - 'A' + 'a')) + ":";
+  // Held until the new link is in place, so no command starts to use the letter meanwhile.
+  const std::optional<FileLock> alone = TakeLetterAlone(settings_.wine_root, letter);
+  if (!alone) {
+    throw LetterInUse(letter);
+  }
+  const std::string name = LetterName(letter);
   const fs::path link = fs::path(DosDevicesPath()) / name;
   std::optional<std::string> previous;
   const fs::file_status existing = fs::symlink_status(link, error);
@@ -561,10 +629,14 @@ std::string WinePlatform::UnmapDriveLetter(char letter) {
   if (letter == 'C' || letter == 'Z') {
     throw PlatformError(std::string("drive ") + letter + ": belongs to the Wine prefix itself and is never removed");
   }
-  const fs::path link = fs::path(DosDevicesPath()) / (std::string(1, static_cast<char>(letter - 'A' + 'a')) + ":");
+  const fs::path link = fs::path(DosDevicesPath()) / LetterName(letter);
   std::error_code error;
   if (fs::symlink_status(link, error).type() != fs::file_type::symlink) {
     throw PlatformError(std::string("drive ") + letter + ": is not a mapping in " + PrefixPath());
+  }
+  const std::optional<FileLock> alone = TakeLetterAlone(settings_.wine_root, letter);
+  if (!alone) {
+    throw LetterInUse(letter);
   }
   const std::string target = fs::read_symlink(link, error).string();
   // Only the link goes; the folder it shows is never touched.
@@ -572,6 +644,14 @@ std::string WinePlatform::UnmapDriveLetter(char letter) {
     throw PlatformError("cannot remove " + link.string() + ": " + error.message());
   }
   return target;
+}
+
+std::unique_ptr<DriveLetterMark> WinePlatform::MarkDriveLetterInUse(char letter) {
+  std::optional<FileLock> shared = FileLock::Try(LetterLockPath(settings_.wine_root, letter), LockKind::kShared);
+  if (!shared) {
+    return nullptr;
+  }
+  return std::make_unique<LetterMark>(std::move(*shared));
 }
 
 std::optional<DriveLetterMapping> WinePlatform::MapFreeDriveLetter(const std::string& folder, std::ostream& status) {
@@ -582,17 +662,23 @@ std::optional<DriveLetterMapping> WinePlatform::MapFreeDriveLetter(const std::st
   }
   // A: and B: are floppy letters some programs treat specially; C: and Z: belong to the prefix.
   for (char letter = 'D'; letter <= 'Y'; ++letter) {
-    const std::string name = std::string(1, static_cast<char>(letter - 'A' + 'a')) + ":";
+    const std::string name = LetterName(letter);
     // "q::" names the device behind a letter (a CD drive Wine found); such a letter is taken
     // even when it has no folder.
     if (fs::symlink_status(fs::path(DosDevicesPath()) / (name + ":"), error).type() != fs::file_type::not_found) {
+      continue;
+    }
+    // Marked before the link exists, so that no map or unmap takes it between the two; a letter
+    // being changed right now is passed over.
+    std::unique_ptr<DriveLetterMark> mark = MarkDriveLetterInUse(letter);
+    if (!mark) {
       continue;
     }
     // Creating the link is the claim: symlink() fails with EEXIST when the letter has any entry,
     // including one another client made a moment ago, so no check-then-create window exists.
     fs::create_directory_symlink(target, fs::path(DosDevicesPath()) / name, error);
     if (!error) {
-      return DriveLetterMapping{letter, target.string()};
+      return DriveLetterMapping{letter, target.string(), std::move(mark)};
     }
     if (error != std::errc::file_exists) {
       throw PlatformError("cannot create the link " + (fs::path(DosDevicesPath()) / name).string() + ": " +
@@ -602,10 +688,17 @@ std::optional<DriveLetterMapping> WinePlatform::MapFreeDriveLetter(const std::st
   return std::nullopt;
 }
 
-void WinePlatform::RemoveDriveLetterMapping(const DriveLetterMapping& mapping) noexcept {
+void WinePlatform::RemoveDriveLetterMapping(DriveLetterMapping mapping) noexcept {
   try {
-    const fs::path link =
-        fs::path(DosDevicesPath()) / (std::string(1, static_cast<char>(mapping.letter - 'A' + 'a')) + ":");
+    // This command's own mark goes first; then the letter is taken only when no other running
+    // command has marked it since (a folder shown by a letter is used where it is, so another
+    // command given the same folder reaches it through this letter).
+    mapping.mark.reset();
+    const std::optional<FileLock> alone = TakeLetterAlone(settings_.wine_root, mapping.letter);
+    if (!alone) {
+      return;
+    }
+    const fs::path link = fs::path(DosDevicesPath()) / LetterName(mapping.letter);
     std::error_code error;
     const fs::path target = fs::read_symlink(link, error);
     // A letter that shows something else now was remapped by someone after the claim: theirs.
@@ -613,7 +706,8 @@ void WinePlatform::RemoveDriveLetterMapping(const DriveLetterMapping& mapping) n
       fs::remove(link, error);
     }
   } catch (...) {
-    // Allocation failure while building a path: the letter stays, which `unmap` can remove.
+    // The lock file could not be made, or a path not built: the letter stays, which `unmap` can
+    // remove.
   }
 }
 
@@ -623,13 +717,23 @@ std::optional<std::string> WinePlatform::DriveLetterFolder(char letter) {
     // Not made yet: the first start gives Z: the root, and C: is made with the prefix.
     return letter == 'Z' ? std::optional<std::string>("/") : std::nullopt;
   }
-  const fs::path link = fs::path(DosDevicesPath()) / (std::string(1, static_cast<char>(letter - 'A' + 'a')) + ":");
+  const fs::path link = fs::path(DosDevicesPath()) / LetterName(letter);
   const fs::path target = fs::read_symlink(link, error);
   if (error) {
     return std::nullopt;
   }
   // Wine reads a relative target ("../drive_c") from the dosdevices folder.
   return (target.is_absolute() ? target : fs::path(DosDevicesPath()) / target).lexically_normal().string();
+}
+
+std::optional<FolderIdentity> WinePlatform::DriveLetterIdentity(char letter) {
+  std::error_code error;
+  if (!fs::is_directory(DosDevicesPath(), error)) {
+    return HostPlatform::DriveLetterIdentity(letter);
+  }
+  // Through the link itself, as Wine opens every path on the letter: whatever the link and the
+  // links in its target lead to is what the host reaches.
+  return IdentifyFolder((fs::path(DosDevicesPath()) / LetterName(letter)).string());
 }
 
 std::vector<std::pair<char, std::string>> WinePlatform::DriveLetterMappings() {

@@ -64,8 +64,12 @@ class WinePlatform : public HostPlatform {
   std::optional<std::string> MapDriveLetter(char letter, const std::string& folder, std::ostream& status) override;
   std::string UnmapDriveLetter(char letter) override;
   std::optional<DriveLetterMapping> MapFreeDriveLetter(const std::string& folder, std::ostream& status) override;
-  void RemoveDriveLetterMapping(const DriveLetterMapping& mapping) noexcept override;
+  void RemoveDriveLetterMapping(DriveLetterMapping mapping) noexcept override;
+  // A shared flock on ROOT/drive-letters/LETTER.lock, held for the command's duration; map and
+  // unmap (and the end of a loan) need that lock alone.
+  std::unique_ptr<DriveLetterMark> MarkDriveLetterInUse(char letter) override;
   std::optional<std::string> DriveLetterFolder(char letter) override;
+  std::optional<FolderIdentity> DriveLetterIdentity(char letter) override;
   std::vector<std::pair<char, std::string>> DriveLetterMappings() override;
   std::string SettingsLocation() const override;
   // Only with --display and a DISPLAY to give the host: otherwise it runs on the null driver.

@@ -2,8 +2,9 @@
 # pelmora-cli browse in a real terminal (tmux, 80x24) against the real host, on a fixture drive
 # mapped with "map" in Wine settings below the build tree: navigation, sorting, a recycle that
 # the fixture and the settings' own trash confirm, a resize, and quit with the terminal given
-# back; then a saved scan of that drive, whose recycle starts a host on demand. Every step waits
-# for what the screen must show, never for a fixed time.
+# back; then a saved scan of that drive, whose recycle starts a host on demand; then a folder
+# whose lent letter is remapped while it is browsed. Every step waits for what the screen must
+# show, never for a fixed time.
 # Usage: browse_tmux_test.sh CLIENT WINE_ROOT
 set -euo pipefail
 client=$1
@@ -13,8 +14,10 @@ work=$(mktemp -d)
 socket="pelmora-browse-$$"
 cleanup() {
   tmux -L "$socket" kill-server 2>/dev/null || true
-  # The letter points into the fixture, which goes now.
+  # The letters point into the fixture, which goes now; a browser that failed midway may have
+  # left the one lent to it.
   "$client" unmap S >/dev/null 2>&1 || true
+  [ -z "${letter:-}" ] || "$client" unmap "$letter" >/dev/null 2>&1 || true
   rm -rf "$work"
 }
 trap cleanup EXIT
@@ -130,6 +133,45 @@ wait_for "S:\\  scan complete  117.2 KiB  2 files  2 folders"
 keys q
 wait_for "browse exited with 0"
 [ ! -s "$work/load.err" ] || { echo "FAIL: browse --load said: $(cat "$work/load.err")" >&2; exit 1; }
+tmux -L "$socket" kill-session -t browse
+
+# A folder browsed through a letter lent for the browser: while it runs, another client can
+# neither remap nor remove that letter, and when the letter is made to show another folder behind
+# the clients' backs (by hand), a confirmed recycle is refused and the other folder's file of the
+# same name stays.
+lent=$work/lent
+canaries=$work/canaries
+mkdir -p "$lent" "$canaries"
+head -c 3000 /dev/zero >"$lent/same.txt"
+echo canary >"$canaries/same.txt"
+tmux -L "$socket" new-session -d -x 80 -y 24 -s browse \
+  "env ASAN_OPTIONS=detect_leaks=0 '$client' browse '$lent' 2>'$work/lent.err'; echo \"browse exited with \$?\"; sleep 600"
+wait_for "scan complete"
+letter=$(screen | head -1 | grep -oE '[D-Y]:\\' | head -1 | cut -c1)
+[ -n "$letter" ] || { echo "FAIL: no lent letter on the screen" >&2; screen >&2; exit 1; }
+for change in "map $letter $canaries" "unmap $letter"; do
+  # shellcheck disable=SC2086
+  if "$client" $change >"$work/change.out" 2>"$work/change.err"; then
+    echo "FAIL: $change took the letter a running browser uses" >&2
+    exit 1
+  fi
+  grep -qF "drive $letter: is in use by another pelmora-cli command" "$work/change.err" ||
+    { echo "FAIL: $change gave no reason: $(cat "$work/change.err")" >&2; exit 1; }
+done
+link="$wine_root/prefix/dosdevices/$(echo "$letter" | tr 'A-Z' 'a-z'):"
+lent_target=$(readlink "$link")
+ln -sfn "$canaries" "$link"
+keys d
+wait_for "Recycle $letter:\\same.txt ("
+keys y
+wait_for "Not recycled: drive $letter: no longer shows $lent"
+[ "$(cat "$canaries/same.txt")" = canary ] || { echo "FAIL: the canary is gone" >&2; exit 1; }
+[ -e "$lent/same.txt" ] || { echo "FAIL: same.txt left the browsed folder" >&2; exit 1; }
+# Put back as it was lent, the letter goes when the browser quits.
+ln -sfn "$lent_target" "$link"
+keys q
+wait_for "browse exited with 0"
+[ ! -L "$link" ] || { echo "FAIL: the lent letter $letter: was left behind" >&2; exit 1; }
 tmux -L "$socket" kill-session -t browse
 
 # A protected path: drive C: of these Wine settings (the prefix's own drive_c, never real

@@ -18,6 +18,7 @@
 #include <thread>
 
 #include "cli/commands/command_support.h"
+#include "cli/connection/host_session.h"
 #include "tests/cli/support/fake_bridge_host.h"
 
 namespace pel_mora::cli {
@@ -99,7 +100,7 @@ class FakePlatform : public HostPlatform {
     folders['F'] = folder;
     return DriveLetterMapping{'F', folder};
   }
-  void RemoveDriveLetterMapping(const DriveLetterMapping& mapping) noexcept override {
+  void RemoveDriveLetterMapping(DriveLetterMapping mapping) noexcept override {
     removed.push_back(mapping.letter);
     folders.erase(mapping.letter);
   }
@@ -268,6 +269,56 @@ TEST_F(BrowserHostTest, ASavedScanIsReachedThroughTheFolderItWasOfNotItsLetter) 
   EXPECT_EQ(StatusLine(), "The folder this scan was of, " + (folder_ / "removed").string() + ", is gone.");
   EXPECT_FALSE(host.has_session());
   EXPECT_EQ(platform_.launches.size(), 1u);
+}
+
+// The attack on a browse: the letter it acts through is made to show another folder (another
+// client's map) that holds a file of the same name as a listed one. Whichever way the browser
+// found the letter, nothing is asked through it any more, and the other folder's file stays.
+TEST_F(BrowserHostTest, NothingIsAskedThroughALetterThatShowsAnotherFolderNow) {
+  const fs::path canaries = folder_ / "canaries";
+  fs::create_directories(canaries);
+  std::ofstream(canaries / "here.txt") << "canary";
+  options_.display = DisplayMode::kRealDisplay;
+  CliOptions session_options;
+  session_options.port = host_.port();
+  // The live browse's session, last: the fake host serves one connection at a time.
+  std::optional<HostSession> live_session;
+  struct Case {
+    const char* name;
+    std::function<std::unique_ptr<BrowserHost>()> open;
+  };
+  const Case cases[] = {
+      {"a saved scan with its folder",
+       [&] { return std::make_unique<BrowserHost>('T', folder_.string(), options_, environment_); }},
+      {"a saved scan without its folder",
+       [&] { return std::make_unique<BrowserHost>('T', std::nullopt, options_, environment_); }},
+      {"a live browse, with the letter its command resolved",
+       [&] {
+         live_session.emplace(session_options, nullptr, environment_.session, [] { return false; }, err_);
+         return std::make_unique<BrowserHost>(
+             *live_session, 'T', std::make_shared<DriveLetterLoan>(DriveLetterLoan::ForLetter(platform_, 'T')),
+             options_, environment_);
+       }},
+  };
+  for (const Case& test_case : cases) {
+    platform_.folders['T'] = folder_.string();
+    const std::unique_ptr<BrowserHost> host = test_case.open();
+    // The first key finds the letter as it is: it shows the scanned folder.
+    host->Carry({BrowserRequest::Kind::kRecycle, "T:\\gone.txt"}, view_, [] { return false; });
+    EXPECT_EQ(StatusLine(), "Not recycled: T:\\gone.txt is gone (no such file or folder now).") << test_case.name;
+
+    platform_.folders['T'] = canaries.string();
+    host->Carry({BrowserRequest::Kind::kRecycle, "T:\\here.txt"}, view_, [] { return false; });
+    EXPECT_THAT(StatusLine(), ::testing::StartsWith("Not recycled: drive T: no longer shows " + folder_.string()))
+        << test_case.name;
+    host->Carry({BrowserRequest::Kind::kReveal, "T:\\here.txt"}, view_, [] { return false; });
+    EXPECT_THAT(StatusLine(), ::testing::StartsWith("Not shown: drive T: no longer shows " + folder_.string()))
+        << test_case.name;
+    host->Finish();
+  }
+  EXPECT_THAT(host_.calls(), IsEmpty());
+  EXPECT_TRUE(fs::exists(canaries / "here.txt"));
+  EXPECT_NE(tree_.Find("T:\\here.txt"), nullptr);
 }
 
 // What the client can see itself is said without a host, and nothing is started for it.

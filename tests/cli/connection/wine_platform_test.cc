@@ -7,8 +7,14 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <signal.h>
 #include <stdlib.h>
+#include <sys/file.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
+#include <algorithm>
 #include <cctype>
 #include <filesystem>
 #include <functional>
@@ -18,6 +24,7 @@
 #include <sstream>
 
 #include "cli/commands/commands.h"
+#include "cli/connection/drive_letter_loan.h"
 #include "embedding/interface_secret.h"
 #include "tests/cli/support/fake_bridge_host.h"
 
@@ -30,11 +37,13 @@ using ::testing::Contains;
 using ::testing::HasSubstr;
 using ::testing::Not;
 using testing::BatchEvent;
+using testing::CancelledEvent;
 using testing::CompletedEvent;
 using testing::DriveRecord;
 using testing::FakeBridgeHost;
 using testing::FileEntry;
 using testing::ScanScript;
+using testing::ScriptedReply;
 using testing::StartedEvent;
 
 std::string ReadFile(const fs::path& path) {
@@ -551,9 +560,12 @@ TEST_F(WinePlatformTest, AScannedFolderGetsAFreeLetterForTheCommandOnly) {
   const fs::path devices = wine_root_ / "prefix" / "dosdevices";
   fs::create_directory_symlink(elsewhere, devices / "d:");
   WriteFile(devices / "e::", "");  // a CD drive's device without a folder
-  // The host records which folder its F: showed while it ran.
+  // The host records which folder its F: showed while it ran, whether another client could have
+  // taken F: meanwhile, and what it inherited: a lock it held would outlive a killed client.
+  const std::string lock = (wine_root_ / "drive-letters" / "f.lock").string();
   WriteFakeWine("readlink \"$WINEPREFIX/dosdevices/f:\" > '" + (folder_ / "f-during-scan").string() + "'; " +
-                BridgeLine());
+                "flock --nonblock --exclusive '" + lock + "' true; echo $? > '" + (folder_ / "f-taken").string() +
+                "'; ls -l /proc/$$/fd > '" + (folder_ / "host-descriptors").string() + "'; " + BridgeLine());
   ScanScript script;
   script.events = {StartedEvent("F:\\"), BatchEvent({FileEntry("F:\\a.jpg", 2048)}, 1, 0, 2048),
                    CompletedEvent(1, 0, 2048, 10)};
@@ -565,6 +577,8 @@ TEST_F(WinePlatformTest, AScannedFolderGetsAFreeLetterForTheCommandOnly) {
   EXPECT_THAT(outcome.err, HasSubstr("Drive F: shows " + photos.string() + " while this command runs\n"));
   EXPECT_THAT(outcome.out, HasSubstr("Scan of F:\\ completed"));
   EXPECT_EQ(ReadFile(folder_ / "f-during-scan"), photos.string() + "\n");
+  EXPECT_EQ(ReadFile(folder_ / "f-taken"), "1\n");
+  EXPECT_THAT(ReadFile(folder_ / "host-descriptors"), Not(HasSubstr("drive-letters")));
   EXPECT_FALSE(fs::exists(fs::symlink_status(devices / "f:")));
   EXPECT_EQ(fs::read_symlink(devices / "d:"), elsewhere);
   EXPECT_TRUE(fs::exists(devices / "e::"));
@@ -638,8 +652,8 @@ TEST_F(WinePlatformTest, FreeLettersAreClaimedOnceAndARemappedLetterIsNotRemoved
   fs::create_directories(photos);
   WinePlatform platform(Settings());
   std::ostringstream status;
-  const std::optional<DriveLetterMapping> first = platform.MapFreeDriveLetter(photos.string(), status);
-  const std::optional<DriveLetterMapping> second = platform.MapFreeDriveLetter(photos.string(), status);
+  std::optional<DriveLetterMapping> first = platform.MapFreeDriveLetter(photos.string(), status);
+  std::optional<DriveLetterMapping> second = platform.MapFreeDriveLetter(photos.string(), status);
   ASSERT_TRUE(first && second);
   EXPECT_EQ(first->letter, 'D');
   EXPECT_EQ(second->letter, 'E');
@@ -648,8 +662,8 @@ TEST_F(WinePlatformTest, FreeLettersAreClaimedOnceAndARemappedLetterIsNotRemoved
   const fs::path devices = wine_root_ / "prefix" / "dosdevices";
   fs::remove(devices / "e:");
   fs::create_directory_symlink(folder_, devices / "e:");
-  platform.RemoveDriveLetterMapping(*first);
-  platform.RemoveDriveLetterMapping(*second);
+  platform.RemoveDriveLetterMapping(std::move(*first));
+  platform.RemoveDriveLetterMapping(std::move(*second));
   EXPECT_FALSE(fs::exists(fs::symlink_status(devices / "d:")));
   EXPECT_EQ(fs::read_symlink(devices / "e:"), folder_);
 
@@ -663,6 +677,254 @@ TEST_F(WinePlatformTest, FreeLettersAreClaimedOnceAndARemappedLetterIsNotRemoved
   const Outcome refused = Run({"scan", photos.string()});
   EXPECT_EQ(refused.status, kExitUsage);
   EXPECT_THAT(refused.err, HasSubstr("every drive letter from D: to Y: is taken"));
+}
+
+// The attack on a letter a command acts through: D: shows folder A when the command resolves it,
+// and another client (or anyone with the Wine settings) makes it show B, which holds a file of
+// the same name, before the act. The fake host recycles what a path leads to through the
+// prefix's letters, as the real one does, so a recycle sent through D: would take B's canary.
+class RemappedLetterTest : public WinePlatformTest {
+ protected:
+  void SetUp() override {
+    WinePlatformTest::SetUp();
+    scanned_ = folder_ / "A";
+    canaries_ = folder_ / "B";
+    fs::create_directories(scanned_);
+    fs::create_directories(canaries_);
+    WriteFile(scanned_ / "keep.txt", "mine");
+    WriteFile(canaries_ / "keep.txt", "canary");
+    ASSERT_EQ(Run({"map", "D", scanned_.string()}).status, kExitSuccess);
+    // A scan that is started ends at once.
+    ScanScript script;
+    script.events = {StartedEvent("D:\\"), BatchEvent({FileEntry("D:\\keep.txt", 6)}, 1, 0, 6),
+                     CompletedEvent(1, 0, 6, 1)};
+    host_.set_scan_script(script);
+    const fs::path devices = wine_root_ / "prefix" / "dosdevices";
+    host_.set_method_reply("recyclePaths", [devices](const flutter::EncodableValue& arguments) {
+      const auto& paths = std::get<flutter::EncodableList>(
+          std::get<flutter::EncodableMap>(arguments).at(flutter::EncodableValue("paths")));
+      const std::string path = std::get<std::string>(paths.at(0));
+      std::string below = path.substr(3);
+      std::replace(below.begin(), below.end(), '\\', '/');
+      const fs::path target = devices / (std::string(1, static_cast<char>(path[0] - 'A' + 'a')) + ":") / below;
+      const bool removed = fs::remove(target);
+      return ScriptedReply::Success(flutter::EncodableValue(
+          flutter::EncodableMap{{flutter::EncodableValue("successCount"), flutter::EncodableValue(removed ? 1 : 0)},
+                                {flutter::EncodableValue("failedCount"), flutter::EncodableValue(removed ? 0 : 1)},
+                                {flutter::EncodableValue("freedBytes"), flutter::EncodableValue(4)}}));
+    });
+  }
+
+  // What D: is made to show between the command's start and its act; Q:, which had no folder,
+  // is given one.
+  std::string Remap() const {
+    return "ln -sfn '" + canaries_.string() + "' \"$WINEPREFIX/dosdevices/d:\"; ln -sfn '" + canaries_.string() +
+           "' \"$WINEPREFIX/dosdevices/q:\"";
+  }
+
+  // The calls of `method` the fake host received so far.
+  size_t CallsOf(const std::string& method) const {
+    size_t count = 0;
+    for (const std::string& call : host_.calls()) {
+      count += call == "com.pelmora.app/native " + method ? 1 : 0;
+    }
+    return count;
+  }
+
+  fs::path scanned_;
+  fs::path canaries_;
+};
+
+// Remapped while the host starts (seconds under Wine): every command that acts on a path through
+// the letter refuses, says why and sends the host nothing.
+TEST_F(RemappedLetterTest, EveryActThroughTheLetterIsRefusedAndSendsNothing) {
+  WriteFakeWine(Remap() + "; " + BridgeLine());
+  const std::string refusal = "drive D: no longer shows " + scanned_.string() + " (it was changed while this command ran)";
+  struct Case {
+    std::vector<std::string> arguments;
+    std::string method;  // what the host must not be asked
+    std::string said;    // on standard output for recycle, on standard error for the others
+  };
+  const std::vector<Case> cases = {
+      {{"recycle", "D:\\keep.txt"}, "recyclePaths",
+       "not recycled  D:\\keep.txt: " + refusal + "; nothing was sent to the host\n"},
+      {{"recycle", "Q:\\keep.txt"}, "recyclePaths",
+       "not recycled  Q:\\keep.txt: drive Q: leads to a folder now, and led nowhere when this command began; "
+       "nothing was sent to the host\n"},
+      {{"--display", "open", "D:\\keep.txt"}, "openFile", "pelmora-cli: " + refusal + "; nothing was opened\n"},
+      {{"--display", "reveal", "D:\\keep.txt"}, "openInExplorer",
+       "pelmora-cli: " + refusal + "; Explorer was not asked\n"},
+      {{"verify", "D:\\keep.txt"}, "verifyAuthenticode", "pelmora-cli: " + refusal + "; nothing was verified\n"},
+      {{"scan", "D"}, "startScan", "pelmora-cli: " + refusal + "; the scan was not started\n"},
+      {{"dupes", "D:"}, "startDuplicateScan", "pelmora-cli: " + refusal + "; nothing was searched\n"},
+      // A Linux folder that a letter shows already is reached through that letter.
+      {{"search", scanned_.string(), "keep"}, "searchFiles", "pelmora-cli: " + refusal + "; nothing was searched\n"},
+      {{"categories", "D"}, "scanCleanableCategories", "pelmora-cli: " + refusal + "; nothing was measured\n"},
+      {{"clean", "temp", "--drive", "D", "--yes"}, "scanCleanableCategories",
+       "pelmora-cli: " + refusal + "; nothing was measured\n"},
+  };
+  const ScopedVariable display("DISPLAY", ":99");
+  const fs::path letter = wine_root_ / "prefix" / "dosdevices" / "d:";
+  for (const Case& test_case : cases) {
+    fs::remove(letter);
+    fs::create_directory_symlink(scanned_, letter);
+    fs::remove(wine_root_ / "prefix" / "dosdevices" / "q:");
+    const Outcome outcome = Run(test_case.arguments);
+    EXPECT_EQ(outcome.status, kExitFailure) << test_case.arguments[0] << ": " << outcome.err;
+    EXPECT_THAT(test_case.method == "recyclePaths" ? outcome.out : outcome.err, HasSubstr(test_case.said))
+        << test_case.arguments[0];
+    EXPECT_EQ(CallsOf(test_case.method), 0u) << test_case.arguments[0];
+    EXPECT_EQ(fs::read_symlink(letter), canaries_) << "the fake host did not remap the letter";
+  }
+  EXPECT_EQ(ReadFile(canaries_ / "keep.txt"), "canary");
+
+  // Left as it was, the letter is acted through: the fake host does take what a path leads to.
+  fs::remove(letter);
+  fs::create_directory_symlink(scanned_, letter);
+  WriteFakeWine(BridgeLine());
+  const Outcome recycled = Run({"recycle", "D:\\keep.txt"});
+  EXPECT_EQ(recycled.status, kExitSuccess) << recycled.out << recycled.err;
+  EXPECT_FALSE(fs::exists(scanned_ / "keep.txt"));
+  EXPECT_EQ(ReadFile(canaries_ / "keep.txt"), "canary");
+}
+
+// The clean-up measures first and asks the person, who may take a while: a letter remapped by
+// then has its new folder's files measured by no one, so nothing is deleted.
+TEST_F(RemappedLetterTest, ACleanUpIsRefusedWhenTheLetterChangesWhileThePersonConfirms) {
+  WriteFakeWine(BridgeLine());
+  const fs::path letter = wine_root_ / "prefix" / "dosdevices" / "d:";
+  const fs::path canaries = canaries_;
+  host_.set_method_reply("scanCleanableCategories", [letter, canaries](const flutter::EncodableValue&) {
+    fs::remove(letter);
+    fs::create_directory_symlink(canaries, letter);
+    return ScriptedReply::Success(flutter::EncodableValue(flutter::EncodableList{flutter::EncodableValue(
+        flutter::EncodableMap{{flutter::EncodableValue("id"), flutter::EncodableValue("drive_temp")},
+                              {flutter::EncodableValue("name"), flutter::EncodableValue("Temporary files")},
+                              {flutter::EncodableValue("group"), flutter::EncodableValue("drive")},
+                              {flutter::EncodableValue("itemCount"), flutter::EncodableValue(1)},
+                              {flutter::EncodableValue("totalBytes"), flutter::EncodableValue(6)}})}));
+  });
+
+  const Outcome outcome = Run({"clean", "drive_temp", "--drive", "D", "--yes"});
+
+  EXPECT_EQ(outcome.status, kExitFailure) << outcome.err;
+  EXPECT_THAT(outcome.err, HasSubstr("pelmora-cli: drive D: no longer shows " + scanned_.string() +
+                                     " (it was changed while this command ran); nothing was deleted\n"));
+  EXPECT_EQ(CallsOf("scanCleanableCategories"), 1u);
+  EXPECT_EQ(CallsOf("performCleanup"), 0u);
+}
+
+// A scan saved with its folder is acted on through that folder later (browse --load); entries
+// listed while the letter showed another folder would be taken for the saved folder's files.
+TEST_F(RemappedLetterTest, AScanWhoseLetterChangedWhileItRanIsNotSaved) {
+  WriteFakeWine(BridgeLine());
+  ScanScript script;
+  script.events = {StartedEvent("D:\\"), BatchEvent({FileEntry("D:\\keep.txt", 6)}, 1, 0, 6)};
+  script.wait_for_cancel = true;
+  script.events_after_cancel = {CancelledEvent()};
+  host_.set_scan_script(script);
+  const fs::path saved = folder_ / "scan.json";
+  // The letter changes while the scan runs; then the person presses Ctrl-C.
+  bool remapped = false;
+  const auto interrupts = [&]() -> unsigned {
+    if (!remapped && host_.awaiting_cancel()) {
+      fs::remove(wine_root_ / "prefix" / "dosdevices" / "d:");
+      fs::create_directory_symlink(canaries_, wine_root_ / "prefix" / "dosdevices" / "d:");
+      remapped = true;
+    }
+    return remapped ? 1 : 0;
+  };
+
+  const Outcome outcome = Run({"scan", "D", "--save", saved.string()}, interrupts);
+
+  EXPECT_EQ(outcome.status, kExitFailure) << outcome.err;
+  EXPECT_THAT(outcome.err, HasSubstr("pelmora-cli: drive D: no longer shows " + scanned_.string() +
+                                     " (it was changed while this command ran); the scan was not saved\n"));
+  EXPECT_FALSE(fs::exists(saved));
+}
+
+// A running command's mark keeps other clients from taking its letter: map and unmap refuse it,
+// and the end of another command's loan leaves it to the command that still uses it.
+TEST_F(WinePlatformTest, MapAndUnmapLeaveALetterARunningCommandUsesAlone) {
+  const fs::path photos = folder_ / "photos";
+  const fs::path other = folder_ / "other";
+  fs::create_directories(photos);
+  fs::create_directories(other);
+  const fs::path letter = wine_root_ / "prefix" / "dosdevices" / "d:";
+  // Another client, as far as marks go: each mark is a lock of its own.
+  WinePlatform running(Settings());
+  std::ostringstream status;
+  std::optional<DriveLetterLoan> lent(DriveLetterLoan::ForFolder(running, photos.string(), status));
+  ASSERT_EQ(lent->letter(), 'D');
+  ASSERT_TRUE(lent->mapped_for_loan());
+
+  for (const std::vector<std::string>& arguments :
+       {std::vector<std::string>{"map", "D", other.string()}, std::vector<std::string>{"unmap", "D"}}) {
+    const Outcome refused = Run(arguments);
+    EXPECT_EQ(refused.status, kExitUsage) << arguments[0];
+    EXPECT_EQ(refused.err,
+              "pelmora-cli: drive D: is in use by another pelmora-cli command that is running now (it reaches a "
+              "folder through the letter); it can be changed once that command has ended\n");
+  }
+  EXPECT_EQ(fs::read_symlink(letter), photos);
+
+  // A second command given the same folder uses D: as it is; the first one's end leaves it.
+  std::optional<DriveLetterLoan> used(DriveLetterLoan::ForFolder(running, photos.string(), status));
+  EXPECT_EQ(used->letter(), 'D');
+  EXPECT_FALSE(used->mapped_for_loan());
+  lent.reset();
+  EXPECT_EQ(fs::read_symlink(letter), photos);
+  EXPECT_EQ(Run({"map", "D", other.string()}).status, kExitUsage);
+  used.reset();
+
+  // Nobody uses it now; it stayed mapped, which unmap undoes.
+  const Outcome unmapped = Run({"unmap", "D"});
+  EXPECT_EQ(unmapped.status, kExitSuccess) << unmapped.err;
+  EXPECT_FALSE(fs::exists(fs::symlink_status(letter)));
+}
+
+// A client killed while it used a letter leaves its lock file behind, but the lock went with the
+// process, so the letter is free at once.
+TEST_F(WinePlatformTest, AMarkLeftByAKilledClientHoldsNothing) {
+  const fs::path photos = folder_ / "photos";
+  const fs::path other = folder_ / "other";
+  fs::create_directories(photos);
+  fs::create_directories(other);
+  ASSERT_EQ(Run({"map", "D", photos.string()}).status, kExitSuccess);
+  // The mark a client makes (MarkDriveLetterInUse), made by a process of its own. The child runs
+  // nothing but system calls, since this process has threads.
+  fs::create_directories(wine_root_ / "drive-letters");
+  const std::string lock = (wine_root_ / "drive-letters" / "d.lock").string();
+  int ready[2];
+  ASSERT_EQ(::pipe(ready), 0);
+  const pid_t client = ::fork();
+  ASSERT_GE(client, 0);
+  if (client == 0) {
+    const int descriptor = ::open(lock.c_str(), O_RDWR | O_CREAT, 0644);
+    if (descriptor < 0 || ::flock(descriptor, LOCK_SH) != 0 || ::write(ready[1], "m", 1) != 1) {
+      ::_exit(1);
+    }
+    ::pause();
+    ::_exit(0);
+  }
+  ::close(ready[1]);
+  char byte = 0;
+  const bool marked = ::read(ready[0], &byte, 1) == 1;
+  ::close(ready[0]);
+  if (marked) {
+    const Outcome refused = Run({"map", "D", other.string()});
+    EXPECT_EQ(refused.status, kExitUsage);
+    EXPECT_THAT(refused.err, HasSubstr("drive D: is in use by another pelmora-cli command"));
+  }
+  ::kill(client, SIGKILL);
+  int wait_status = 0;
+  ASSERT_EQ(::waitpid(client, &wait_status, 0), client);
+  ASSERT_TRUE(marked) << "the stand-in client could not mark the letter";
+
+  EXPECT_TRUE(fs::exists(lock));
+  const Outcome mapped = Run({"map", "D", other.string()});
+  EXPECT_EQ(mapped.status, kExitSuccess) << mapped.err;
+  EXPECT_EQ(fs::read_symlink(wine_root_ / "prefix" / "dosdevices" / "d:"), other);
 }
 
 TEST(WinePlatformDefaultsTest, RootAndHostPaths) {
