@@ -426,7 +426,7 @@ ProtectedObjects ResolveProtectedObjects(wchar_t windows_drive_letter) {
     }
   }
   for (REFKNOWNFOLDERID folder_id : {FOLDERID_ProgramFiles, FOLDERID_ProgramFilesX86, FOLDERID_ProgramData,
-                                     FOLDERID_UserProfiles, FOLDERID_Profile, FOLDERID_Public}) {
+                                     FOLDERID_UserProfiles, FOLDERID_Profile}) {
     const std::wstring folder = KnownFolder(folder_id);
     if (folder.empty()) {
       continue;
