@@ -342,8 +342,13 @@ class FolderWalk {
     const bool marked = identity && MarkForDeletion(file->Get(), EntryKind::kFile);
     // Closing the handle completes the deletion; only then can it be checked.
     file.reset();
-    const bool deleted = marked && IsGoneFrom(held, entry.cFileName, *identity);
-    visitor_.VisitFile(path, entry, deleted ? FileOutcome::kDeleted : FileOutcome::kNotDeleted);
+    const bool gone = identity && IsGoneFrom(held, entry.cFileName, *identity);
+    if (!marked && gone) {
+      // Another clean-up of the same folder deleted it between this walk's open and its own
+      // deletion: neither freed by this walk nor an error.
+      return;
+    }
+    visitor_.VisitFile(path, entry, marked && gone ? FileOutcome::kDeleted : FileOutcome::kNotDeleted);
   }
 
   const FolderJudge& judge_;

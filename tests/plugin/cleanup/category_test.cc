@@ -358,6 +358,8 @@ TEST(CategoryTraversalTest, EmptyFoldersBelowTheDepthLimitAreRemoved) {
 // Two clean-ups of one folder at once: a file the other one removed first is neither an error nor
 // freed by this one. The second clean-up runs inside the first, once the first has listed the
 // folder and before it deletes anything.
+// The second clean-up runs inside the first, once the first has listed the folder and before it
+// deletes anything.
 TEST(CategoryCleanupTest, FilesAnotherCleanupRemovedAreNeitherErrorsNorFreed) {
   FixtureDrive drive;
   for (int index = 0; index < 5; ++index) {
@@ -376,6 +378,7 @@ TEST(CategoryCleanupTest, FilesAnotherCleanupRemovedAreNeitherErrorsNorFreed) {
   ASSERT_TRUE(inner.has_value());
   EXPECT_EQ(IntegerField(*inner, "itemsDeleted"), 5);
   EXPECT_EQ(IntegerField(*inner, "bytesCleaned"), 500);
+  EXPECT_EQ(IntegerField(*inner, "errorsCount"), 0);
   EXPECT_EQ(IntegerField(outer, "itemsDeleted"), 0);
   EXPECT_EQ(IntegerField(outer, "bytesCleaned"), 0);
   EXPECT_EQ(IntegerField(outer, "errorsCount"), 0);
