@@ -4,7 +4,6 @@
 // the guard for drive roots and the operating system's own locations.
 
 #include <cstdint>
-#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -47,20 +46,12 @@ ProtectedObjects ResolveProtectedObjects(wchar_t windows_drive_letter);
 // every folder above it where it really lies. Nothing when either is refused or cannot be read.
 std::optional<FileIdentity> AllowedObject(const std::wstring& path, const ProtectedObjects& protected_objects);
 
-// Called with each path after every check, right before the shell is asked to move it, so a
-// test can change the tree in that moment.
-using RecycleHook = std::function<void(const std::wstring& path)>;
-
 // Recycles each path of `paths` (UTF-8, in order) with its own shell operation, so one failure
-// does not touch the others, and counts the outcome. The folder holding each path, and every
-// folder above it, is held open without delete sharing from the judgement until after the move,
-// and the object judged is the entry found through that held folder. Each path is judged by its text and then by
+// does not touch the others, and counts the outcome. Each path is judged by its text and then by
 // the object it reaches and its own entry (see ResolveProtectedObjects); a name whose own entry
 // opens as a file elsewhere (another name for it, such as a link Wine follows) is refused, since
 // the shell would move what it points to; a path on a volume without a Recycle Bin is refused rather than deleted for good; and a path counts as recycled
-// only when the shell reports success and the object judged has left its held folder (a path
-// redirected by a process outside Windows' sharing rules moves another object and is not counted).
-RecycleTally RecyclePaths(const std::vector<std::string>& paths, wchar_t windows_drive_letter,
-                          const RecycleHook& hook = nullptr);
+// only when the shell reports success and the object is gone from that path.
+RecycleTally RecyclePaths(const std::vector<std::string>& paths, wchar_t windows_drive_letter);
 
 }  // namespace pel_mora
