@@ -217,6 +217,9 @@ ProtectedObjects ResolveProtectedObjects(wchar_t windows_drive_letter) {
     }
     if (const std::optional<FileIdentity> identity = IdentityOfPath(folder, LinkHandling::kFollow)) {
       objects.kept_folders.push_back(*identity);
+      if (IsEqualGUID(folder_id, FOLDERID_UserProfiles)) {
+        objects.user_profiles = *identity;
+      }
     }
   }
   return objects;

@@ -37,19 +37,6 @@ bool IsUnderWine() {
 
 }  // namespace
 
-std::wstring WinePrefixFolder() {
-  if (!IsUnderWine()) {
-    return {};
-  }
-  if (const char* prefix = std::getenv("WINEPREFIX"); prefix != nullptr && prefix[0] == '/') {
-    return WindowsPathOfUnixPath(prefix);
-  }
-  if (const char* home = std::getenv("HOME"); home != nullptr && home[0] == '/') {
-    return WindowsPathOfUnixPath(std::string(home) + "/.wine");
-  }
-  return {};
-}
-
 std::wstring WineTrashFolder() {
   if (!IsUnderWine()) {
     return {};

@@ -12,8 +12,5 @@ namespace pel_mora {
 // empty on Windows, where the bins are the drives' own "$Recycle.Bin" folders.
 std::wstring WineTrashFolder();
 
-// The Windows path of the Wine prefix the process runs in ("Z:\home\me\.wine"), which holds
-// drive C; empty on Windows or where it cannot be told.
-std::wstring WinePrefixFolder();
 
 }  // namespace pel_mora
