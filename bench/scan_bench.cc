@@ -29,6 +29,7 @@
 #include <psapi.h>
 #include <winternl.h>
 
+#include "plugin/directory_query_win32.h"
 #include "plugin/drives/drive_scanner.h"
 #include "plugin/find_handle.h"
 #include "plugin/string_conversion.h"
@@ -40,35 +41,13 @@ using Clock = std::chrono::steady_clock;
 using flutter::EncodableList;
 using flutter::EncodableMap;
 using flutter::EncodableValue;
+using pel_mora::DirectoryInformation;
+using pel_mora::kDirectoryInformationClass;
+using pel_mora::kStatusNoMoreFiles;
+using pel_mora::NtQueryDirectoryFileFunction;
+using pel_mora::QueryDirectoryFunction;
 
 constexpr int kMaximumDepth = 64;
-
-// The same walk with NtQueryDirectoryFile into a large buffer instead of the find calls.
-struct FileDirectoryInformation {
-  ULONG next_entry_offset;
-  ULONG file_index;
-  LARGE_INTEGER creation_time;
-  LARGE_INTEGER last_access_time;
-  LARGE_INTEGER last_write_time;
-  LARGE_INTEGER change_time;
-  LARGE_INTEGER end_of_file;
-  LARGE_INTEGER allocation_size;
-  ULONG file_attributes;
-  ULONG file_name_length;
-  WCHAR file_name[1];
-};
-
-using NtQueryDirectoryFileFunction = LONG(NTAPI*)(HANDLE, HANDLE, void*, void*, IO_STATUS_BLOCK*, void*, ULONG,
-                                                   int, BOOLEAN, void*, BOOLEAN);
-constexpr int kFileDirectoryInformationClass = 1;
-constexpr LONG kStatusNoMoreFiles = static_cast<LONG>(0x80000006);
-
-NtQueryDirectoryFileFunction LoadNtQueryDirectoryFile() {
-  const HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
-  return ntdll == nullptr ? nullptr
-                          : reinterpret_cast<NtQueryDirectoryFileFunction>(
-                                reinterpret_cast<void*>(GetProcAddress(ntdll, "NtQueryDirectoryFile")));
-}
 
 class OwnedHandle {
  public:
@@ -141,12 +120,12 @@ void NtQueryWalk(NtQueryDirectoryFileFunction query, const std::wstring& path, i
   for (BOOLEAN restart = TRUE;; restart = FALSE) {
     IO_STATUS_BLOCK status{};
     const LONG result = query(folder.Get(), nullptr, nullptr, nullptr, &status, buffer.data(),
-                              static_cast<ULONG>(buffer.size()), kFileDirectoryInformationClass, FALSE, nullptr, restart);
+                              static_cast<ULONG>(buffer.size()), kDirectoryInformationClass, FALSE, nullptr, restart);
     if (result < 0 || result == kStatusNoMoreFiles) {
       break;
     }
     for (size_t offset = 0;;) {
-      const auto* item = reinterpret_cast<const FileDirectoryInformation*>(buffer.data() + offset);
+      const auto* item = reinterpret_cast<const DirectoryInformation*>(buffer.data() + offset);
       const std::wstring_view name(item->file_name, item->file_name_length / sizeof(WCHAR));
       const bool dots = name == L"." || name == L"..";
       if (!dots && (item->file_attributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0) {
@@ -287,7 +266,7 @@ int Run(int argc, wchar_t** argv) {
   const int repetitions = argc > 2 ? std::max(1, _wtoi(argv[2])) : 5;
   std::printf("tree %s mapped to %s, %d listing threads\n", pel_mora::WideToUtf8(argv[1]).c_str(),
               pel_mora::WideToUtf8(root).c_str(), pel_mora::DefaultListingThreads());
-  const NtQueryDirectoryFileFunction query = LoadNtQueryDirectoryFile();
+  const NtQueryDirectoryFileFunction query = QueryDirectoryFunction();
   if (query == nullptr) {
     std::fprintf(stderr, "NtQueryDirectoryFile is not there\n");
     return 1;

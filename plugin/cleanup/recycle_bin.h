@@ -20,10 +20,4 @@ flutter::EncodableMap QueryRecycleBin(const std::wstring& root);
 // (false) where the shell would also empty other drives' items.
 bool EmptyRecycleBin(const std::wstring& root);
 
-// Puts back the one item of the Recycle Bin named `name` whose original location is
-// `original_folder` ("D:\\Photos"), or else the only item of that name, through the shell's own
-// restore command. False when there is no such item, more than one (which one is meant cannot be
-// told), or the restore fails.
-bool RestoreRecycledItem(const std::wstring& original_folder, const std::wstring& name);
-
 }  // namespace pel_mora

@@ -4,7 +4,7 @@
 #include <string>
 
 #include "plugin/operations.h"
-#include "plugin/com_ownership.h"
+#include "plugin/shell_actions/com_ownership.h"
 #include "plugin/string_conversion.h"
 
 namespace pel_mora {

@@ -2,7 +2,7 @@
 #include <shellapi.h>
 
 #include "plugin/operations.h"
-#include "plugin/com_ownership.h"
+#include "plugin/shell_actions/com_ownership.h"
 #include "plugin/shell_actions/shell_actions.h"
 
 namespace pel_mora {
