@@ -10,6 +10,7 @@
 #include "plugin/cleanup/file_identity_win32.h"
 #include "plugin/cleanup/known_folders_win32.h"
 #include "plugin/cleanup/protected_paths.h"
+#include "plugin/cleanup/wine_trash_win32.h"
 #include "plugin/file_handle.h"
 #include "plugin/operations.h"
 #include "plugin/path_normalization.h"
@@ -208,7 +209,16 @@ ProtectedObjects ResolveProtectedObjects(wchar_t windows_drive_letter) {
       objects.holders.push_back(*identity);
     }
   }
+  // The Recycle Bins: nothing in them is recycled again, and under Wine, whose trash is an
+  // ordinary folder, neither the trash nor a folder holding it may go: the shell would delete
+  // every recycled item for good rather than move the trash into itself.
+  for (int index = 0; index < 26; ++index) {
+    AddProtectedLocation(std::wstring{static_cast<wchar_t>(L'A' + index), L':', L'\\'} + L"$Recycle.Bin", objects);
+  }
   SetThreadErrorMode(previous_error_mode, nullptr);
+  if (const std::wstring trash = WineTrashFolder(); !trash.empty()) {
+    AddProtectedLocation(trash, objects);
+  }
   for (REFKNOWNFOLDERID folder_id : {FOLDERID_ProgramFiles, FOLDERID_ProgramFilesX86, FOLDERID_ProgramData,
                                      FOLDERID_UserProfiles, FOLDERID_Profile}) {
     const std::wstring folder = KnownFolder(folder_id);

@@ -319,6 +319,31 @@ TEST(RecyclingByIdentityTest, FoldersHoldingTheSystemAndProfileFoldersThemselves
   }
 }
 
+// The Recycle Bins and what holds them: a drive's $Recycle.Bin and what is in it, and Wine's trash,
+// its items and the folders above it (recycling a folder that holds the trash would delete every
+// recycled item for good). Judged without recycling.
+TEST(RecyclingByIdentityTest, RecycleBinsAndTheFoldersHoldingWinesTrashAreRefused) {
+  TestTrash trash;
+  FixtureDrive drive;
+  drive.AddFolder(L"$Recycle.Bin");
+  drive.AddFile(L"$Recycle.Bin\\recycled.txt", 5);
+  drive.AddFile(L"ordinary.txt", 5);
+  const std::wstring trash_folder = trash.FilesFolder().substr(0, trash.FilesFolder().find_last_of(L'\\'));
+  const std::wstring in_trash = trash.FilesFolder() + L"\\" + UniqueName(L"in-trash", L"txt");
+  {
+    const FileHandle created(CreateFileW(in_trash.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr));
+    ASSERT_TRUE(created.IsValid());
+  }
+  const ProtectedObjects protected_objects = ResolveProtectedObjects(WindowsDriveLetter());
+  for (const std::wstring& path :
+       {drive.PathOf(L"$Recycle.Bin"), drive.PathOf(L"$Recycle.Bin\\recycled.txt"), trash_folder, trash.FilesFolder(),
+        in_trash, trash_folder.substr(0, trash_folder.find_last_of(L'\\'))}) {
+    EXPECT_FALSE(AllowedObject(path, protected_objects).has_value()) << Utf8(path);
+  }
+  EXPECT_TRUE(AllowedObject(drive.PathOf(L"ordinary.txt"), protected_objects).has_value());
+  DeleteFileW(in_trash.c_str());
+}
+
 // Names that end in a dot or a space exist on NTFS and in every Linux folder, beside the sibling
 // the Windows path parser would shorten them to. Asking for the dotted name must never move the
 // sibling: each request is refused, and both names of every pair stay where they are.
